@@ -1,0 +1,35 @@
+#pragma once
+#include "flat/palette.h"
+#include "flat/surface.h"
+
+// Signed distance from (px, py) to the outline of a rounded rectangle: negative
+// inside. The radius is clamped to half the shorter side.
+float roundedRectDistance(float px, float py, const Rect& r, float radius);
+
+// Area coverage of a pixel by a shape at signed distance d from its centre:
+// clamp(0.5 - d, 0, 1), a one-pixel ramp that keeps hairlines visible.
+inline float coverageOf(float d) { return d <= -0.5f ? 1.f : d >= 0.5f ? 0.f : 0.5f - d; }
+
+// Fills with a colour, source-over, anti-aliased by analytic coverage.
+void fill(View8 dst, Color c);
+void fillRoundedRect(View8 dst, const Rect& r, double radius, Color c);
+void fillRoundedRect(SurfaceF& dst, const Rect& r, double radius, Color c);
+
+// Coverage of a rounded rectangle, added into a plane (max with what is there).
+void coverRoundedRect(Plane& dst, const Rect& r, double radius);
+
+// Separable Gaussian blur of a plane; pixels outside count as 0.
+void gaussianBlur(Plane& p, double sigma);
+
+// Standard normal cumulative distribution, used for soft edges of straight outlines.
+float normalCdf(float x);
+
+// Composites src over dst with its bottom-left corner at (x, y) in dst pixels.
+void drawOver(View8 dst, const Image8& src, int x, int y);
+
+// Runs body(i) for i in [0, n) on the machine's cores and returns when all are done.
+template <class F> void parallelFor(int n, F&& body);
+void parallelForImpl(int n, void (*fn)(void*, int), void* ctx);
+template <class F> void parallelFor(int n, F&& body) {
+    parallelForImpl(n, [](void* c, int i) { (*static_cast<F*>(c))(i); }, &body);
+}

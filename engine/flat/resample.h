@@ -1,0 +1,38 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "flat/surface.h"
+
+// Lanczos-3 resampling with clamped edges, separable, weights computed once per pair
+// of sizes. Video outputs keep one scale for the whole run, so the weights are cached.
+class Lanczos {
+public:
+    Lanczos(int srcW, int srcH, int dstW, int dstH);
+    // Shared, cached instance for a pair of sizes; safe from any thread.
+    static std::shared_ptr<const Lanczos> forSizes(int srcW, int srcH, int dstW, int dstH);
+
+    void run(const View8& src, View8 dst) const;
+    void run(const Plane& src, Plane& dst) const;
+    void run(const SurfaceF& src, SurfaceF& dst) const;
+
+    int srcW() const { return m_sw; }
+    int srcH() const { return m_sh; }
+    int dstW() const { return m_dw; }
+    int dstH() const { return m_dh; }
+
+    struct Taps {
+        std::vector<int> first;     // first source index per destination index
+        std::vector<int> count;     // taps per destination index
+        std::vector<float> weight;  // count[i] weights from offset[i]
+        std::vector<int> offset;
+    };
+
+private:
+    int m_sw, m_sh, m_dw, m_dh;
+    Taps m_x, m_y;
+};
+
+Image8 resample(const View8& src, int w, int h);
+// Redraws at w x h with high-quality interpolation.
+SurfaceF downscale(const SurfaceF& src, int w, int h);

@@ -1,0 +1,32 @@
+#include <clocale>
+
+#include "look/look.h"
+#include "main/commands.h"
+#include "main/die.h"
+
+int main(int argc, char** argv) {
+    // Numbers in look.conf and options are C-locale text whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+
+    // The look file and its start-up keys come before the arguments, so a broken
+    // file stops every invocation, even one that would only print its usage.
+    installLook(Look::locate(argv[0]));
+
+    Args args(argv + 1, argv + argc);
+    if (args.empty()) die("usage: pellmar <still|frame|poster|spin|audio|gen-test> ...");
+
+    using Handler = void (*)(const Args&);
+    static const std::pair<const char*, Handler> table[] = {
+        {"frame", cmd_frame}, {"poster", cmd_poster}, {"still", cmd_still},
+        {"spin", cmd_spin},   {"audio", cmd_audio},   {"gen-test", cmd_genTest},
+    };
+    const std::string word = args.front();
+    const Args rest(args.begin() + 1, args.end());
+    for (const auto& [name, handler] : table) {
+        if (word == name) {
+            handler(rest);
+            return 0;
+        }
+    }
+    die("unknown subcommand: " + word);
+}

@@ -1,0 +1,100 @@
+#include "main/opts.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+
+#include "main/die.h"
+
+bool readNumber(const std::string& text, double& out) {
+    if (text.empty() || text[0] == ' ' || text[0] == '\t') return false;
+    // strtod follows LC_NUMERIC; the engine never changes it from "C".
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    double v = std::strtod(begin, &end);
+    if (end != begin + text.size()) return false;
+    out = v;
+    return true;
+}
+
+bool readInt(const std::string& text, long long& out) {
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (i == text.size()) return false;
+    for (size_t j = i; j < text.size(); ++j)
+        if (text[j] < '0' || text[j] > '9') return false;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE) return false;
+    out = v;
+    return true;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string joinDots(const std::vector<std::string>& items) {
+    std::string s;
+    for (size_t i = 0; i < items.size(); ++i) s += (i ? "·" : "") + items[i];
+    return s;
+}
+
+const std::string& value(const std::vector<std::string>& args, size_t i) {
+    if (i + 1 >= args.size()) die(args[i] + " needs a value");
+    return args[i + 1];
+}
+
+Opts::Opts(const std::vector<std::string>& args) {
+    size_t i = 0;
+    while (i < args.size()) {
+        const std::string& a = args[i];
+        if (a == "--out") {
+            if (i + 3 >= args.size()) die("--out needs <path> <WxH> <layout>");
+            outs.push_back({args[i + 1], args[i + 2], args[i + 3]});
+            i += 4;
+        } else if (a == "--theme" || a == "--size" || a == "--layout") {
+            const std::string& v = value(args, i);
+            (a == "--theme" ? theme : a == "--size" ? size : layout) = v;
+            i += 2;
+        } else if (a == "--start" || a == "--max") {
+            const std::string& v = value(args, i);
+            double d = 0;
+            if (!readNumber(v, d) || !(d >= 0)) die(a + " wants seconds, got " + v);
+            (a == "--start" ? startSec : maxSec) = d;
+            i += 2;
+        } else if (a.rfind("--", 0) == 0) {
+            die("unknown option: " + a);
+        } else {
+            files.push_back(a);
+            i += 1;
+        }
+    }
+    auto known = [](const std::string& name) {
+        for (const auto& l : layouts)
+            if (l == name) return true;
+        return false;
+    };
+    for (const auto& o : outs)
+        if (!known(o.layout)) die("unknown layout: " + o.layout + "  (want " + joinDots(layouts) + ")");
+    if (!known(layout)) die("unknown layout: " + layout + "  (want " + joinDots(layouts) + ")");
+}
+
+std::pair<int, int> parseSize(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::string cur;
+    for (char c : text) {
+        if (c == 'x') {
+            if (!cur.empty()) pieces.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) pieces.push_back(cur);
+    long long w = 0, h = 0;
+    if (pieces.size() != 2 || !readInt(pieces[0], w) || !readInt(pieces[1], h) || w < 1 || h < 1 ||
+        w > 2147483647 || h > 2147483647)
+        die("bad --size: " + text + "  (want WxH, e.g. 1080x1920)");
+    return {int(w), int(h)};
+}
