@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "look_override.h"
+#include "spin/motion.h"
+
+TEST(SpinAngle, RestsAtBothEndsAndTurnsBetween) {
+    LookOverride o({{"spin_timing", "1,1.5,1"}});
+    EXPECT_EQ(spinAngle(-5), 0);
+    EXPECT_EQ(spinAngle(1), 0);
+    EXPECT_GT(spinAngle(1.001), 0);
+    EXPECT_LT(spinAngle(2.499), 360);
+    EXPECT_EQ(spinAngle(2.5), 360);
+    EXPECT_EQ(spinAngle(99), 360);
+    EXPECT_EQ(spinAngle(NAN), 0);
+    EXPECT_FALSE(spinTurning(1));
+    EXPECT_TRUE(spinTurning(1.75));
+    EXPECT_FALSE(spinTurning(2.5));
+    // Monotone through the turn.
+    double prev = 0;
+    for (int i = 0; i <= 300; ++i) {
+        const double a = spinAngle(1 + 1.5 * i / 300);
+        EXPECT_GE(a, prev);
+        prev = a;
+    }
+}
+
+TEST(SpinAngle, HalfwayIsHalfATurnForAnyEase) {
+    for (const char* ease : {"0.45,0.0", "0.1,0.9", "1,1", "0.3333333333333333,0.3333333333333333"}) {
+        LookOverride o({{"spin_timing", "0.5,2.2,0.8"}, {"spin_ease", ease}});
+        EXPECT_NEAR(spinAngle(0.5 + 1.1), 180, 1e-9) << ease;
+    }
+}
+
+TEST(SpinAngle, DiagonalControlPointsTurnLinearly) {
+    LookOverride o({{"spin_timing", "0,1,0"}, {"spin_ease", "0.3333333333333333,0.3333333333333333"}});
+    for (double u : {0.01, 0.1, 0.37, 0.5, 0.8, 0.999}) EXPECT_NEAR(spinAngle(u), 360 * u, 1e-9) << u;
+}
+
+TEST(SpinAngle, SameTimeSameAngle) {
+    for (double t : {0.6, 1.234567, 2.0}) EXPECT_EQ(spinAngle(t), spinAngle(t));
+}
+
+TEST(SpinAngle, ZeroLengthTurnJumps) {
+    LookOverride o({{"spin_timing", "1,0,1"}});
+    EXPECT_EQ(spinAngle(1), 0);
+    EXPECT_EQ(spinAngle(std::nextafter(1.0, 2.0)), 360);
+    EXPECT_FALSE(spinTurning(1));
+    EXPECT_FALSE(spinTurning(1.5));
+}
+
+TEST(SpinAngle, ClipOfAStillHasTwoHundredTenFrames) {
+    LookOverride o({{"spin_timing", "1,1.5,1"}});
+    const int frames = int(spinSeconds() * spinFPS);
+    EXPECT_EQ(frames, 210);
+    // Frames 0..60 show the rest before the turn (t = 1 included); the last ones the rest after.
+    for (int i = 0; i <= 60; ++i) EXPECT_EQ(spinAngle(double(i) / spinFPS), 0) << i;
+    EXPECT_GT(spinAngle(61.0 / spinFPS), 0);
+    for (int i = 150; i < frames; ++i) EXPECT_EQ(spinAngle(double(i) / spinFPS), 360) << i;
+    EXPECT_LT(spinAngle(149.0 / spinFPS), 360);
+}
+
+TEST(HandoffWeight, RampsFromRestToFull) {
+    LookOverride o({{"spin_handoff", "8"}});
+    EXPECT_EQ(handoffWeight(0), 0);
+    EXPECT_EQ(handoffWeight(360), 0);
+    EXPECT_DOUBLE_EQ(handoffWeight(4), 0.5);
+    EXPECT_DOUBLE_EQ(handoffWeight(356), 0.5);
+    EXPECT_EQ(handoffWeight(8), 1);
+    EXPECT_EQ(handoffWeight(180), 1);
+    EXPECT_GT(handoffWeight(0.01), 0);
+    EXPECT_LT(handoffWeight(0.01), 1e-5);
+}
+
+TEST(HandoffWeight, ZeroWidthRampIsAHardCut) {
+    LookOverride o({{"spin_handoff", "0"}});
+    EXPECT_EQ(handoffWeight(0), 0);
+    EXPECT_EQ(handoffWeight(360), 0);
+    EXPECT_EQ(handoffWeight(0.001), 1);
+    EXPECT_EQ(handoffWeight(359.999), 1);
+}
+
+TEST(RestFrame, MidpointBelongsToTheEnd) {
+    EXPECT_TRUE(restBefore(0));
+    EXPECT_TRUE(restBefore(179.9));
+    EXPECT_FALSE(restBefore(180));
+    EXPECT_FALSE(restBefore(360));
+}
+
+TEST(SpinMotion, TurnsInPlaceWithoutCloseup) {
+    SpinMotion m;
+    m.geo = geometry(2160, 3840, 1179, 2556);
+    m.centre = {m.geo.body.x + m.geo.body.w / 2, m.geo.body.y + m.geo.body.h / 2};
+    for (double deg : {-10.0, 0.0, 90.0, 359.0, 400.0}) {
+        const Placement p = m.placement(deg);
+        EXPECT_EQ(p.zoom, 1);
+        EXPECT_EQ(p.centre, m.centre);
+    }
+}
+
+TEST(SpinMotion, TravelsFromCloseupToCentre) {
+    SpinMotion m;
+    m.geo = geometry(2160, 2160, 1179, 2556);
+    m.from = layoutGeo("closeup", 2160, 2160, 1179, 2556);
+    m.centre = {m.geo.body.x + m.geo.body.w / 2, m.geo.body.y + m.geo.body.h / 2};
+    const Placement a = m.placement(0), b = m.placement(360), mid = m.placement(180);
+    EXPECT_NEAR(a.zoom, m.from->body.w / m.geo.body.w, 1e-12);
+    EXPECT_GT(a.zoom, 1);
+    EXPECT_NEAR(a.centre.x, m.from->body.x + m.from->body.w / 2, 1e-9);
+    EXPECT_NEAR(a.centre.y, m.from->body.y + m.from->body.h / 2, 1e-9);
+    EXPECT_EQ(b.zoom, 1);
+    EXPECT_EQ(b.centre, m.centre);
+    EXPECT_DOUBLE_EQ(m.travel(180), 0.5);
+    EXPECT_NEAR(mid.zoom, (a.zoom + 1) / 2, 1e-12);
+    EXPECT_EQ(m.travel(-1), 0);
+    EXPECT_EQ(m.travel(720), 1);
+}
