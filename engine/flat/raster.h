@@ -33,3 +33,11 @@ void parallelForImpl(int n, void (*fn)(void*, int), void* ctx);
 template <class F> void parallelFor(int n, F&& body) {
     parallelForImpl(n, [](void* c, int i) { (*static_cast<F*>(c))(i); }, &body);
 }
+
+// Visits a rounded rectangle row by row, bottom row first: interior(y, x0, x1) for the
+// pixels at least `reach` inside the outline, edge(x, y, d) with the signed distance d
+// for the other pixels of the row that the shape touches (d < 0.5).
+template <class Interior, class Edge>
+void scanRoundedRect(const Rect& r, float radius, float reach, int w, int h, Interior&& interior, Edge&& edge);
+
+#include "flat/raster_scan.h"

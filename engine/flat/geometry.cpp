@@ -1,0 +1,53 @@
+#include "flat/geometry.h"
+
+#include <algorithm>
+
+#include "look/look.h"
+#include "main/die.h"
+
+namespace {
+
+Geo finish(const Rect& body, double k, double a, int W, int H) {
+    const double t = lv().bezelFrac * a, r = lv().screenRadiusFrac * a;
+    const double s = std::min(W, H) / lv().frameReference;
+    Geo g;
+    g.body = body;
+    g.screen = body.inset(t * k);
+    g.screenR = r * k;
+    g.bodyR = (r + t) * k;
+    g.sig = 72 * s;
+    g.shdy = 26 * s;
+    return g;
+}
+
+}  // namespace
+
+Geo geometry(int W, int H, double a, double b) {
+    const double t = lv().bezelFrac * a;
+    const double BW = a + 2 * t, BH = b + 2 * t;
+    const double fill = H < W ? lv().fillHorizontal : lv().fillVertical;
+    const double k = std::min(lv().maxWidthFrac * W / BW, fill * H / BH);
+    const Rect body{(W - BW * k) / 2, (H - BH * k) / 2, BW * k, BH * k};
+    return finish(body, k, a, W, H);
+}
+
+Geo geoFrom(const Rect& body, double a, int W, int H) {
+    const double t = lv().bezelFrac * a;
+    return finish(body, body.w / (a + 2 * t), a, W, H);
+}
+
+Geo layoutGeo(const std::string& layout, int W, int H, double a, double b) {
+    if (layout == "full" || layout == "spin") return geometry(W, H, a, b);
+    if (layout != "closeup") die("unknown layout: " + layout + "  (want full·closeup)");
+    const std::vector<double> fm = look().nums(H < W ? "layout_closeup_horizontal" : "layout_closeup_square", 2);
+    const double f = fm[0], m = fm[1];
+    const double t = lv().bezelFrac * a;
+    const double A = (a + 2 * t) / (b + 2 * t);
+    const double top = H - m * H;
+    double h = top / f, w = A * h;
+    if (0.88 * W < w) {
+        w = 0.88 * W;
+        h = w / A;
+    }
+    return geoFrom({(W - w) / 2, top - h, w, h}, a, W, H);
+}

@@ -1,0 +1,55 @@
+#include "flat/palette.h"
+
+#include <sstream>
+#include <vector>
+
+#include "look/look.h"
+#include "main/die.h"
+#include "main/opts.h"
+
+Color cgColor(const std::string& text, double alpha) {
+    std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+    bool ok = hex.size() == 6;
+    unsigned v = 0;
+    for (char c : hex) {
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) ok = false;
+        v = v * 16 + unsigned(d < 0 ? 0 : d);
+    }
+    if (!ok) die("bad colour: " + text + "  (want #RRGGBB)");
+    return {((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0, alpha};
+}
+
+Palette themePalette(bool dark) {
+    const std::string word = dark ? "dark" : "light";
+    const std::string key = "theme_" + word;
+    const std::string& raw = look().str(key);
+    std::vector<std::string> items;
+    std::stringstream in(raw);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty()) items.push_back(item);
+    double glowOp = 0, shadowOp = 0;
+    if (items.size() != 5 || !readNumber(items[3], glowOp) || !readNumber(items[4], shadowOp))
+        die("look.conf: " + key + " wants base,bodyTop,bodyBot,glowOp,shadowOp");
+    std::vector<double> edge = look().nums("bezel_edge_" + word, 2);
+    std::vector<double> glass = look().nums("screen_glass_" + word, 2);
+    Palette p;
+    p.base = items[0];
+    p.bodyTop = items[1];
+    p.bodyBot = items[2];
+    p.glowOp = glowOp;
+    p.shadowOp = shadowOp;
+    p.edge = edge[0];
+    p.edgeBlur = edge[1];
+    p.glass = glass[0];
+    p.glassBlur = glass[1];
+    p.edgeLit = dark;
+    return p;
+}
+
+Style::Style(const Opts& opts) {
+    if (opts.theme != "dark" && opts.theme != "light") die("unknown theme: " + opts.theme + "  (want dark·light)");
+    dark = opts.theme == "dark";
+    pal = themePalette(dark);
+}

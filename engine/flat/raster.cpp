@@ -1,0 +1,185 @@
+#include "flat/raster.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+float roundedRectDistance(float px, float py, const Rect& r, float radius) {
+    const float hw = float(r.w) / 2, hh = float(r.h) / 2;
+    radius = std::clamp(radius, 0.f, std::min(hw, hh));
+    const float qx = std::abs(px - float(r.x + r.w / 2)) - (hw - radius);
+    const float qy = std::abs(py - float(r.y + r.h / 2)) - (hh - radius);
+    const float ox = std::max(qx, 0.f), oy = std::max(qy, 0.f);
+    return std::sqrt(ox * ox + oy * oy) + std::min(std::max(qx, qy), 0.f) - radius;
+}
+
+float normalCdf(float x) { return 0.5f * std::erfc(-x * float(M_SQRT1_2)); }
+
+void parallelForImpl(int n, void (*fn)(void*, int), void* ctx) {
+    if (n <= 0) return;
+    const int workers = std::min<int>(n, std::max(1u, std::thread::hardware_concurrency()));
+    if (workers == 1) {
+        for (int i = 0; i < n; ++i) fn(ctx, i);
+        return;
+    }
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i; (i = next.fetch_add(1)) < n;) fn(ctx, i);
+    };
+    std::vector<std::jthread> pool;
+    for (int t = 1; t < workers; ++t) pool.emplace_back(work);
+    work();
+}
+
+namespace {
+
+// Rows of a shape's bounding box that the rows loop needs, clipped to the surface.
+struct Span {
+    int x0, x1, y0, y1;  // [x0, x1) x [y0, y1), y up
+};
+
+Span spanOf(const Rect& r, int w, int h) {
+    return {std::max(0, int(std::floor(r.x)) - 1), std::min(w, int(std::ceil(r.maxX())) + 1),
+            std::max(0, int(std::floor(r.y)) - 1), std::min(h, int(std::ceil(r.maxY())) + 1)};
+}
+
+// Calls f(x, coverage) for the pixels of row y that the rounded rectangle touches;
+// the interior, far from the corners, is handed over without a distance each.
+template <class F> void coverRow(const Rect& r, float radius, const Span& s, int y, F&& f) {
+    const float cy = y + 0.5f;
+    const float rad = std::clamp(radius, 0.f, float(std::min(r.w, r.h)) / 2);
+    const bool straight = cy > r.y + rad + 1 && cy < r.maxY() - rad - 1;
+    for (int x = s.x0; x < s.x1; ++x) {
+        const float cx = x + 0.5f;
+        if (straight && cx > r.x + 1 && cx < r.maxX() - 1) {
+            const float edgeY = std::min(cy - float(r.y), float(r.maxY()) - cy);
+            const float c = coverageOf(-edgeY);
+            // Jump across the interior where coverage is whole.
+            const int xe = std::min(s.x1, int(std::floor(r.maxX() - 1.5)));
+            for (; x < xe; ++x) f(x, c);
+            if (x >= s.x1) break;
+        }
+        f(x, coverageOf(roundedRectDistance(x + 0.5f, cy, r, rad)));
+    }
+}
+
+}  // namespace
+
+void fill(View8 dst, Color c) {
+    const Px8 p{uint8_t(std::lround(c.b * c.a * 255)), uint8_t(std::lround(c.g * c.a * 255)),
+                uint8_t(std::lround(c.r * c.a * 255)), uint8_t(std::lround(c.a * 255))};
+    const int ia = 255 - p.a;
+    for (int i = 0; i < dst.h; ++i) {
+        Px8* row = dst.top(i);
+        for (int x = 0; x < dst.w; ++x) {
+            Px8& d = row[x];
+            d = ia == 0 ? p
+                        : Px8{uint8_t(p.b + (d.b * ia + 127) / 255), uint8_t(p.g + (d.g * ia + 127) / 255),
+                              uint8_t(p.r + (d.r * ia + 127) / 255), uint8_t(p.a + (d.a * ia + 127) / 255)};
+        }
+    }
+}
+
+void fillRoundedRect(View8 dst, const Rect& r, double radius, Color c) {
+    const Span s = spanOf(r, dst.w, dst.h);
+    const float cr = float(c.r * c.a), cg = float(c.g * c.a), cb = float(c.b * c.a), ca = float(c.a);
+    for (int y = s.y0; y < s.y1; ++y) {
+        Px8* row = dst.row(y);
+        coverRow(r, float(radius), s, y, [&](int x, float cov) {
+            if (cov <= 0) return;
+            const float k = cov, ik = 1 - ca * k;
+            Px8& d = row[x];
+            d.r = uint8_t(std::lround(std::clamp(cr * k * 255 + d.r * ik, 0.f, 255.f)));
+            d.g = uint8_t(std::lround(std::clamp(cg * k * 255 + d.g * ik, 0.f, 255.f)));
+            d.b = uint8_t(std::lround(std::clamp(cb * k * 255 + d.b * ik, 0.f, 255.f)));
+            d.a = uint8_t(std::lround(std::clamp(ca * k * 255 + d.a * ik, 0.f, 255.f)));
+        });
+    }
+}
+
+void fillRoundedRect(SurfaceF& dst, const Rect& r, double radius, Color c) {
+    const Span s = spanOf(r, dst.w, dst.h);
+    const float cr = float(c.r * c.a), cg = float(c.g * c.a), cb = float(c.b * c.a), ca = float(c.a);
+    for (int y = s.y0; y < s.y1; ++y) {
+        PxF* row = dst.row(y);
+        coverRow(r, float(radius), s, y, [&](int x, float cov) {
+            if (cov <= 0) return;
+            const float ik = 1 - ca * cov;
+            PxF& d = row[x];
+            d = {cr * cov + d.r * ik, cg * cov + d.g * ik, cb * cov + d.b * ik, ca * cov + d.a * ik};
+        });
+    }
+}
+
+void coverRoundedRect(Plane& dst, const Rect& r, double radius) {
+    const Span s = spanOf(r, dst.w, dst.h);
+    for (int y = s.y0; y < s.y1; ++y) {
+        float* row = dst.row(y);
+        coverRow(r, float(radius), s, y, [&](int x, float cov) { row[x] = std::max(row[x], cov); });
+    }
+}
+
+void gaussianBlur(Plane& p, double sigma) {
+    if (sigma <= 0 || p.w == 0 || p.h == 0) return;
+    const int rad = std::max(1, int(std::ceil(3.5 * sigma)));
+    std::vector<float> k(size_t(2 * rad + 1));
+    double sum = 0;
+    for (int i = -rad; i <= rad; ++i) sum += k[size_t(i + rad)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
+    for (float& v : k) v = float(v / sum);
+
+    // Horizontal pass, row by row.
+    Plane tmp(p.w, p.h);
+    parallelFor(p.h, [&](int i) {
+        const float* src = p.top(i);
+        float* out = tmp.top(i);
+        bool any = false;
+        for (int x = 0; x < p.w && !any; ++x) any = src[x] != 0;
+        if (!any) return;
+        for (int x = 0; x < p.w; ++x) {
+            const int a = std::max(0, x - rad), b = std::min(p.w - 1, x + rad);
+            float acc = 0;
+            const float* kk = k.data() + (a - x + rad);
+            for (int j = a; j <= b; ++j) acc += src[j] * kk[j - a];
+            out[x] = acc;
+        }
+    });
+    // Vertical pass, accumulating whole rows so memory is read in order.
+    const int bands = std::min(p.h, 64);
+    parallelFor(bands, [&](int band) {
+        const int i0 = int(int64_t(p.h) * band / bands), i1 = int(int64_t(p.h) * (band + 1) / bands);
+        for (int i = i0; i < i1; ++i) {
+            float* out = p.top(i);
+            std::fill(out, out + p.w, 0.f);
+            const int a = std::max(0, i - rad), b = std::min(p.h - 1, i + rad);
+            for (int j = a; j <= b; ++j) {
+                const float kw = k[size_t(j - i + rad)];
+                const float* src = tmp.top(j);
+                for (int x = 0; x < p.w; ++x) out[x] += kw * src[x];
+            }
+        }
+    });
+}
+
+void drawOver(View8 dst, const Image8& src, int x, int y) {
+    for (int sy = 0; sy < src.h; ++sy) {
+        const int dy = y + sy;
+        if (dy < 0 || dy >= dst.h) continue;
+        const Px8* s = src.row(sy);
+        Px8* d = dst.row(dy);
+        for (int sx = 0; sx < src.w; ++sx) {
+            const int dx = x + sx;
+            if (dx < 0 || dx >= dst.w) continue;
+            const Px8 p = s[sx];
+            if (p.a == 255) {
+                d[dx] = p;
+            } else if (p.a) {
+                const int ia = 255 - p.a;
+                Px8& q = d[dx];
+                q = {uint8_t(p.b + (q.b * ia + 127) / 255), uint8_t(p.g + (q.g * ia + 127) / 255),
+                     uint8_t(p.r + (q.r * ia + 127) / 255), uint8_t(p.a + (q.a * ia + 127) / 255)};
+            }
+        }
+    }
+}
