@@ -1,0 +1,198 @@
+// Thumbnails and durations come from libvips and FFmpeg directly; the engine is not involved.
+// Every failure gives nothing: the filmstrip shows its placeholder instead.
+
+// glib names a struct member `signals`, which Qt defines as a macro: vips goes first.
+#include <vips/vips.h>
+
+#include "engine.h"
+#include "async.h"
+
+#include <QFile>
+#include <QTransform>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace Engine {
+namespace {
+
+constexpr int thumbSize = 240;
+
+struct GUnref {
+    void operator()(VipsImage* p) const { g_object_unref(p); }
+};
+using VipsPtr = std::unique_ptr<VipsImage, GUnref>;
+
+bool vipsReady() {
+    static const bool ok = VIPS_INIT("trevalo") == 0;
+    return ok;
+}
+
+// Applies one vips operation that writes a new image; the input is released.
+template <class Op>
+bool step(VipsPtr& img, Op op) {
+    VipsImage* out = nullptr;
+    if (op(img.get(), &out) != 0) {
+        vips_error_clear();
+        return false;
+    }
+    img.reset(out);
+    return true;
+}
+
+std::optional<QImage> imageThumb(const QString& path) {
+    if (!vipsReady()) return std::nullopt;
+    VipsImage* raw = nullptr;
+    // Shrinks to fit 240 × 240 and turns the picture upright by its orientation tag; never enlarges.
+    if (vips_thumbnail(QFile::encodeName(path).constData(), &raw, thumbSize, "height", thumbSize, "size",
+                       VIPS_SIZE_DOWN, nullptr) != 0) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+    VipsPtr img(raw);
+    if (!step(img, [](VipsImage* in, VipsImage** out) {
+            return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
+        }))
+        return std::nullopt;
+    if (!step(img, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); }))
+        return std::nullopt;
+    if (img->Bands == 3 &&
+        !step(img, [](VipsImage* in, VipsImage** out) { return vips_bandjoin_const1(in, out, 255, nullptr); }))
+        return std::nullopt;
+    if (img->Bands > 4 &&
+        !step(img, [](VipsImage* in, VipsImage** out) { return vips_extract_band(in, out, 0, "n", 4, nullptr); }))
+        return std::nullopt;
+    if (img->Bands != 4) return std::nullopt;
+
+    size_t size = 0;
+    void* mem = vips_image_write_to_memory(img.get(), &size);
+    if (!mem) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+    const int w = vips_image_get_width(img.get()), h = vips_image_get_height(img.get());
+    QImage result = QImage(static_cast<const uchar*>(mem), w, h, w * 4, QImage::Format_RGBA8888).copy();
+    g_free(mem);
+    return result;
+}
+
+struct InputFree {
+    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct FrameFree {
+    void operator()(AVFrame* p) const { av_frame_free(&p); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFree {
+    void operator()(SwsContext* p) const { sws_freeContext(p); }
+};
+using InputPtr = std::unique_ptr<AVFormatContext, InputFree>;
+
+InputPtr openMedia(const QString& path) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return nullptr;
+    InputPtr fmt(raw);
+    if (avformat_find_stream_info(fmt.get(), nullptr) < 0) return nullptr;
+    return fmt;
+}
+
+// Clockwise quarter turns that bring the stored picture upright, from the track's display matrix.
+int quarterTurns(const AVStream* st) {
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!data || size < 9 * sizeof(int32_t)) return 0;
+    const double ccw = av_display_rotation_get(reinterpret_cast<const int32_t*>(data));
+    if (std::isnan(ccw)) return 0;
+    const int turns = int(std::lround(-ccw / 90.0));
+    return ((turns % 4) + 4) % 4;
+}
+
+AVFrame* firstFrame(AVFormatContext* fmt, int index, AVCodecContext* dec, AVFrame* frame) {
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    if (!pkt) return nullptr;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        const bool ours = pkt->stream_index == index;
+        const int sent = ours ? avcodec_send_packet(dec, pkt.get()) : 0;
+        av_packet_unref(pkt.get());
+        if (sent < 0 && sent != AVERROR(EAGAIN)) return nullptr;
+        if (ours && avcodec_receive_frame(dec, frame) == 0) return frame;
+    }
+    avcodec_send_packet(dec, nullptr);
+    return avcodec_receive_frame(dec, frame) == 0 ? frame : nullptr;
+}
+
+std::optional<QImage> videoThumb(const QString& path) {
+    InputPtr fmt = openMedia(path);
+    if (!fmt) return std::nullopt;
+    int index = -1;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            index = int(i);
+            break;
+        }
+    if (index < 0) return std::nullopt;
+    AVStream* st = fmt->streams[index];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec) return std::nullopt;
+    std::unique_ptr<AVCodecContext, CodecFree> dec(avcodec_alloc_context3(codec));
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0) return std::nullopt;
+    dec->thread_count = 1;
+    if (avcodec_open2(dec.get(), codec, nullptr) < 0) return std::nullopt;
+
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    if (!frame || !firstFrame(fmt.get(), index, dec.get(), frame.get())) return std::nullopt;
+    const int w = frame->width, h = frame->height;
+    if (w <= 0 || h <= 0 || frame->format < 0) return std::nullopt;
+
+    // Fit the upright picture into 240 × 240; the box is square, so turning does not change the scale.
+    const double scale = std::min({1.0, double(thumbSize) / w, double(thumbSize) / h});
+    const int sw = std::max(1, int(std::lround(w * scale))), sh = std::max(1, int(std::lround(h * scale)));
+    std::unique_ptr<SwsContext, SwsFree> sws(sws_getContext(w, h, AVPixelFormat(frame->format), sw, sh,
+                                                             AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr));
+    if (!sws) return std::nullopt;
+    QImage img(sw, sh, QImage::Format_RGBA8888);
+    if (img.isNull()) return std::nullopt;
+    uint8_t* dst[4] = {img.bits(), nullptr, nullptr, nullptr};
+    const int stride[4] = {int(img.bytesPerLine()), 0, 0, 0};
+    if (sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, stride) != sh) return std::nullopt;
+
+    if (const int turns = quarterTurns(st)) img = img.transformed(QTransform().rotate(90.0 * turns));
+    return img;
+}
+
+}  // namespace
+
+std::optional<QImage> thumbnailNow(const QString& path, Kind kind) {
+    return kind == Kind::video ? videoThumb(path) : imageThumb(path);
+}
+
+std::optional<double> durationNow(const QString& path) {
+    InputPtr fmt = openMedia(path);
+    if (!fmt || fmt->duration == AV_NOPTS_VALUE) return std::nullopt;
+    const double seconds = double(fmt->duration) / AV_TIME_BASE;
+    if (!std::isfinite(seconds) || seconds < 0) return std::nullopt;
+    return seconds;
+}
+
+void thumbnail(const QString& path, Kind kind, QObject* context, std::function<void(std::optional<QImage>)> done) {
+    detail::offThread(context, [path, kind] { return thumbnailNow(path, kind); }, std::move(done));
+}
+
+void duration(const QString& path, QObject* context, std::function<void(std::optional<double>)> done) {
+    detail::offThread(context, [path] { return durationNow(path); }, std::move(done));
+}
+
+}  // namespace Engine

@@ -1,0 +1,156 @@
+#include "engine.h"
+#include "async.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QPointer>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <mutex>
+
+namespace Engine {
+namespace {
+
+std::mutex g_dirLock;
+QString g_appDir;
+
+// Processes registered for launch whose exit has not been seen yet. All runs start and end on
+// the GUI thread; the lock keeps terminateAll() safe from any thread.
+std::mutex g_liveLock;
+QHash<QProcess*, QPointer<QProcess>>& live() {
+    static QHash<QProcess*, QPointer<QProcess>> map;
+    return map;
+}
+
+void unregister(QProcess* p) {
+    std::lock_guard lock(g_liveLock);
+    live().remove(p);
+}
+
+QString executableAt(const QString& path) {
+    const QFileInfo f(path);
+    return f.isFile() && f.isExecutable() ? QDir::cleanPath(f.absoluteFilePath()) : QString();
+}
+
+QString fileAt(const QString& path) {
+    const QFileInfo f(path);
+    return f.isFile() ? QDir::cleanPath(f.absoluteFilePath()) : QString();
+}
+
+}  // namespace
+
+void setAppDir(const QString& dir) {
+    std::lock_guard lock(g_dirLock);
+    g_appDir = dir;
+}
+
+QString appDir() {
+    {
+        std::lock_guard lock(g_dirLock);
+        if (!g_appDir.isEmpty()) return g_appDir;
+    }
+    return QCoreApplication::applicationDirPath();
+}
+
+QString enginePath() {
+    const QString dir = appDir();
+    QString p = executableAt(dir + "/pellmar");
+    return p.isEmpty() ? executableAt(dir + "/../libexec/trevalo/pellmar") : p;
+}
+
+QString look() {
+    const QString dir = appDir();
+    QString p = fileAt(dir + "/look.conf");
+    return p.isEmpty() ? fileAt(dir + "/../share/trevalo/look.conf") : p;
+}
+
+QString firstLine(const QByteArray& bytes) {
+    // Lossy decoding: a path in the message with a stray byte still reaches the user.
+    const QString text = QString::fromUtf8(bytes);
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        if (line.endsWith(u'\r')) line.chop(1);
+        if (!line.isEmpty()) return line.toString();
+    }
+    return QStringLiteral("render failed");
+}
+
+void run(const QStringList& args, Token token, QObject* context, std::function<void(Outcome)> done) {
+    using detail::post;
+    const QString exe = enginePath();
+    const QString lookPath = look();
+    if (exe.isEmpty() || lookPath.isEmpty()) {
+        post(context, [done] { done(Outcome::failure(missingMessage)); });
+        return;
+    }
+    if (token && token->isCancelled()) {
+        post(context, [done] { done(Outcome::cancel()); });
+        return;
+    }
+
+    // No parent: the process object lives until its exit has been seen, whatever the context does.
+    auto* proc = new QProcess;
+    proc->setProgram(exe);
+    proc->setArguments(args);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TREVALO_LOOK"), lookPath);
+    proc->setProcessEnvironment(env);
+    proc->setStandardOutputFile(QProcess::nullDevice());
+
+    // Standard error is drained as it arrives, so a talkative engine never stalls on a full pipe.
+    auto buffer = std::make_shared<QByteArray>();
+    QObject::connect(proc, &QProcess::readyReadStandardError, proc,
+                     [proc, buffer] { buffer->append(proc->readAllStandardError()); });
+
+    // Exactly one of the exit and the launch failure ends the run. The token is held until then
+    // so that cancelling keeps reaching the process.
+    auto ended = std::make_shared<bool>(false);
+    auto finish = [proc, ended, token, context = QPointer<QObject>(context), done](Outcome o) {
+        if (*ended) return;
+        *ended = true;
+        unregister(proc);
+        proc->deleteLater();
+        if (context) post(context, [done, o] { done(o); });
+    };
+    QObject::connect(proc, &QProcess::finished, proc,
+                     [proc, buffer, finish](int code, QProcess::ExitStatus status) {
+                         buffer->append(proc->readAllStandardError());
+                         if (status == QProcess::CrashExit) finish(Outcome::cancel());
+                         else if (code == 0) finish(Outcome::success());
+                         else finish(Outcome::failure(firstLine(*buffer)));
+                     });
+    QObject::connect(proc, &QProcess::errorOccurred, proc, [proc, finish](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) finish(Outcome::failure(proc->errorString()));
+    });
+
+    auto stop = [proc] {
+        if (proc->state() != QProcess::NotRunning) proc->terminate();
+    };
+    if (token) QObject::connect(token.get(), &CancelToken::cancelled, proc, stop);
+    // An engine must not outlive the object waiting for it.
+    if (context) QObject::connect(context, &QObject::destroyed, proc, stop);
+
+    {
+        std::lock_guard lock(g_liveLock);
+        live().insert(proc, proc);
+    }
+    proc->start();
+}
+
+void terminateAll() {
+    QList<QPointer<QProcess>> procs;
+    {
+        std::lock_guard lock(g_liveLock);
+        procs = live().values();
+    }
+    for (const auto& p : procs)
+        if (p && p->state() != QProcess::NotRunning) p->terminate();
+}
+
+int liveCount() {
+    std::lock_guard lock(g_liveLock);
+    return int(live().size());
+}
+
+}  // namespace Engine
