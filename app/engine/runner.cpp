@@ -29,13 +29,14 @@ void unregister(QProcess* p) {
     live().remove(p);
 }
 
+// Paths are cleaned first: an unused bin/ folder of the layout need not exist for ../libexec.
 QString executableAt(const QString& path) {
-    const QFileInfo f(path);
+    const QFileInfo f(QDir::cleanPath(path));
     return f.isFile() && f.isExecutable() ? QDir::cleanPath(f.absoluteFilePath()) : QString();
 }
 
 QString fileAt(const QString& path) {
-    const QFileInfo f(path);
+    const QFileInfo f(QDir::cleanPath(path));
     return f.isFile() ? QDir::cleanPath(f.absoluteFilePath()) : QString();
 }
 

@@ -1,0 +1,50 @@
+#pragma once
+// Helpers shared by the app tests: throw-away folders, stand-in engines, small images.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "Studio/studio.h"
+#include "engine/engine.h"
+
+namespace support {
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+    f.write(bytes);
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A bundle folder holding a stand-in `pellmar` (a shell script) and a look file.
+inline void makeBundle(const QString& dir, const QByteArray& script, bool withLook = true) {
+    const QString exe = dir + "/pellmar";
+    writeFile(exe, "#!/bin/sh\n" + script);
+    QFile::setPermissions(exe, QFile::permissions(exe) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    if (withLook) writeFile(dir + "/look.conf", "theme_dark=\"#3c3c3c,#000000\"\n");
+}
+
+inline void writePng(const QString& path, QSize size, QColor colour = QColor(200, 40, 40)) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(colour);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!img.save(path, "PNG")) qFatal("cannot write %s", qPrintable(path));
+}
+
+// A Studio with a settings file of its own inside `dir`, writing outputs into dir/out.
+inline std::unique_ptr<Studio> makeStudio(const QString& dir) {
+    QDir().mkpath(dir);
+    auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
+    if (!store->contains("outRoot")) store->setValue("outRoot", dir + "/out");
+    return std::make_unique<Studio>(store);
+}
+
+}  // namespace support

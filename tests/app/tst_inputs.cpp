@@ -1,0 +1,158 @@
+#include <QtTest>
+
+#include "support.h"
+
+using support::makeStudio;
+using support::writeFile;
+
+class InputsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.path() + u'/' + name; }
+    // Each case gets its own settings, so one case's choices never leak into the next.
+    std::unique_ptr<Studio> fresh() const {
+        return makeStudio(path(QString("settings-") + QTest::currentTestFunction() + QTest::currentDataTag()));
+    }
+
+private slots:
+    void folderAddsPicturesInByteOrder() {
+        auto studio = fresh();
+        for (const char* n : {"b.png", "A.mov", "a.png", "notes.txt", "song.mp3", ".hidden.png"})
+            writeFile(path("drop/") + n, "x");
+        QDir().mkpath(path("drop/sub.png"));
+        QSignalSpy notices(studio.get(), &Studio::noticeChanged);
+        studio->add({path("drop")});
+        QStringList got;
+        for (const Input& i : studio->inputs()) got << QFileInfo(i.path).fileName();
+        QCOMPARE(got, (QStringList{"A.mov", "a.png", "b.png"}));
+        QCOMPARE(studio->inputs().first().kind, Kind::video);
+        QCOMPARE(studio->audio(), QString());
+        QCOMPARE(notices.count(), 0);
+        QCOMPARE(studio->selected(), path("drop/A.mov"));
+        QCOMPARE(studio->name(), "A");
+
+        studio->add({path("drop/a.png")});
+        QCOMPARE(studio->inputs().size(), 3);
+    }
+
+    void skippedNotices() {
+        auto studio = fresh();
+        studio->add({path("x.txt")});
+        QCOMPARE(studio->notice(), "Skipped x.txt — not a screenshot, recording or sound");
+        studio->add({path("a.txt"), path("b"), path("c.doc"), path("ok.png")});
+        QCOMPARE(studio->notice(), "Skipped 3 files — not screenshots, recordings or sounds");
+        QCOMPARE(studio->inputs().size(), 1);
+    }
+
+    void soundWithScreenshots() {
+        auto studio = fresh();
+        writeFile(path("one.mp3"), "x");
+        writeFile(path("two.wav"), "x");
+        studio->add({path("s1.png"), path("one.mp3"), path("s2.jpg"), path("two.wav")});
+        QCOMPARE(studio->inputs().size(), 2);
+        QCOMPARE(studio->audio(), path("two.wav"));
+        QVERIFY(studio->notice().isEmpty());
+        QVERIFY(!studio->hasVideoOutput());
+        studio->setSpin(true);
+        QVERIFY(studio->hasVideoOutput());
+    }
+
+    void defaultName_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("digits only") << "Login_Screenshot_2.png" << "Login_Screenshot";
+        QTest::newRow("word") << "login-screenshot.png" << "login";
+        QTest::newRow("no separator") << "screenshot.png" << "screenshot";
+        QTest::newRow("both") << "demo_rec_12.mov" << "demo";
+        QTest::newRow("nothing left") << "_rec.mov" << "_rec";
+        QTest::newRow("dotted word") << "app.shot.png" << "app";
+        QTest::newRow("no extension") << "plain" << "plain";
+        QTest::newRow("inner digits stay") << "a_1b.png" << "a_1b";
+    }
+    void defaultName() {
+        QFETCH(QString, file);
+        QFETCH(QString, name);
+        QCOMPARE(Studio::defaultName(file), name);
+    }
+
+    void folderName_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("cleaned") << " ..a/b:c " << "a-b-c";
+        QTest::newRow("dots only") << "..." << "trevalo";
+        QTest::newRow("empty") << "" << "trevalo";
+        QTest::newRow("inner dots stay") << "v1.2" << "v1.2";
+    }
+    void folderName() {
+        QFETCH(QString, name);
+        QFETCH(QString, folder);
+        auto studio = fresh();
+        studio->setName(name);
+        QCOMPARE(studio->folderName(), folder);
+    }
+
+    void nameFollowsFirstInputUntilTyped() {
+        auto studio = fresh();
+        studio->add({path("home_shot.png"), path("b.png")});
+        QCOMPARE(studio->name(), "home");
+        studio->remove(studio->inputs().first());
+        QCOMPARE(studio->name(), "b");
+        studio->setName("Launch");
+        studio->add({path("c.png")});
+        QCOMPARE(studio->name(), "Launch");
+        studio->remove(studio->inputs()[0]);
+        studio->remove(studio->inputs()[0]);
+        QVERIFY(!studio->nameEdited());
+        QCOMPARE(studio->name(), QString());
+    }
+
+    void stepWrapsAndRemoveSelects() {
+        auto studio = fresh();
+        studio->add({path("1.png"), path("2.png"), path("3.png")});
+        studio->step(-1);
+        QCOMPARE(studio->selected(), path("3.png"));
+        studio->step(+1);
+        QCOMPARE(studio->selected(), path("1.png"));
+        studio->step(-7);
+        QCOMPARE(studio->selected(), path("3.png"));
+        studio->setSelected(path("2.png"));
+        studio->removeSelected();
+        QCOMPARE(studio->selected(), path("1.png"));
+        QCOMPARE(studio->inputs().size(), 2);
+    }
+
+    void lastShapeStaysAndPreviewShapeFollows() {
+        auto studio = fresh();
+        QCOMPARE(studio->orderedShapes(), (QList<Shape>{Shape::vertical, Shape::horizontal, Shape::square}));
+        studio->toggle(Shape::square_closeup);
+        studio->toggle(Shape::vertical);
+        QCOMPARE(studio->previewShape(), Shape::horizontal);
+        studio->toggle(Shape::horizontal);
+        studio->toggle(Shape::square);
+        QSignalSpy spy(studio.get(), &Studio::settingsChanged);
+        studio->toggle(Shape::square_closeup);
+        QCOMPARE(studio->orderedShapes(), QList<Shape>{Shape::square_closeup});
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(studio->previewShape(), Shape::square_closeup);
+    }
+
+    void canRenderNeedsInputs() {
+        auto studio = fresh();
+        QVERIFY(!studio->canRender());
+        studio->add({path("a.png")});
+        QVERIFY(studio->canRender());
+    }
+
+    void noticeClearsAfterFourSeconds() {
+        auto studio = fresh();
+        studio->say("first");
+        QTest::qWait(1000);
+        studio->say("second");   // a newer notice gets its full time
+        QTest::qWait(3300);
+        QCOMPARE(studio->notice(), "second");
+        QTRY_COMPARE_WITH_TIMEOUT(studio->notice(), QString(), 1500);
+    }
+};
+
+QTEST_GUILESS_MAIN(InputsTest)
+#include "tst_inputs.moc"

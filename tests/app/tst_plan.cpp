@@ -1,0 +1,104 @@
+#include <QtTest>
+
+#include "support.h"
+
+class PlanTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString root() const { return m_dir.path() + "/out"; }
+
+    // A studio with shapes exactly `shapes`, named `name`.
+    std::unique_ptr<Studio> studio(QList<Shape> shapes, const QString& name = "App") {
+        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
+        QDir().mkpath(dir);
+        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
+        QStringList names;
+        for (Shape s : shapes) names << shapeName(s);
+        store->setValue("shapes", names);
+        store->setValue("outRoot", root());
+        auto s = std::make_unique<Studio>(store);
+        s->setName(name);
+        return s;
+    }
+
+private slots:
+    void screenshotFlat() {
+        auto s = studio({Shape::vertical, Shape::square});
+        s->add({"/in/home.png"});
+        const QList<Job> jobs = s->plan();
+        QCOMPARE(jobs.size(), 2);
+        const QString out = root() + "/App_trevalo/";
+        QCOMPARE(jobs[0], (Job{"/in/home.png",
+                               {"still", "/in/home.png", "{TMP}/home_vertical.png", "--size", "2160x3840", "--theme",
+                                "dark", "--layout", "full"},
+                               {out + "home_vertical.png"},
+                               {},
+                               {out + "home_vertical_spin.mp4"}}));
+        QCOMPARE(jobs[1].args[4], "2160x2160");
+        QCOMPARE(jobs[1].outputs, QStringList{out + "home_square.png"});
+        QCOMPARE(jobs[1].stale, QStringList{out + "home_square_spin.mp4"});
+    }
+
+    void screenshotSpinCarriesSound() {
+        auto s = studio({Shape::square_closeup, Shape::vertical});
+        support::writeFile(m_dir.path() + "/bed.mp3", "x");
+        s->add({"/in/home.png", m_dir.path() + "/bed.mp3"});
+        s->setSpin(true);
+        s->setTheme(Theme::light);
+        const QList<Job> jobs = s->plan();
+        QCOMPARE(jobs.size(), 2);
+        const QString out = root() + "/App_trevalo/";
+        QCOMPARE(jobs[0].args, (QStringList{"spin", "/in/home.png", "{TMP}/home_vertical_spin.mp4", "--size",
+                                            "1080x1920", "--theme", "light", "--layout", "full"}));
+        QCOMPARE(jobs[1].args.mid(2), (QStringList{"{TMP}/home_square_closeup_spin.mp4", "--size", "1080x1080",
+                                                   "--theme", "light", "--layout", "closeup"}));
+        QCOMPARE(jobs[0].audio, m_dir.path() + "/bed.mp3");
+        QCOMPARE(jobs[1].stale, QStringList{out + "home_square_closeup.png"});
+    }
+
+    void recordingOneJobAllShapes_data() {
+        QTest::addColumn<bool>("spin");
+        QTest::newRow("flat") << false;
+        QTest::newRow("spin") << true;
+    }
+    void recordingOneJobAllShapes() {
+        QFETCH(bool, spin);
+        auto s = studio({Shape::horizontal_closeup, Shape::vertical});
+        s->setSpin(spin);
+        s->add({"/in/shot.png", "/in/demo.mov"});
+        const QList<Job> jobs = s->plan();
+        QCOMPARE(jobs.size(), 3);   // the recording leads though it was dropped second
+        const QString end = spin ? "_spin.mp4" : ".mp4", other = spin ? ".mp4" : "_spin.mp4";
+        const QString out = root() + "/App_trevalo/";
+        QCOMPARE(jobs[0].args,
+                 (QStringList{"frame", "/in/demo.mov", "--theme", "dark",
+                              "--out", "{TMP}/demo_vertical" + end, "1080x1920", spin ? "spin" : "full",
+                              "--out", "{TMP}/demo_horizontal_closeup" + end, "1920x1080",
+                              spin ? "closeup_spin" : "closeup"}));
+        QCOMPARE(jobs[0].outputs, (QStringList{out + "demo_vertical" + end, out + "demo_horizontal_closeup" + end}));
+        QCOMPARE(jobs[0].stale, (QStringList{out + "demo_vertical" + other, out + "demo_horizontal_closeup" + other}));
+        QCOMPARE(jobs[1].source, "/in/shot.png");
+    }
+
+    void baseNamesUniqueIgnoringCase() {
+        auto s = studio({Shape::square});
+        s->add({"/x/a.png", "/y/A.png", "/z/a.mov", "/z/a-2.png"});
+        QStringList outs;
+        for (const Job& j : s->plan()) outs << QFileInfo(j.outputs.first()).fileName();
+        // a.mov is planned first but named after the screenshots that came before it.
+        QCOMPARE(outs, (QStringList{"a-3_square.mp4", "a_square.png", "A-2_square.png", "a-2-2_square.png"}));
+    }
+
+    void emptyNameFolder() {
+        auto s = studio({Shape::square}, "");
+        s->add({"/in/a.png"});
+        QCOMPARE(QFileInfo(s->plan().first().outputs.first()).dir().dirName(), "trevalo_trevalo");
+    }
+
+    void nothingToPlan() {
+        QVERIFY(studio({Shape::square})->plan().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(PlanTest)
+#include "tst_plan.moc"

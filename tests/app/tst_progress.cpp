@@ -1,0 +1,75 @@
+#include <QtTest>
+
+#include "support.h"
+
+// The render run's bookkeeping, against a stand-in engine that writes whatever it is asked to
+// and fails for inputs named "bad".
+class ProgressTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
+
+    std::unique_ptr<Studio> fresh(const QStringList& shapes) {
+        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
+        QDir().mkpath(dir);
+        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
+        store->setValue("shapes", shapes);
+        store->setValue("outRoot", dir + "/out");
+        return std::make_unique<Studio>(store);
+    }
+
+private slots:
+    void initTestCase() {
+        support::makeBundle(m_dir.path() + "/bin",
+                            "case \"$2\" in *bad*) echo \"no good\" >&2; exit 1 ;; esac\n"
+                            "sleep 0.2\n"
+                            "if [ \"$1\" = frame ]; then\n"
+                            "  while [ $# -gt 0 ]; do [ \"$1\" = --out ] && printf v > \"$2\"; shift; done\n"
+                            "else printf s > \"$3\"; fi\n");
+        Engine::setAppDir(m_dir.path() + "/bin");
+        qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
+    }
+
+    void recordingCountsAllItsOutputsAtOnce() {
+        auto studio = fresh({"vertical", "horizontal", "square"});
+        studio->add({in("shot.png"), in("demo.mov")});
+        QList<Phase> seen;
+        int mostAtOnce = 0;
+        connect(studio.get(), &Studio::phaseChanged, this, [&] { seen << studio->phase(); });
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, this, [&] { mostAtOnce = std::max(mostAtOnce, Engine::liveCount()); });
+        sampler.start(20);
+        studio->render();
+        QTRY_VERIFY_WITH_TIMEOUT(!studio->phase().isRendering(), 20000);
+
+        QCOMPARE(seen.first(), Phase::rendering(0, 6));
+        QCOMPARE(studio->phase().files, 6);
+        QCOMPARE(QDir(studio->outputFolder()).entryList(QDir::Files).size(), 6);
+        // The recording's job is planned first and ends first: three outputs at once.
+        QVERIFY(seen.contains(Phase::rendering(3, 6)));
+        QVERIFY(!seen.contains(Phase::rendering(1, 6)));
+        QVERIFY(mostAtOnce >= 2);
+        QVERIFY(mostAtOnce <= std::max(2, QThread::idealThreadCount()));
+    }
+
+    void oneLinePerFailedInput() {
+        auto studio = fresh({"vertical", "horizontal", "square"});
+        studio->add({in("bad.png"), in("good.png")});
+        studio->render();
+        QTRY_VERIFY_WITH_TIMEOUT(!studio->phase().isRendering(), 20000);
+        QCOMPARE(studio->phase().files, 3);
+        QCOMPARE(studio->phase().failed, QStringList{"bad.png — no good"});
+    }
+
+    void cancelBeforeTheFirstJob() {
+        auto studio = fresh({"square"});
+        studio->add({in("good.png")});
+        studio->render();
+        studio->cancelRender();
+        QTRY_COMPARE(studio->phase(), Phase::idle());
+        QVERIFY(!QFileInfo::exists(studio->outputFolder() + "/good_square.png"));
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgressTest)
+#include "tst_progress.moc"

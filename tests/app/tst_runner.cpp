@@ -1,0 +1,173 @@
+#include <QtTest>
+
+#include "support.h"
+
+using support::makeBundle;
+
+// The engine runner against a stand-in `pellmar` that acts on its first argument.
+class RunnerTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString bundle() const { return m_dir.path() + "/bin"; }
+    QString marker() const { return m_dir.path() + "/started"; }
+
+    // Runs to the end on the event loop and returns how it ended.
+    Outcome runNow(const QStringList& args, Token token = makeToken()) {
+        std::optional<Outcome> got;
+        Engine::run(args, token, this, [&](Outcome o) { got = o; });
+        if (!QTest::qWaitFor([&] { return got.has_value(); }, 20000)) qFatal("engine run never ended");
+        return *got;
+    }
+
+private slots:
+    void initTestCase() {
+        makeBundle(bundle(), "touch " + marker().toUtf8() + "\n"
+                             "case \"$1\" in\n"
+                             "  fail2) printf '\\n\\nfirst error\\r\\nsecond line\\n' >&2; exit 2 ;;\n"
+                             "  fail1) exit 1 ;;\n"
+                             "  warn) echo 'warning: slow' >&2; echo 'saved x'; exit 0 ;;\n"
+                             "  chatty) head -c 300000 /dev/zero | tr '\\0' 'e' >&2; exit 3 ;;\n"
+                             "  latin) printf 'bad \\351 byte\\n' >&2; exit 1 ;;\n"
+                             "  killed) kill -KILL $$ ;;\n"
+                             "  env) env > \"$2\" ;;\n"
+                             "  sleep) exec sleep 30 ;;\n"
+                             "esac\n");
+        Engine::setAppDir(bundle());
+    }
+    void init() { QFile::remove(marker()); }
+
+    void outcomes_data() {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        using S = Outcome::Status;
+        QTest::newRow("first non-empty line only") << "fail2" << int(S::failed) << "first error";
+        QTest::newRow("silent failure") << "fail1" << int(S::failed) << "render failed";
+        QTest::newRow("warnings on success") << "warn" << int(S::ok) << "";
+        QTest::newRow("pipe never fills") << "chatty" << int(S::failed) << QString(300000, u'e');
+        QTest::newRow("stray byte kept readable") << "latin" << int(S::failed) << "bad \uFFFD byte";
+        QTest::newRow("any signal is cancellation") << "killed" << int(S::cancelled) << "cancelled";
+    }
+    void outcomes() {
+        QFETCH(QString, word);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const Outcome o = runNow({word});
+        QCOMPARE(int(o.status), status);
+        QCOMPARE(o.message, message);
+        QCOMPARE(Engine::liveCount(), 0);
+    }
+
+    void childSeesWholeEnvironmentAndLook() {
+        qputenv("TREVALO_TEST_PROBE", "kept");
+        qputenv("TREVALO_LOOK", "/elsewhere/look.conf");
+        const QString dump = m_dir.path() + "/env.txt";
+        QVERIFY(runNow({"env", dump}).ok());
+        const QList<QByteArray> lines = support::readFile(dump).split('\n');
+        QVERIFY(lines.contains("TREVALO_TEST_PROBE=kept"));
+        QVERIFY(lines.contains("TREVALO_LOOK=" + QFile::encodeName(bundle() + "/look.conf")));
+        QVERIFY(lines.contains("HOME=" + qgetenv("HOME")));
+    }
+
+    void cancelWhileRunning() {
+        auto token = makeToken();
+        std::optional<Outcome> got;
+        Engine::run({"sleep"}, token, this, [&](Outcome o) { got = o; });
+        QTRY_VERIFY(QFile::exists(marker()));
+        QElapsedTimer clock;
+        clock.start();
+        token->cancel();
+        QTRY_VERIFY(got.has_value());
+        QVERIFY(got->cancelled());
+        QVERIFY(clock.elapsed() < 5000);
+    }
+
+    void cancelBeforeStartLaunchesNothing() {
+        auto token = makeToken();
+        token->cancel();
+        QVERIFY(runNow({"warn"}, token).cancelled());
+        QTest::qWait(100);
+        QVERIFY(!QFile::exists(marker()));
+    }
+
+    void terminateAllStopsEveryEngine() {
+        Engine::terminateAll();   // nothing running: nothing happens
+        int ended = 0, cancelled = 0;
+        for (int i = 0; i < 3; ++i)
+            Engine::run({"sleep"}, makeToken(), this, [&](Outcome o) {
+                ++ended;
+                cancelled += o.cancelled();
+            });
+        QCOMPARE(Engine::liveCount(), 3);
+        QTest::qWait(300);   // let the shells reach their sleep
+        Engine::terminateAll();
+        QTRY_COMPARE(ended, 3);
+        QCOMPARE(cancelled, 3);
+        QCOMPARE(Engine::liveCount(), 0);
+    }
+
+    void engineEndsWithItsContext() {
+        auto* owner = new QObject;
+        bool called = false;
+        Engine::run({"sleep"}, makeToken(), owner, [&](Outcome) { called = true; });
+        QTRY_VERIFY(QFile::exists(marker()));
+        delete owner;
+        QTRY_COMPARE(Engine::liveCount(), 0);
+        QTest::qWait(50);
+        QVERIFY(!called);
+    }
+
+    void missingBundle() {
+        const QString dir = m_dir.path() + "/nolook";
+        makeBundle(dir, "touch " + marker().toUtf8() + "\n", false);
+        Engine::setAppDir(dir);
+        const Outcome o = runNow({"warn"});
+        Engine::setAppDir(bundle());
+        QCOMPARE(o.message, "render engine missing from the app bundle");
+        QTest::qWait(100);
+        QVERIFY(!QFile::exists(marker()));
+    }
+
+    void launchFailureIsOneLine() {
+        const QString dir = m_dir.path() + "/broken";
+        makeBundle(dir, "");
+        support::writeFile(dir + "/pellmar", "#!/nonexistent/interpreter\n");
+        Engine::setAppDir(dir);
+        const Outcome o = runNow({"warn"});
+        Engine::setAppDir(bundle());
+        QCOMPARE(o.status, Outcome::Status::failed);
+        QVERIFY(!o.message.isEmpty() && !o.message.contains(u'\n'));
+        QCOMPARE(Engine::liveCount(), 0);
+    }
+
+    void lookupLayouts() {
+        // Installed: <prefix>/bin, <prefix>/libexec/trevalo/pellmar, <prefix>/share/trevalo/look.conf.
+        const QString prefix = m_dir.path() + "/prefix";
+        makeBundle(prefix + "/libexec/trevalo", "", false);
+        support::writeFile(prefix + "/share/trevalo/look.conf", "");
+        Engine::setAppDir(prefix + "/bin");
+        QCOMPARE(Engine::enginePath(), prefix + "/libexec/trevalo/pellmar");
+        QCOMPARE(Engine::look(), prefix + "/share/trevalo/look.conf");
+        // Build tree: both beside the program.
+        Engine::setAppDir(bundle());
+        QCOMPARE(Engine::enginePath(), bundle() + "/pellmar");
+        QCOMPARE(Engine::look(), bundle() + "/look.conf");
+        // A look file alone is no bundle.
+        Engine::setAppDir(m_dir.path() + "/empty");
+        QCOMPARE(Engine::enginePath(), QString());
+        Engine::setAppDir(bundle());
+    }
+
+    void backdropGreys() {
+        const auto map = Engine::backdropsFrom("x=1\ntheme_dark=\"#3c3c3c,#111111\"\ntheme_dark=\"#ffffff\"\n");
+        QCOMPARE(map.value(Theme::dark), 60 / 255.0);
+        QVERIFY(!map.contains(Theme::light));
+        QVERIFY(Engine::backdropsFrom("theme_light=\"#zz0000\"").isEmpty());
+        // This bundle's look file has no light entry: the fall-back applies.
+        QCOMPARE(Engine::backdrop(Theme::light), 209 / 255.0);
+        QCOMPARE(Engine::backdrop(Theme::dark), 60 / 255.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(RunnerTest)
+#include "tst_runner.moc"
