@@ -25,6 +25,9 @@ void startVips() {
         // The engine owns its threads; vips' own pool stays small and its caches off,
         // since every image is read once.
         vips_cache_set_max(0);
+        // The engine's only error channel is its one line: decoder chatter stays quiet.
+        g_log_set_handler("VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
+                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
 }
 

@@ -21,11 +21,22 @@ float bandReach(double blur) { return float(4.5 * cgSigma * blur) + 1; }
 
 }  // namespace
 
-float ringShadow(float d, double blur) {
+float ringShadow(float d, double blur, float curvature) {
     // The ring reaches 4 blurs beyond the outline, far past the Gaussian's tail, so its
-    // shadow inside is one minus the blurred shape. For outlines whose corners are wider
-    // than the blur that is the one-dimensional profile across the nearest edge.
-    return normalCdf(d / float(cgSigma * blur));
+    // shadow inside is one minus the blurred shape: the profile across the nearest edge,
+    // plus the first-order term of a curved edge, sigma * curvature / 2 * phi(d / sigma).
+    const float sigma = float(cgSigma * blur), t = d / sigma;
+    return normalCdf(t) + sigma * curvature / 2 * 0.39894228f * std::exp(-0.5f * t * t);
+}
+
+float outlineCurvature(float px, float py, const Rect& r, float radius, double blur) {
+    const float R = std::clamp(radius, 0.f, float(std::min(r.w, r.h)) / 2);
+    if (R <= 0) return 0;
+    const float qx = std::abs(px - float(r.x + r.w / 2)) - (float(r.w) / 2 - R);
+    const float qy = std::abs(py - float(r.y + r.h / 2)) - (float(r.h) / 2 - R);
+    // How much of the Gaussian's window along the outline lies on the arc, so that the
+    // correction fades in across the seam between a straight side and a corner.
+    return normalCdf(std::min(qx, qy) / float(cgSigma * blur)) / R;
 }
 
 void drawStudio(SurfaceF& s, int W, int H, const Palette& pal) {
@@ -102,7 +113,8 @@ SurfaceF makePlate(int W, int H, const Geo& geo, const Palette& pal) {
             const float cov = coverageOf(d);
             PxF c = bodyAt(y);
             if (edge) {
-                const float a = strength * ringShadow(d, blur);
+                const float k = outlineCurvature(x + 0.5f, y + 0.5f, body, float(geo.bodyR), blur);
+                const float a = strength * ringShadow(d, blur, k);
                 c = {c.r * (1 - a) + light * a, c.g * (1 - a) + light * a, c.b * (1 - a) + light * a, 1};
             }
             PxF& p = s.row(y)[x];
@@ -118,5 +130,8 @@ void drawGlass(Plane& alpha, const Geo& geo, const Palette& pal) {
     const float strength = float(pal.glass);
     scanRoundedRect(
         geo.screen, float(geo.screenR), bandReach(blur), alpha.w, alpha.h, [](int, int, int) {},
-        [&](int x, int y, float d) { alpha.row(y)[x] = coverageOf(d) * strength * ringShadow(d, blur); });
+        [&](int x, int y, float d) {
+            const float k = outlineCurvature(x + 0.5f, y + 0.5f, geo.screen, float(geo.screenR), blur);
+            alpha.row(y)[x] = coverageOf(d) * strength * ringShadow(d, blur, k);
+        });
 }

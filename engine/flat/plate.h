@@ -14,4 +14,6 @@ void drawGlass(Plane& alpha, const Geo& geo, const Palette& pal);
 
 // Opacity of the shadow that a ring around an outline casts at signed distance d from
 // that outline (negative inside), for a shadow of blur value `blur`.
-float ringShadow(float d, double blur);
+// `curvature` is that of the nearest stretch of outline (outlineCurvature).
+float ringShadow(float d, double blur, float curvature = 0);
+float outlineCurvature(float px, float py, const Rect& r, float radius, double blur);

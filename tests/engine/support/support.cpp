@@ -115,3 +115,17 @@ void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 bool exists(const std::string& path) { return fs::exists(path); }
+
+#include "look/look.h"
+
+std::string lookWith(const std::vector<std::pair<std::string, std::string>>& overrides) {
+    std::string text = readFile(shippedLook());
+    for (const auto& [k, v] : overrides) text += "\n" + k + "=\"" + v + "\"\n";
+    return text;
+}
+
+ScopedLook::ScopedLook(std::initializer_list<std::pair<std::string, std::string>> overrides) {
+    installLook(Look::parse(lookWith(std::vector<std::pair<std::string, std::string>>(overrides))));
+}
+
+ScopedLook::~ScopedLook() { installLook(Look::parse(readFile(shippedLook()))); }

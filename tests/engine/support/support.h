@@ -1,4 +1,5 @@
 #pragma once
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -21,3 +22,15 @@ std::string shippedLook();
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 bool exists(const std::string& path);
+
+// Installs the shipped look with some keys overridden (later lines win) for the
+// lifetime of the object, then puts the shipped look back.
+class ScopedLook {
+public:
+    explicit ScopedLook(std::initializer_list<std::pair<std::string, std::string>> overrides);
+    ~ScopedLook();
+    ScopedLook(const ScopedLook&) = delete;
+    ScopedLook& operator=(const ScopedLook&) = delete;
+};
+// The shipped look text with the overrides appended, for a file handed to pellmar.
+std::string lookWith(const std::vector<std::pair<std::string, std::string>>& overrides);

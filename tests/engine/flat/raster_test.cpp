@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "flat/imageio.h"
+#include "flat/plate.h"
+#include "flat/raster.h"
+#include "flat/resample.h"
+#include "flat/scene.h"
+#include "look/look.h"
+
+namespace {
+double sum(const Plane& p) { return std::accumulate(p.v.begin(), p.v.end(), 0.0); }
+}  // namespace
+
+TEST(Coverage, RoundedRectAreaMatchesTheShape) {
+    Plane p(64, 64);
+    const Rect r{10.3, 12.7, 40.2, 30.5};
+    const double radius = 8;
+    coverRoundedRect(p, r, radius);
+    const double area = r.w * r.h - (4 - M_PI) * radius * radius;
+    EXPECT_NEAR(sum(p), area, 0.5);
+    EXPECT_EQ(p.at(30, 28), 1.f);
+    EXPECT_EQ(p.at(5, 5), 0.f);
+    EXPECT_EQ(p.at(11, 13), 0.f);  // cut away by the corner
+}
+
+TEST(GaussianBlur, KeepsMassAndSymmetry) {
+    Plane p(101, 101);
+    p.at(50, 50) = 1;
+    gaussianBlur(p, 4);
+    EXPECT_NEAR(sum(p), 1, 1e-5);
+    EXPECT_FLOAT_EQ(p.at(45, 50), p.at(55, 50));
+    EXPECT_FLOAT_EQ(p.at(50, 45), p.at(50, 55));
+    EXPECT_NEAR(p.at(50, 50), 1 / (2 * M_PI * 16), 2e-4);
+}
+
+TEST(RingShadow, MatchesABlurredRasterOfTheOutline) {
+    // The soft band along an outline against a slow reference: the rounded
+    // rectangle's coverage blurred as pixels, one minus that inside.
+    const Rect r{40, 40, 220, 300};
+    const double radius = 48, blur = 12;
+    Plane ref(300, 380);
+    coverRoundedRect(ref, r, radius);
+    gaussianBlur(ref, cgSigma * blur);
+    double worst = 0;
+    for (int y = 40; y < 340; y += 3)
+        for (int x = 40; x < 260; x += 3) {
+            const float d = roundedRectDistance(x + 0.5f, y + 0.5f, r, float(radius));
+            if (d > -0.5f) continue;
+            const float k = outlineCurvature(x + 0.5f, y + 0.5f, r, float(radius), blur);
+            worst = std::max(worst, std::abs(double(ringShadow(d, blur, k)) - (1 - ref.at(x, y))));
+        }
+    EXPECT_LT(worst, 0.01);
+}
+
+TEST(Lanczos, KeepsFlatColourAndIdentity) {
+    Image8 img(7, 5);
+    for (auto& p : img.px) p = {10, 20, 30, 255};
+    for (auto [w, h] : {std::pair{3, 2}, {19, 13}, {7, 5}}) {
+        const Image8 out = resample(img.view(), w, h);
+        for (const Px8& p : out.px) EXPECT_EQ(p, (Px8{10, 20, 30, 255}));
+    }
+    for (size_t i = 0; i < img.px.size(); ++i) img.px[i] = {uint8_t(i * 7), uint8_t(i), uint8_t(200 - i), 255};
+    const Image8 same = resample(img.view(), 7, 5);
+    EXPECT_EQ(same.px, img.px);
+}
+
+TEST(Lanczos, StaysPremultipliedAndSharp) {
+    // A hard edge from opaque white to transparent: ringing must not leave colour
+    // above alpha, and the edge stays within a few pixels.
+    Image8 img(8, 1);
+    for (int x = 0; x < 8; ++x) img.px[size_t(x)] = x < 4 ? Px8{255, 255, 255, 255} : Px8{0, 0, 0, 0};
+    const Image8 out = resample(img.view(), 32, 1);
+    for (const Px8& p : out.px) EXPECT_LE(p.r, p.a);
+    EXPECT_EQ(out.px[2].a, 255);
+    EXPECT_EQ(out.px[29].a, 0);
+}
+
+TEST(Downscale, TwoToOneAveragesSamples) {
+    SurfaceF s(4, 2);
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 2; ++y) s.at(x, y) = (x + y) % 2 ? PxF{1, 1, 1, 1} : PxF{0, 0, 0, 1};
+    const SurfaceF d = downscale(s, 2, 1);
+    EXPECT_FLOAT_EQ(d.at(0, 0).r, 0.5f);
+    EXPECT_FLOAT_EQ(d.at(1, 0).a, 1.f);
+}
+
+TEST(NeutralizeGrays, GreysSnapColoursStay) {
+    Image8 img(5, 1);
+    img.px = {{0, 0, 255, 255}, {129, 128, 128, 255}, {100, 100, 113, 255}, {100, 100, 107, 255}, {40, 40, 40, 255}};
+    const Image8 out = neutralizeGrays(img);
+    EXPECT_EQ(out.px[0], (Px8{0, 0, 255, 255}));       // pure red untouched
+    EXPECT_EQ(out.px[1], (Px8{128, 128, 128, 255}));   // within 2/255: the mean
+    EXPECT_EQ(out.px[2], (Px8{100, 100, 113, 255}));   // 13/255 apart: left alone
+    EXPECT_EQ(out.px[4], (Px8{40, 40, 40, 255}));
+    // 7/255 apart sits between: blended toward the mean (102.33) by 1 - (24*7-48)/255.
+    const float m = (24.f * 7 - 48) / 255;
+    EXPECT_EQ(out.px[3].r, uint8_t(std::lround(107 * m + 102.333f * (1 - m))));
+    EXPECT_EQ(out.px[3].b, uint8_t(std::lround(100 * m + 102.333f * (1 - m))));
+}
+
+TEST(Orient, EveryExifValueTurnsTheStoredPictureUpright) {
+    // Stored 3 x 2 picture with distinct pixels; the upright picture for each value,
+    // written top row first, from the TIFF definitions (row 0 / column 0 sides).
+    Image8 img(3, 2);
+    for (int i = 0; i < 6; ++i) img.px[size_t(i)] = {uint8_t(i), 0, 0, 255};
+    const std::vector<std::vector<int>> want = {
+        {},
+        {0, 1, 2, 3, 4, 5},  // 1
+        {2, 1, 0, 5, 4, 3},  // 2 mirrored
+        {5, 4, 3, 2, 1, 0},  // 3 half turn
+        {3, 4, 5, 0, 1, 2},  // 4 flipped
+        {0, 3, 1, 4, 2, 5},  // 5 transposed
+        {3, 0, 4, 1, 5, 2},  // 6 quarter turn clockwise
+        {5, 2, 4, 1, 3, 0},  // 7 transverse
+        {2, 5, 1, 4, 0, 3},  // 8 quarter turn anticlockwise
+    };
+    for (int o = 1; o <= 8; ++o) {
+        const Image8 up = orient(img, o);
+        EXPECT_EQ(up.w, o >= 5 ? 2 : 3) << o;
+        std::vector<int> got;
+        for (const Px8& p : up.px) got.push_back(p.b);
+        EXPECT_EQ(got, want[size_t(o)]) << "orientation " << o;
+    }
+}
+
+TEST(Grain, IsFixedGreyAndWithinHalfTheAmount) {
+    double total = 0, sq = 0;
+    const int n = 200;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const float g = grainAt(x, y, 0.03);
+            ASSERT_LE(std::abs(g), 0.015f);
+            total += g, sq += double(g) * g;
+        }
+    const double mean = total / (n * n), sd = std::sqrt(sq / (n * n) - mean * mean);
+    EXPECT_NEAR(mean, 0, 0.0005);
+    EXPECT_NEAR(sd, 0.03 / 6, 0.0006);
+    EXPECT_EQ(grainAt(17, 4, 0.03), grainAt(17, 4, 0.03));
+    EXPECT_NE(grainAt(17, 4, 0.03), grainAt(18, 4, 0.03));
+}
+
+TEST(Dither, ZeroAmountOnlyRoundsAndGrainMovesAtMostOneStep) {
+    SurfaceF s(64, 64);
+    for (auto& p : s.px) p = {128 / 255.f, 64 / 255.f, 191 / 255.f, 1};
+    const Image8 plain = dither(s, 0);
+    for (const Px8& p : plain.px) EXPECT_EQ(p, (Px8{191, 64, 128, 255}));
+    const Image8 grained = dither(s, 0.008);
+    int moved = 0;
+    for (const Px8& p : grained.px) {
+        EXPECT_LE(std::abs(p.r - 128), 1);
+        EXPECT_EQ(p.r - 128, p.g - 64);  // grey grain: the same step in every channel
+        moved += p.r != 128;
+    }
+    EXPECT_GT(moved, 0);
+}

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/support.h"
+
+namespace {
+
+const std::string usage = "usage: still <screenshot> <out.png> [--theme ..] [--size WxH] [--layout ..]\n";
+
+std::string sample() { return sourceDir() + "/resources/sample.png"; }
+
+// Width, height and top-left-origin RGB bytes of a picture, read by ImageMagick.
+struct Pic {
+    int w = 0, h = 0;
+    std::string rgb;
+    const unsigned char* at(int x, int yFromTop) const {
+        return reinterpret_cast<const unsigned char*>(rgb.data()) + 3 * (size_t(yFromTop) * size_t(w) + size_t(x));
+    }
+};
+
+Pic readPic(const std::string& path) {
+    Pic p;
+    const Ran id = shell("identify -format '%w %h' '" + path + "'");
+    sscanf(id.out.c_str(), "%d %d", &p.w, &p.h);
+    const std::string raw = path + ".rgb";
+    shell("convert '" + path + "' -depth 8 rgb:'" + raw + "'");
+    p.rgb = readFile(raw);
+    return p;
+}
+
+// A JPEG whose EXIF says "rotate 90 degrees clockwise to view" (orientation 6).
+void addOrientation(const std::string& jpeg, int value) {
+    std::string bytes = readFile(jpeg);
+    const std::string tiff = std::string("II*\0\x08\0\0\0", 8) + std::string("\x01\0", 2) +  // one entry
+                             std::string("\x12\x01\x03\0\x01\0\0\0", 8) + char(value) + std::string("\0\0\0", 3) +
+                             std::string("\0\0\0\0", 4);
+    const std::string payload = std::string("Exif\0\0", 6) + tiff;
+    const size_t len = payload.size() + 2;
+    const std::string app1 = std::string("\xff\xe1", 2) + char(len >> 8) + char(len & 255) + payload;
+    bytes.insert(2, app1);
+    writeFile(jpeg, bytes);
+}
+
+}  // namespace
+
+TEST(StillCommand, ArgumentFaultsComeInStepOrder) {
+    const std::string dir = tempDir();
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"still", "a.png"}, usage},
+        {{"still", "a.png", "b.png", "c.png"}, usage},
+        {{"still", "a.png", "b.png", "--out", "x", "1x1", "full"}, usage},
+        {{"still", "a.png", "--layout", "closeup_spin"}, usage},
+        {{"still", "a.png", "b.png", "--layout", "closeup_spin", "--size", "bad"},
+         "spin renders video: use `pellmar spin` for a screenshot\n"},
+        {{"still", "a.png", "b.png", "--size", "0x5", "--theme", "pink"}, "bad --size: 0x5  (want WxH, e.g. 1080x1920)\n"},
+        {{"still", "a.png", "b.png", "--theme", "pink"}, "unknown theme: pink  (want dark·light)\n"},
+        {{"still", "missing.png", "b.png"}, "cannot read image: missing.png\n"},
+        {{"still", "a.png", "b.png", "--frobnicate"}, "unknown option: --frobnicate\n"},
+    };
+    for (const auto& c : cases) {
+        const Ran r = pellmar(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(StillCommand, BrokenInputsAreOneLineEach) {
+    const std::string dir = tempDir();
+    writeFile(dir + "/empty.png", "");
+    writeFile(dir + "/text.png", "this is not a picture\n");
+    const std::string whole = readFile(sample());
+    writeFile(dir + "/cut.png", whole.substr(0, whole.size() / 2));
+    std::filesystem::create_directory(dir + "/folder.png");
+    for (const char* name : {"empty.png", "text.png", "cut.png", "folder.png"}) {
+        const std::string in = dir + "/" + name;
+        const Ran r = pellmar({"still", in, dir + "/out.png", "--size", "100x200"});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, "cannot read image: " + in + "\n");
+        EXPECT_FALSE(exists(dir + "/out.png"));
+    }
+}
+
+TEST(StillCommand, WritesTheFramedPngAndSaysWhere) {
+    const std::string dir = tempDir();
+    const Ran r = shell("cd '" + dir + "' && " PELLMAR_BIN " still '" + sample() + "' out.png --size 270x480");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/out.png  (270x480)\n");
+    EXPECT_EQ(r.err, "");
+    const Pic p = readPic(dir + "/out.png");
+    EXPECT_EQ(p.w, 270);
+    EXPECT_EQ(p.h, 480);
+    // Nothing is left beside it.
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir)) files += e.path().extension() == ".png";
+    EXPECT_EQ(files, 1);
+}
+
+TEST(StillCommand, ReplacesAnExistingOutputAndFailsCleanlyOnBadFolders) {
+    const std::string dir = tempDir();
+    writeFile(dir + "/out.png", "old");
+    ASSERT_EQ(pellmar({"still", sample(), dir + "/out.png", "--size", "90x160"}).status, 0);
+    EXPECT_EQ(readPic(dir + "/out.png").w, 90);
+
+    Ran r = pellmar({"still", sample(), dir + "/nowhere/out.png", "--size", "90x160"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot write " + dir + "/nowhere/out.png\n");
+
+    // A target that cannot be replaced (a folder) stays as it was; no temporary is left.
+    std::filesystem::create_directory(dir + "/taken.png");
+    r = pellmar({"still", sample(), dir + "/taken.png", "--size", "90x160"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot write " + dir + "/taken.png\n");
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/taken.png"));
+    int hidden = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir)) hidden += e.path().filename().string()[0] == '.';
+    EXPECT_EQ(hidden, 0);
+}
+
+TEST(StillCommand, AbsurdSizeIsRefusedQuickly) {
+    const Ran r = pellmar({"still", sample(), tempDir() + "/o.png", "--size", "100000x100000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "size too large: 100000x100000  (max 8192x8192)\n");
+}
+
+TEST(StillCommand, RotatedJpegIsDrawnUpright) {
+    const std::string dir = tempDir();
+    // Stored 80 x 40: red on the left, blue on the right. Orientation 6 turns it a
+    // quarter clockwise, so upright it is 40 x 80 with red on top.
+    ASSERT_EQ(shell("convert -size 80x40 xc:red -fill blue -draw 'rectangle 40,0 79,39' '" + dir + "/r.jpg'").status, 0);
+    addOrientation(dir + "/r.jpg", 6);
+    const Ran r = pellmar({"still", dir + "/r.jpg", dir + "/o.png", "--size", "200x200", "--theme", "light"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Pic p = readPic(dir + "/o.png");
+    // Upright content is taller than wide, so the screen is narrow: the pixel left of
+    // the centre by a third of the frame is backdrop, not screen.
+    const unsigned char* top = p.at(100, 70);
+    const unsigned char* bottom = p.at(100, 130);
+    EXPECT_GT(top[0], 180);
+    EXPECT_LT(top[2], 90);
+    EXPECT_LT(bottom[0], 90);
+    EXPECT_GT(bottom[2], 180);
+}
+
+TEST(StillCommand, ReadsHeicAndClosesUp) {
+    const std::string dir = tempDir();
+    ASSERT_EQ(shell("convert '" + sample() + "' -resize 25% '" + dir + "/s.heic'").status, 0);
+    const Ran r = pellmar({"still", dir + "/s.heic", dir + "/o.png", "--size", "300x300", "--layout", "closeup"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/o.png  (300x300)\n");
+    const Pic p = readPic(dir + "/o.png");
+    // The closeup runs the screen off the bottom edge: the bottom centre is screen
+    // (the sample's light background), not backdrop.
+    EXPECT_GT(p.at(150, 299)[0], 200);
+}

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "look/look.h"
+#include "support/support.h"
+
+using testing::ExitedWithCode;
+
+TEST(LookFormat, KeysAndValuesAreTrimmedAndUnquoted) {
+    const Look l = Look::parse(
+        "  a =  \"1.5\"  \n"
+        "b=\" 2\"\n"
+        "c=\"\"\n"
+        "d=\"\n"
+        "e = 3 # not a comment\n"
+        "# f=9\n"
+        "no equals here\n"
+        "\n"
+        "g=1\n"
+        "g=2\n"
+        "\t\xc2\xa0h\xe3\x80\x80=\xe2\x80\x83x\n");
+    EXPECT_EQ(l.str("a"), "1.5");
+    EXPECT_EQ(l.str("b"), " 2");
+    EXPECT_EQ(l.str("c"), "");
+    EXPECT_EQ(l.str("d"), "\"");
+    EXPECT_EQ(l.str("e"), "3 # not a comment");
+    EXPECT_FALSE(l.has("# f"));
+    EXPECT_FALSE(l.has("f"));
+    EXPECT_EQ(l.str("g"), "2");
+    EXPECT_EQ(l.str("h"), "x");  // Unicode space separators trim like spaces
+}
+
+TEST(LookFormat, CarriageReturnLineFeedIsNotALineEnd) {
+    const Look l = Look::parse("a=\"1\"\r\nb=\"2\"\r\n");
+    EXPECT_EQ(l.str("a"), "\"1\"\r\nb=\"2\"\r\n");
+    EXPECT_FALSE(l.has("b"));
+    EXPECT_EQ(lookLines("x\ny\r\nz").size(), 2u);
+}
+
+TEST(LookNumbers, ReadWholeCLocaleLiterals) {
+    const Look l = Look::parse("a=1e1\nb=0x10\nc=-.5\nd=inf\nlist=\" 1 , ,2,x,\t3 ,\"\ntwo=1,x,2\ngap=1,,2\n");
+    EXPECT_EQ(l.num("a"), 10);
+    EXPECT_EQ(l.num("b"), 16);
+    EXPECT_EQ(l.num("c"), -0.5);
+    EXPECT_TRUE(std::isinf(l.num("d")));
+    EXPECT_EQ(l.nums("list", 3), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(l.nums("two", 2), (std::vector<double>{1, 2}));
+    EXPECT_EQ(l.nums("gap", 2), (std::vector<double>{1, 2}));
+}
+
+TEST(LookNumbersDeathTest, MessagesNameTheKeyAndTheStoredValue) {
+    const Look l = Look::parse("sp=\" 2\"\nhash=3 # x\none=4\nempty=\"\"\n");
+    EXPECT_EXIT(l.num("sp"), ExitedWithCode(1), "^look.conf: sp wants a number, got  2\n$");
+    EXPECT_EXIT(l.num("hash"), ExitedWithCode(1), "^look.conf: hash wants a number, got 3 # x\n$");
+    EXPECT_EXIT(l.num("empty"), ExitedWithCode(1), "^look.conf: empty wants a number, got \n$");
+    EXPECT_EXIT(l.nums("one", 2), ExitedWithCode(1), "^look.conf: one wants 2 comma-separated numbers, got 4\n$");
+    EXPECT_EXIT(l.num("gone"), ExitedWithCode(1), "^look.conf: missing gone\n$");
+    EXPECT_EXIT(l.str("gone"), ExitedWithCode(1), "^look.conf: missing gone\n$");
+    EXPECT_EQ(l.nums("sp", 1), std::vector<double>{2});  // list items are trimmed
+}
+
+TEST(LookFormat, ShippedFileHoldsEveryKeyQuoted) {
+    const std::string text = readFile(shippedLook());
+    const Look l = Look::parse(text);
+    const LookValues v = LookValues::read(l);  // would end the process on a missing key
+    EXPECT_GT(v.frameReference, 0);
+    for (const char* key : {"theme_dark", "theme_light", "bezel_edge_dark", "bezel_edge_light", "screen_glass_dark",
+                            "screen_glass_light", "layout_closeup_square", "layout_closeup_horizontal",
+                            "spin_rim_dark", "spin_rim_light"})
+        EXPECT_TRUE(l.has(key)) << key;
+    // The application finds the theme base colours by this exact pattern.
+    EXPECT_NE(text.find("\ntheme_dark=\"#"), std::string::npos);
+    EXPECT_NE(text.find("\ntheme_light=\"#"), std::string::npos);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+// Start-up reads the look before the arguments, through the real program.
+class LookStartup : public testing::Test {
+protected:
+    std::string dir = tempDir();
+    Ran runWith(const std::string& text, std::vector<std::string> args = {}) {
+        writeFile(dir + "/look.conf", text);
+        return pellmar(args, {"TREVALO_LOOK=" + dir + "/look.conf"});
+    }
+};
+
+TEST_F(LookStartup, ABrokenStartupKeyStopsEveryCommand) {
+    std::string text = readFile(shippedLook());
+    const auto at = text.find("frame_reference=");
+    const std::string broken = text.substr(0, at) + "frame_reference=\"big\"\n" + text.substr(text.find('\n', at) + 1);
+    Ran r = runWith(broken);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "look.conf: frame_reference wants a number, got big\n");
+
+    const std::string missing = text.substr(0, at) + text.substr(text.find('\n', at) + 1);
+    r = runWith(missing, {"audio"});
+    EXPECT_EQ(r.err, "look.conf: missing frame_reference\n");
+}
+
+TEST_F(LookStartup, CrLfFileFailsAtTheFirstKeyItBreaks) {
+    std::string text = "bezel_screen_radius=\"0.1\"\nbezel_thickness=\"0.04\"\nframe_reference=\"1080\"\n";
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    Ran r = runWith(crlf);
+    EXPECT_EQ(r.status, 1);
+    // The value keeps its quotes: it no longer ends with one.
+    EXPECT_EQ(r.err.rfind("look.conf: bezel_screen_radius wants a number, got \"0.1\"\r\nbezel_thickness=", 0), 0u)
+        << r.err;
+}
+
+TEST_F(LookStartup, UnreadableFilesAreNotFound) {
+    Ran r = runWith("a=\"\xff\xfe\"\n");
+    EXPECT_EQ(r.err, "look.conf not found at " + dir + "/look.conf\n");
+    r = pellmar({}, {"TREVALO_LOOK=" + dir});  // a folder
+    EXPECT_EQ(r.err, "look.conf not found at " + dir + "\n");
+    r = pellmar({}, {"TREVALO_LOOK="});
+    EXPECT_EQ(r.err, "look.conf not found at \n");
+}

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "main/opts.h"
+#include "support/support.h"
+
+using testing::ExitedWithCode;
+
+TEST(ParseSize, AcceptsWxHAndItsLenientForms) {
+    EXPECT_EQ(parseSize("1080x1920"), std::make_pair(1080, 1920));
+    EXPECT_EQ(parseSize("+1080x1920"), std::make_pair(1080, 1920));
+    EXPECT_EQ(parseSize("1080xx1920"), std::make_pair(1080, 1920));
+    EXPECT_EQ(parseSize("x1x2x"), std::make_pair(1, 2));
+}
+
+TEST(ParseSizeDeathTest, RejectsWithTheSizeMessage) {
+    for (const char* bad : {"1080X1920", "1080x", "0x100", "1080x1920x2", "axb", "12", "-5x10", "1080 x1920",
+                            "99999999999x10", ""}) {
+        EXPECT_EXIT(parseSize(bad), ExitedWithCode(1),
+                    "^bad --size: " + std::string(bad) + "  \\(want WxH, e\\.g\\. 1080x1920\\)\n$")
+            << bad;
+    }
+}
+
+TEST(Opts, DefaultsAndPositionals) {
+    const Opts o({"a.png", "-v", "b.png"});
+    EXPECT_EQ(o.theme, "dark");
+    EXPECT_EQ(o.size, "1080x1920");
+    EXPECT_EQ(o.layout, "full");
+    EXPECT_EQ(o.startSec, 0);
+    EXPECT_EQ(o.maxSec, 60);
+    EXPECT_TRUE(o.outs.empty());
+    EXPECT_EQ(o.files, (std::vector<std::string>{"a.png", "-v", "b.png"}));
+}
+
+TEST(Opts, ValuesAreTakenAsTheyStand) {
+    const Opts o({"--theme", "--size", "x", "--size", "1x1", "--size", "2x2", "--start", "1e1", "--max", "0"});
+    EXPECT_EQ(o.theme, "--size");
+    EXPECT_EQ(o.files, std::vector<std::string>{"x"});
+    EXPECT_EQ(o.size, "2x2");
+    EXPECT_EQ(o.startSec, 10);
+    EXPECT_EQ(o.maxSec, 0);
+}
+
+TEST(Opts, EveryOutIsKeptInOrder) {
+    const Opts o({"rec.mov", "--out", "a.mp4", "1x1", "spin", "--out", "b.mp4", "2x2", "closeup_spin"});
+    ASSERT_EQ(o.outs.size(), 2u);
+    EXPECT_EQ(o.outs[0].path, "a.mp4");
+    EXPECT_EQ(o.outs[0].layout, "spin");
+    EXPECT_EQ(o.outs[1].size, "2x2");
+    EXPECT_EQ(o.outs[1].layout, "closeup_spin");
+    EXPECT_EQ(o.files, std::vector<std::string>{"rec.mov"});
+}
+
+TEST(OptsDeathTest, EachFaultHasItsLine) {
+    using V = std::vector<std::string>;
+    EXPECT_EXIT(Opts(V{"a", "--theme"}), ExitedWithCode(1), "^--theme needs a value\n$");
+    EXPECT_EXIT(Opts(V{"--start"}), ExitedWithCode(1), "^--start needs a value\n$");
+    for (const char* bad : {"-1", "nan", "abc", " 1", ""})
+        EXPECT_EXIT(Opts(V{"--start", bad}), ExitedWithCode(1), "^--start wants seconds, got " + std::string(bad) + "\n$");
+    EXPECT_EXIT(Opts(V{"--max", "-0.5"}), ExitedWithCode(1), "^--max wants seconds, got -0.5\n$");
+    EXPECT_EXIT(Opts(V{"--verbose"}), ExitedWithCode(1), "^unknown option: --verbose\n$");
+    EXPECT_EXIT(Opts(V{"--out", "a", "1x1"}), ExitedWithCode(1), "^--out needs <path> <WxH> <layout>\n$");
+    // Outs are checked before the plain layout, in list order.
+    EXPECT_EXIT(Opts(V{"--layout", "bad", "--out", "a", "1x1", "odd"}), ExitedWithCode(1),
+                "^unknown layout: odd  \\(want full·closeup·spin·closeup_spin\\)\n$");
+    EXPECT_EXIT(Opts(V{"--layout", "Full"}), ExitedWithCode(1), "^unknown layout: Full  \\(want ");
+}
+
+TEST(Dispatch, WordsAreExactAndTheLookComesFirst) {
+    Ran r = pellmar({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...\n");
+
+    r = pellmar({"Still", "a", "b"});
+    EXPECT_EQ(r.err, "unknown subcommand: Still\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+
+    // Without a readable look file even the usage is not reached, whatever the command.
+    for (auto args : std::vector<std::vector<std::string>>{{}, {"audio"}, {"gen-test"}, {"still", "a", "b"}}) {
+        r = pellmar(args, {"TREVALO_LOOK=/nonexistent/look.conf"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "look.conf not found at /nonexistent/look.conf\n");
+    }
+}
+
+TEST(Dispatch, LookBesideTheProgramIsFoundWithoutTheVariable) {
+    // The build copies look.conf beside pellmar; with the variable unset it is used.
+    Ran r = shell("env -u TREVALO_LOOK " PELLMAR_BIN " 2>&1");
+    EXPECT_EQ(r.out, "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...\n");
+}
