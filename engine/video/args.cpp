@@ -1,0 +1,27 @@
+#include "video/args.h"
+
+#include <charconv>
+#include <filesystem>
+
+#include "main/die.h"
+#include "main/opts.h"
+
+std::pair<int, int> parseVideoSize(const std::string& text) {
+    const auto [w, h] = parseSize(text);
+    if (w % 2 || h % 2) die("bad --size: " + text + "  (video wants even sides, e.g. 1080x1920)");
+    return {w, h};
+}
+
+void refuseOverwrite(const std::string& out, const std::string& recording) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(out, recording, ec))
+        die("will not write over the recording: " + out);
+}
+
+std::string shortestDecimal(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    std::string s(buf, r.ptr);
+    if (s.find_first_of(".eni") == std::string::npos) s += ".0";
+    return s;
+}

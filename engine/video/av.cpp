@@ -1,0 +1,36 @@
+#include "video/av.h"
+
+#include "main/die.h"
+
+#include <mutex>
+
+std::string avError(int rc) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(rc, buf, sizeof buf);
+    return buf;
+}
+
+int avCheck(int rc, const std::string& what) {
+    if (rc < 0) die(what + ": " + avError(rc));
+    return rc;
+}
+
+FramePtr newAVFrame() {
+    FramePtr f(av_frame_alloc());
+    if (!f) die("av_frame_alloc: out of memory");
+    return f;
+}
+
+PacketPtr newAVPacket() {
+    PacketPtr p(av_packet_alloc());
+    if (!p) die("av_packet_alloc: out of memory");
+    return p;
+}
+
+void quietAV() { av_log_set_level(AV_LOG_QUIET); }
+
+void dieOnce(const std::string& message) {
+    static std::mutex first;
+    first.lock();  // never released: the process ends inside die()
+    die(message);
+}

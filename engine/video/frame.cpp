@@ -1,0 +1,163 @@
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "flat/palette.h"
+#include "flat/scene.h"
+#include "main/commands.h"
+#include "main/die.h"
+#include "main/opts.h"
+#include "video/island.h"
+#include "video/source.h"
+#include "video/args.h"
+#include "video/writer.h"
+
+namespace {
+
+const char* usage =
+    "usage: frame <recording> <out.mp4> | frame <recording> --out <path> <WxH> <layout> [--out ...]  "
+    "[--theme ..] [--size WxH] [--layout ..] [--start SEC] [--max SEC]";
+
+// Where a frame delta (in the recording's time base) lands on a grid of fps slots,
+// rounded half away from zero, in exact integer arithmetic.
+int64_t slotAt(int64_t delta, AVRational tb, int fps) {
+    return av_rescale_rnd(delta, int64_t(tb.num) * fps, tb.den, AV_ROUND_NEAR_INF);
+}
+
+// One output of the command: its scene, its writer and its place on the time grid.
+// Turning-device outputs will derive from it with their own rendering, gap fill and
+// end (see makeSink); everything else about the run is shared.
+class Sink {
+public:
+    Sink(const OutRequest& req, int w, int h, const Source& src, const Style& style)
+        : path(req.path),
+          scene(w, h, req.layout, src.W, src.H, style, 0.03),
+          fps(src.fps),
+          writer(req.path, scene.w, scene.h, fps, Container::MP4) {}
+    virtual ~Sink() = default;
+
+    // A prepared recording frame for slot target; frames behind the grid are dropped.
+    void update(const std::shared_ptr<const Image8>& frame, int64_t target) {
+        if (target < nextSlot) return;
+        while (nextSlot < target) fillSlot(nextSlot++);
+        content = frame;
+        render(target);
+        nextSlot = target + 1;
+        releaseContent();
+    }
+    // Fills the grid up to (not including) stop.
+    void tail(int64_t stop) {
+        while (nextSlot < stop) fillSlot(nextSlot++);
+    }
+    // The slot after which this output ends, for a recording that ends at endDelta.
+    virtual int64_t stopFor(int64_t lastDelta, AVRational tb, int srcFps) const {
+        // (lastT + 1 / srcFps) * fps, rounded half away from zero.
+        return av_rescale_rnd(lastDelta * tb.num * srcFps + tb.den, fps, int64_t(tb.den) * srcFps, AV_ROUND_NEAR_INF);
+    }
+
+    std::string path;
+    Scene scene;
+    int fps;
+    Writer writer;
+    std::shared_ptr<const Image8> content;
+    int64_t nextSlot = 0;
+
+protected:
+    virtual void fillSlot(int64_t slot) { writer.repeat(slot); }
+    virtual void render(int64_t slot) {
+        if (!content) return;
+        scene.draw(writer.newFrame(), *content);
+        writer.append(slot);
+    }
+    // A flat output never draws the same recording frame twice: let it go at once so the
+    // reading loop can reuse its buffer.
+    virtual void releaseContent() { content.reset(); }
+};
+
+// Turning-device outputs (layouts ending in "spin") share one GPU context, made here
+// before any output is set up. Until their renderer lands they are refused here, before
+// any output file is touched.
+void setUpTurning(const std::vector<OutRequest>& outs) {
+    for (const auto& o : outs)
+        if (endsWith(o.layout, "spin"))
+            die("turning-device outputs are not available in this build yet: layout " + o.layout +
+                "  (want full·closeup)");
+}
+
+// The branch point between flat and turning-device outputs.
+std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style) {
+    return std::make_unique<Sink>(req, w, h, src, style);
+}
+
+// Runs work(i) for every sink, one thread per sink, and returns when all are done.
+template <class F> void eachSink(size_t n, F&& work) {
+    if (n == 1) {
+        work(0);
+        return;
+    }
+    std::vector<std::jthread> crew;
+    crew.reserve(n - 1);
+    for (size_t i = 1; i < n; ++i) crew.emplace_back([&work, i] { work(i); });
+    work(0);
+}
+
+}  // namespace
+
+void cmd_frame(const Args& args) {
+    Opts opts(args);
+    if (opts.files.empty() || opts.files.size() > 2) die(usage);
+    const std::string recording = opts.files[0];
+    std::vector<OutRequest> outs = opts.outs;
+    if (opts.files.size() == 2) outs.push_back({opts.files[1], opts.size, opts.layout});
+    if (outs.empty()) die("no output given (out path or --out)");
+
+    std::vector<std::pair<int, int>> sizes;
+    for (const auto& o : outs) sizes.push_back(parseVideoSize(o.size));
+    const Style style(opts);
+    Source src = openVideo(recording);
+    for (const auto& o : outs) refuseOverwrite(o.path, recording);
+
+    setUpTurning(outs);
+
+    std::vector<std::unique_ptr<Sink>> sinks;
+    for (size_t i = 0; i < outs.size(); ++i) sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style));
+
+    FrameReader reader(src, opts.startSec);
+    const AVRational tb = reader.timeBase();
+    const double rangeEnd = opts.startSec + opts.maxSec;
+    std::optional<FramePrep> prep;
+    int64_t t0 = 0, lastDelta = 0, used = 0;
+    Image8 frame;
+    while (reader.next()) {
+        if (!prep) t0 = reader.pts();
+        const int64_t delta = reader.pts() - t0;
+        if (double(delta) * av_q2d(tb) >= opts.maxSec || reader.seconds() >= rangeEnd) break;
+        if (prep) {
+            bool wanted = false;
+            for (const auto& s : sinks) wanted |= slotAt(delta, tb, s->fps) >= s->nextSlot;
+            if (!wanted) continue;
+        }
+        reader.picture(frame);
+        if (!prep) prep = FramePrep::make(src, frame.view());
+        auto owned = std::make_shared<Image8>((*prep)(std::move(frame)));
+        std::shared_ptr<const Image8> content = owned;
+        eachSink(sinks.size(), [&](size_t i) { sinks[i]->update(content, slotAt(delta, tb, sinks[i]->fps)); });
+        content.reset();
+        ++used;
+        lastDelta = delta;
+        // Reuse the picture's memory for the next frame when no output kept it.
+        if (owned.use_count() == 1) frame = std::move(*owned);
+    }
+    if (used == 0)
+        die("no frames in range (start " + shortestDecimal(opts.startSec) + "s, length " +
+            shortestDecimal(opts.maxSec) + "s)");
+
+    eachSink(sinks.size(), [&](size_t i) { sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps)); });
+    for (auto& s : sinks) s->writer.finish(s->nextSlot);
+    for (const auto& s : sinks)
+        std::printf("saved %s  (%dx%d, %lld frames @ %dfps%s)\n", s->path.c_str(), s->scene.w, s->scene.h,
+                    (long long)s->nextSlot, s->fps, prep->island ? ", island tidied" : "");
+    std::fflush(stdout);
+}

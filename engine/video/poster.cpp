@@ -1,0 +1,29 @@
+#include "flat/imageio.h"
+#include "flat/palette.h"
+#include "flat/scene.h"
+#include "main/commands.h"
+#include "main/die.h"
+#include "main/opts.h"
+#include "video/args.h"
+#include "video/island.h"
+#include "video/source.h"
+
+void cmd_poster(const Args& args) {
+    Opts opts(args);
+    if (endsWith(opts.layout, "spin")) die("poster draws a flat frame: want --layout full·closeup");
+    if (opts.files.size() != 2 || !opts.outs.empty())
+        die("usage: poster <recording> <out.png> [--theme ..] [--size WxH] [--layout ..] [--start SEC]");
+    const auto [w, h] = parseSize(opts.size);
+    const Style style(opts);
+    const std::string& recording = opts.files[0];
+    Source src = openVideo(recording);
+    refuseOverwrite(opts.files[1], recording);
+
+    FrameReader reader(src, opts.startSec);
+    if (!reader.next()) die("could not read a frame from " + recording);
+    const Scene scene(w, h, opts.layout, src.W, src.H, style, 0.03);
+    Image8 frame;
+    reader.picture(frame);
+    const FramePrep prep = FramePrep::make(src, frame.view());
+    writePNG(scene, prep(std::move(frame)), opts.files[1]);
+}

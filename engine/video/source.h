@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "flat/surface.h"
+#include "video/av.h"
+
+// An opened recording: its first video stream, the size and orientation that make its
+// frames upright, and the frame rate its outputs are written at.
+struct Source {
+    std::string path;
+    InputPtr fmt;
+    int stream = -1;
+    double W = 0, H = 0;  // upright size in pixels
+    int orient = 1;       // TIFF/EXIF orientation that turns a decoded frame upright: 1, 3, 6 or 8
+    int fps = 60;         // normalised rate, 1 to 60
+
+    AVStream* st() const { return fmt->streams[stream]; }
+};
+
+// Opens the recording or ends with "recording not found: ", "no video track in " or
+// "cannot read the video track in " followed by the path.
+Source openVideo(const std::string& path);
+
+// The orientation for a track matrix (a, b, c, d); the translation plays no part.
+int uprightOrientation(double a, double b, double c, double d);
+
+// The output rate for a nominal rate and the shortest gap between frames (0 when
+// unknown): the peak rate wins, then a standard rate within 8 %, else the rounded rate
+// held to 1..60. Single precision, as the rate is stored.
+int normalizedFps(float nominal, double minFrameSeconds);
+
+// Decodes the recording front to back in presentation order, from a start time on.
+class FrameReader {
+public:
+    // startSec counts from the start of the stream; earlier frames are never delivered.
+    FrameReader(Source& src, double startSec);
+
+    // Moves to the next frame; false at the end. Read and decode errors end the
+    // process with "read failed: " and the library's text.
+    bool next();
+
+    // The current frame's presentation time, in timeBase() units.
+    int64_t pts() const { return m_pts; }
+    AVRational timeBase() const { return m_tb; }
+    // The current frame's time in seconds from the start of the stream.
+    double seconds() const { return double(m_pts - m_origin) * av_q2d(m_tb); }
+    // The current frame as opaque 8-bit BGRA in stored orientation.
+    void picture(Image8& out);
+
+private:
+    Source& m_src;
+    CodecPtr m_dec;
+    FramePtr m_frame, m_bgra;
+    PacketPtr m_pkt;
+    SwsPtr m_sws;
+    int m_swsKey[5] = {-1, -1, -1, -1, -1};
+    AVRational m_tb{1, 1};
+    int64_t m_origin = 0;
+    int64_t m_startTs = 0;
+    int64_t m_pts = 0;
+    bool m_flushed = false;
+};

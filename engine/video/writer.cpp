@@ -1,0 +1,139 @@
+#include "video/writer.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "main/die.h"
+
+int64_t videoBitRate(int w, int h, int fps) {
+    const double bits = std::clamp(double(w) * h * fps * 0.2, 8e6, 9e7);
+    return int64_t(bits);
+}
+
+Writer::Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots)
+    : m_path(path), m_w(w), m_h(h), m_fps(fps), m_slots(slots) {
+    quietAV();
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+
+    AVFormatContext* raw = nullptr;
+    const char* format = container == Container::MP4 ? "mp4" : "mov";
+    if (avformat_alloc_output_context2(&raw, nullptr, format, path.c_str()) < 0 || !raw)
+        die("cannot create video writer at " + path);
+    m_out.reset(raw);
+
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) die("cannot create video writer at " + path + "  (no libx264 encoder)");
+    m_enc.reset(avcodec_alloc_context3(codec));
+    if (!m_enc) die("cannot create video writer at " + path);
+    AVCodecContext* enc = m_enc.get();
+    enc->width = w;
+    enc->height = h;
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->time_base = AVRational{1, fps};
+    enc->framerate = AVRational{fps, 1};
+    enc->sample_aspect_ratio = AVRational{1, 1};
+    enc->bit_rate = videoBitRate(w, h, fps);
+    enc->gop_size = fps;
+    enc->color_primaries = AVCOL_PRI_BT709;
+    enc->color_trc = AVCOL_TRC_BT709;
+    enc->colorspace = AVCOL_SPC_BT709;
+    enc->color_range = AVCOL_RANGE_MPEG;
+    enc->thread_count = 0;
+    if (raw->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(enc->priv_data, "preset", x264Preset, 0);
+    av_opt_set(enc->priv_data, "profile", "high", 0);
+    av_opt_set(enc->priv_data, "coder", "cabac", 0);
+    // Reordered frames get decode times that lag by a count of frames, not of slots;
+    // after a gap the track would then end before its last frame does.
+    if (slots == Slots::WithGaps) enc->max_b_frames = 0;
+    if (int rc = avcodec_open2(enc, codec, nullptr); rc < 0)
+        die("cannot write " + path + ": avcodec_open2: " + avError(rc));
+
+    m_st = avformat_new_stream(raw, nullptr);
+    if (!m_st) die("cannot create video writer at " + path);
+    m_st->time_base = enc->time_base;
+    m_st->avg_frame_rate = enc->framerate;
+    avCheck(avcodec_parameters_from_context(m_st->codecpar, enc), "avcodec_parameters_from_context");
+
+    if (int rc = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0)
+        die("cannot write " + path + ": " + avError(rc));
+    AVDictionary* opts = nullptr;
+    av_dict_set_int(&opts, "video_track_timescale", fps, 0);
+    const int rc = avformat_write_header(raw, &opts);
+    av_dict_free(&opts);
+    if (rc < 0) die("cannot write " + path + ": " + avError(rc));
+
+    m_bgra = Image8(w, h);
+    for (Px8& p : m_bgra.px) p.a = 255;
+    m_yuv = newAVFrame();
+    m_yuv->format = AV_PIX_FMT_YUV420P;
+    m_yuv->width = w;
+    m_yuv->height = h;
+    m_yuv->color_primaries = AVCOL_PRI_BT709;
+    m_yuv->color_trc = AVCOL_TRC_BT709;
+    m_yuv->colorspace = AVCOL_SPC_BT709;
+    m_yuv->color_range = AVCOL_RANGE_MPEG;
+    avCheck(av_frame_get_buffer(m_yuv.get(), 0), "av_frame_get_buffer");
+    m_pkt = newAVPacket();
+
+    m_sws.reset(sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                               nullptr));
+    if (!m_sws) die("cannot write " + path + ": no BGRA to 4:2:0 conversion for " + std::to_string(w) + "x" +
+                    std::to_string(h));
+    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+}
+
+View8 Writer::newFrame() { return m_bgra.view(); }
+
+void Writer::append(int64_t slot) {
+    // The encoder may still hold the previous picture; it gets its own copy then.
+    avCheck(av_frame_make_writable(m_yuv.get()), "av_frame_make_writable");
+    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(m_bgra.px.data()), nullptr, nullptr, nullptr};
+    const int srcStride[4] = {m_w * 4, 0, 0, 0};
+    sws_scale(m_sws.get(), src, srcStride, 0, m_h, m_yuv->data, m_yuv->linesize);
+    m_hasLast = true;
+    repeat(slot);
+}
+
+bool Writer::repeat(int64_t slot) {
+    if (!m_hasLast) return false;
+    if (slot <= m_lastSlot || (m_slots == Slots::Consecutive && slot != m_lastSlot + 1))
+        dieOnce("writer failed: " + m_path + ": frame " + std::to_string(slot) + " cannot follow frame " +
+                std::to_string(m_lastSlot));
+    m_yuv->pts = slot;
+    m_lastSlot = slot;
+    encode(m_yuv.get());
+    return true;
+}
+
+void Writer::fail(int rc) { dieOnce("writer failed: " + m_path + ": " + avError(rc)); }
+
+void Writer::encode(const AVFrame* f) {
+    int rc = avcodec_send_frame(m_enc.get(), f);
+    if (rc < 0) fail(rc);
+    for (;;) {
+        rc = avcodec_receive_packet(m_enc.get(), m_pkt.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+        if (rc < 0) fail(rc);
+        // Every frame lasts one slot: the last one up to the end slot, the others up to
+        // the next decode time, which the muxer takes from the packets.
+        m_pkt->duration = 1;
+        av_packet_rescale_ts(m_pkt.get(), m_enc->time_base, m_st->time_base);
+        m_pkt->stream_index = m_st->index;
+        rc = av_interleaved_write_frame(m_out.get(), m_pkt.get());
+        if (rc < 0) fail(rc);
+    }
+}
+
+void Writer::finish(int64_t endSlot) {
+    if (m_lastSlot < 0) dieOnce("writer failed: " + m_path + ": no frames");
+    if (endSlot != m_lastSlot + 1)
+        dieOnce("writer failed: " + m_path + ": the video must end one slot after its last frame");
+    encode(nullptr);
+    AVFormatContext* out = m_out.get();
+    if (int rc = av_write_trailer(out); rc < 0) fail(rc);
+    if (out->pb->error < 0) fail(out->pb->error);
+    if (int rc = avio_closep(&out->pb); rc < 0) fail(rc);
+}

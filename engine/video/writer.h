@@ -1,0 +1,65 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "flat/surface.h"
+#include "video/av.h"
+
+enum class Container { MP4, QuickTime };
+// Whether frames may skip slots (test clips imitating variable-rate recordings) or
+// fill every slot from 0 on (everything else).
+enum class Slots { Consecutive, WithGaps };
+
+// The x264 preset of every video the engine writes; bench/frame measured it (README).
+inline constexpr const char* x264Preset = "veryfast";
+
+// Average bit rate for a w x h video at fps: 0.2 bits per pixel and frame, held to
+// 8 to 90 Mbit/s.
+int64_t videoBitRate(int w, int h, int fps);
+
+// An H.264 video file being written: frame n is shown at n / fps, the time base of the
+// stream and the track time scale are both fps. Frames are drawn as premultiplied
+// BGRA into the writer's own buffer and converted to BT.709 limited-range 4:2:0.
+// Used by one thread at a time; every failure ends the process.
+class Writer {
+public:
+    // Deletes whatever is at path, then opens the file. Ends with "cannot create video
+    // writer at " + path or "cannot write " + path + ": " + the library's text.
+    Writer(const std::string& path, int w, int h, int fps, Container container,
+           Slots slots = Slots::Consecutive);
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // The buffer for the next frame (opaque black at first, then whatever was last drawn).
+    View8 newFrame();
+    // Encodes the buffer at a slot after every slot appended before.
+    void append(int64_t slot);
+    // Encodes the last appended picture again at a later slot; false when there is none.
+    bool repeat(int64_t slot);
+    // Drains the encoder and completes the file, which then ends at endSlot / fps:
+    // one slot after the last frame, so that it lasts one frame period.
+    // Ends with "writer failed: " + the library's text.
+    void finish(int64_t endSlot);
+
+    int width() const { return m_w; }
+    int height() const { return m_h; }
+    int fps() const { return m_fps; }
+    const std::string& path() const { return m_path; }
+
+private:
+    void encode(const AVFrame* f);
+    void fail(int rc);
+
+    std::string m_path;
+    int m_w, m_h, m_fps;
+    OutputPtr m_out;
+    CodecPtr m_enc;
+    AVStream* m_st = nullptr;
+    Image8 m_bgra;
+    FramePtr m_yuv;
+    PacketPtr m_pkt;
+    Slots m_slots;
+    SwsPtr m_sws;
+    bool m_hasLast = false;
+    int64_t m_lastSlot = -1;
+};
