@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "flat/raster.h"
-#include "flat/resample.h"
 #include "flat/scene.h"
 #include "look/look.h"
 
@@ -18,6 +17,30 @@ double bandBlur(const Geo& geo, double fraction) {
 
 // How far inside an outline a band of this blur still shows (opacity below 1e-5).
 float bandReach(double blur) { return float(4.5 * cgSigma * blur) + 1; }
+
+// Both ground shadows, blurred and accumulated, at a quarter of the frame's resolution.
+Plane shadowLayer(int W, int H, const Geo& geo, const Palette& pal) {
+    const int lw = (W + 3) / 4, lh = (H + 3) / 4;
+    Plane layer(lw, lh);
+    for (const auto* f : {&lv().shadowAmbient, &lv().shadowContact}) {
+        const double opacity = pal.shadowOp * (*f)[2];
+        if (opacity <= 0) continue;
+        const double spread = geo.sig * (*f)[3];
+        const double drop = geo.shdy * (*f)[1] / 4;
+        const double blur = geo.sig * (*f)[0] / 4;
+        const Rect grown = geo.body.inset(-spread);
+        const Rect shape{grown.x / 4, grown.y / 4 - drop, grown.w / 4, grown.h / 4};
+        Plane one(lw, lh);
+        coverRoundedRect(one, shape, std::max(0.0, geo.bodyR + spread) / 4);
+        gaussianBlur(one, cgSigma * blur);
+        const float op = float(opacity);
+        for (size_t i = 0; i < layer.v.size(); ++i) {
+            const float a = one.v[i] * op;
+            layer.v[i] = a + layer.v[i] * (1 - a);
+        }
+    }
+    return layer;
+}
 
 }  // namespace
 
@@ -39,88 +62,101 @@ float outlineCurvature(float px, float py, const Rect& r, float radius, double b
     return normalCdf(std::min(qx, qy) / float(cgSigma * blur)) / R;
 }
 
-void drawStudio(SurfaceF& s, int W, int H, const Palette& pal) {
-    const Color base = cgColor(pal.base, 1);
-    const float cx = W / 2.f, cy = float((1 - lv().glowCenterY) * H), R = float(lv().glowRadius * W);
-    const float op = float(pal.glowOp);
-    parallelFor(H, [&](int y) {
-        PxF* row = s.row(y);
-        const float dy = y + 0.5f - cy;
-        for (int x = 0; x < W; ++x) {
-            PxF p{float(base.r), float(base.g), float(base.b), 1};
-            const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy);
-            if (R > 0 && d < R) {
-                const float a = op * (1 - d / R);
-                p = {p.r * (1 - a) + a, p.g * (1 - a) + a, p.b * (1 - a) + a, 1};
+PlateRows::PlateRows(int W, int H, const Geo& geo, const Palette& pal)
+    : m_w(W), m_h(H), m_geo(geo), m_pal(pal),
+      // Colours are read in the order base, bodyTop, bodyBot: the first bad one is named.
+      m_base(cgColor(pal.base, 1)), m_top(cgColor(pal.bodyTop, 1)), m_bot(cgColor(pal.bodyBot, 1)),
+      m_layer(shadowLayer(W, H, geo, pal)), m_up(m_layer.w, m_layer.h, 4 * m_layer.w, 4 * m_layer.h),
+      m_edgeBlur(bandBlur(geo, pal.edgeBlur)) {}
+
+void PlateRows::studioRow(int y, PxF* out) const {
+    const float cx = m_w / 2.f, cy = float((1 - lv().glowCenterY) * m_h), R = float(lv().glowRadius * m_w);
+    const float op = float(m_pal.glowOp);
+    const PxF base{float(m_base.r), float(m_base.g), float(m_base.b), 1};
+    const float dy = y + 0.5f - cy;
+    // The glow is a radial gradient from white at glowOp to white at 0, nothing beyond R.
+    const float reach = R * R - dy * dy;
+    int x0 = m_w, x1 = m_w;
+    if (R > 0 && reach > 0) {
+        const float half = std::sqrt(reach);
+        x0 = std::clamp(int(std::floor(cx - half)), 0, m_w);
+        x1 = std::clamp(int(std::ceil(cx + half)), x0, m_w);
+    }
+    std::fill(out, out + x0, base);
+    std::fill(out + x1, out + m_w, base);
+    for (int x = x0; x < x1; ++x) {
+        const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy);
+        const float a = d < R ? op * (1 - d / R) : 0.f;
+        out[x] = {base.r * (1 - a) + a, base.g * (1 - a) + a, base.b * (1 - a) + a, 1};
+    }
+}
+
+void PlateRows::groundingRow(int y, PxF* out, std::vector<float>& scratch) const {
+    // The layer lies over (0, 0, 4 lw, 4 lh): its top row is frame row 4 lh - 1.
+    const int top = 4 * m_layer.h - 1 - y;
+    thread_local std::vector<float> alpha;
+    alpha.resize(size_t(4 * m_layer.w));
+    m_up.row(m_layer, top, alpha.data(), scratch);
+    for (int x = 0; x < m_w; ++x) {
+        const float k = 1 - std::clamp(alpha[size_t(x)], 0.f, 1.f);
+        if (k >= 1) continue;
+        out[x] = {out[x].r * k, out[x].g * k, out[x].b * k, out[x].a * k + (1 - k)};
+    }
+}
+
+void PlateRows::bodyRow(int y, PxF* out) const {
+    const Rect& body = m_geo.body;
+    const float t = std::clamp(float((y + 0.5 - body.y) / body.h), 0.f, 1.f);
+    const PxF fill{float(m_bot.r + (m_top.r - m_bot.r) * t), float(m_bot.g + (m_top.g - m_bot.g) * t),
+                   float(m_bot.b + (m_top.b - m_bot.b) * t), 1};
+    const bool edge = m_pal.edge > 0;
+    const float light = m_pal.edgeLit ? 1.f : 0.f, strength = float(m_pal.edge);
+    // Interior pixels far from the outline are plain gradient; the band needs distances.
+    scanRoundedRectRow(
+        body, float(m_geo.bodyR), edge ? bandReach(m_edgeBlur) : 0.5f, m_w, y,
+        [&](int, int x0, int x1) { std::fill(out + x0, out + x1, fill); },
+        [&](int x, int, float d) {
+            const float cov = coverageOf(d);
+            PxF c = fill;
+            if (edge) {
+                const float k = outlineCurvature(x + 0.5f, y + 0.5f, body, float(m_geo.bodyR), m_edgeBlur);
+                const float a = strength * ringShadow(d, m_edgeBlur, k);
+                c = {c.r * (1 - a) + light * a, c.g * (1 - a) + light * a, c.b * (1 - a) + light * a, 1};
             }
-            row[x] = p;
-        }
-    });
+            PxF& p = out[x];
+            p = {c.r * cov + p.r * (1 - cov), c.g * cov + p.g * (1 - cov), c.b * cov + p.b * (1 - cov),
+                 cov + p.a * (1 - cov)};
+        });
+}
+
+void PlateRows::row(int y, PxF* out, std::vector<float>& scratch) const {
+    studioRow(y, out);
+    groundingRow(y, out, scratch);
+    bodyRow(y, out);
+}
+
+void drawStudio(SurfaceF& s, int W, int H, const Palette& pal) {
+    Palette quiet = pal;
+    quiet.shadowOp = 0;  // no shadow layer needed for the backdrop alone
+    const PlateRows rows(W, H, Geo{}, quiet);
+    parallelFor(H, [&](int y) { rows.studioRow(y, s.row(y)); });
 }
 
 void drawGrounding(SurfaceF& s, int W, int H, const Geo& geo, const Palette& pal) {
-    const int lw = (W + 3) / 4, lh = (H + 3) / 4;
-    Plane layer(lw, lh);
-    for (const auto* f : {&lv().shadowAmbient, &lv().shadowContact}) {
-        const double opacity = pal.shadowOp * (*f)[2];
-        if (opacity <= 0) continue;
-        const double spread = geo.sig * (*f)[3];
-        const double drop = geo.shdy * (*f)[1] / 4;
-        const double blur = geo.sig * (*f)[0] / 4;
-        const Rect grown = geo.body.inset(-spread);
-        const Rect shape{grown.x / 4, grown.y / 4 - drop, grown.w / 4, grown.h / 4};
-        Plane one(lw, lh);
-        coverRoundedRect(one, shape, std::max(0.0, geo.bodyR + spread) / 4);
-        gaussianBlur(one, cgSigma * blur);
-        const float op = float(opacity);
-        for (size_t i = 0; i < layer.v.size(); ++i) {
-            const float a = one.v[i] * op;
-            layer.v[i] = a + layer.v[i] * (1 - a);
-        }
-    }
-    Plane up(4 * lw, 4 * lh);
-    Lanczos(lw, lh, 4 * lw, 4 * lh).run(layer, up);
+    const PlateRows rows(W, H, geo, pal);
     parallelFor(H, [&](int y) {
-        const float* a = up.row(y);
-        PxF* row = s.row(y);
-        for (int x = 0; x < W; ++x) {
-            const float k = 1 - std::clamp(a[x], 0.f, 1.f);
-            row[x] = {row[x].r * k, row[x].g * k, row[x].b * k, row[x].a * k + (1 - k)};
-        }
+        thread_local std::vector<float> scratch;
+        rows.groundingRow(y, s.row(y), scratch);
     });
 }
 
 SurfaceF makePlate(int W, int H, const Geo& geo, const Palette& pal) {
     SurfaceF s = ctx16(W, H);
-    drawStudio(s, W, H, pal);
-    drawGrounding(s, W, H, geo, pal);
-
-    const Color top = cgColor(pal.bodyTop, 1), bot = cgColor(pal.bodyBot, 1);
-    const Rect& body = geo.body;
-    auto bodyAt = [&](int y) {
-        const float t = std::clamp(float((y + 0.5 - body.y) / body.h), 0.f, 1.f);
-        return PxF{float(bot.r + (top.r - bot.r) * t), float(bot.g + (top.g - bot.g) * t),
-                   float(bot.b + (top.b - bot.b) * t), 1};
-    };
-    const bool edge = pal.edge > 0;
-    const double blur = bandBlur(geo, pal.edgeBlur);
-    const float light = pal.edgeLit ? 1.f : 0.f, strength = float(pal.edge);
-    // Interior pixels far from the outline are plain gradient; the band needs distances.
-    scanRoundedRect(
-        body, float(geo.bodyR), edge ? bandReach(blur) : 0.5f, W, H,
-        [&](int y, int x0, int x1) { std::fill(s.row(y) + x0, s.row(y) + x1, bodyAt(y)); },
-        [&](int x, int y, float d) {
-            const float cov = coverageOf(d);
-            PxF c = bodyAt(y);
-            if (edge) {
-                const float k = outlineCurvature(x + 0.5f, y + 0.5f, body, float(geo.bodyR), blur);
-                const float a = strength * ringShadow(d, blur, k);
-                c = {c.r * (1 - a) + light * a, c.g * (1 - a) + light * a, c.b * (1 - a) + light * a, 1};
-            }
-            PxF& p = s.row(y)[x];
-            p = {c.r * cov + p.r * (1 - cov), c.g * cov + p.g * (1 - cov), c.b * cov + p.b * (1 - cov),
-                 cov + p.a * (1 - cov)};
-        });
+    const PlateRows rows(W, H, geo, pal);
+    parallelFor(H, [&](int y) {
+        thread_local std::vector<float> scratch;
+        rows.row(y, s.row(y), scratch);
+    });
     return s;
 }
 

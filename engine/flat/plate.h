@@ -1,7 +1,32 @@
 #pragma once
+#include <vector>
+
 #include "flat/geometry.h"
 #include "flat/palette.h"
+#include "flat/resample.h"
 #include "flat/surface.h"
+
+// The plate, one row at a time: backdrop with glow, the two ground shadows (a quarter-
+// resolution layer drawn four times up), the body gradient and its edge light. Rows are
+// independent, so callers may stream and parallelise them without the whole surface.
+class PlateRows {
+public:
+    PlateRows(int W, int H, const Geo& geo, const Palette& pal);
+    // Row y (counted from the bottom) into W pixels; `scratch` is the caller's, per thread.
+    void row(int y, PxF* out, std::vector<float>& scratch) const;
+    void studioRow(int y, PxF* out) const;
+    void groundingRow(int y, PxF* out, std::vector<float>& scratch) const;
+    void bodyRow(int y, PxF* out) const;
+
+private:
+    int m_w, m_h;
+    Geo m_geo;
+    Palette m_pal;
+    Color m_base, m_top, m_bot;
+    Plane m_layer;  // quarter-resolution shadow alpha
+    Lanczos m_up;   // the layer four times up
+    double m_edgeBlur;
+};
 
 // Backdrop colour and the white glow over the whole surface.
 void drawStudio(SurfaceF& s, int W, int H, const Palette& pal);

@@ -68,8 +68,7 @@ template <class F> void coverRow(const Rect& r, float radius, const Span& s, int
 }  // namespace
 
 void fill(View8 dst, Color c) {
-    const Px8 p{uint8_t(std::lround(c.b * c.a * 255)), uint8_t(std::lround(c.g * c.a * 255)),
-                uint8_t(std::lround(c.r * c.a * 255)), uint8_t(std::lround(c.a * 255))};
+    const Px8 p{unit8(float(c.b * c.a)), unit8(float(c.g * c.a)), unit8(float(c.r * c.a)), unit8(float(c.a))};
     const int ia = 255 - p.a;
     for (int i = 0; i < dst.h; ++i) {
         Px8* row = dst.top(i);
@@ -91,10 +90,10 @@ void fillRoundedRect(View8 dst, const Rect& r, double radius, Color c) {
             if (cov <= 0) return;
             const float k = cov, ik = 1 - ca * k;
             Px8& d = row[x];
-            d.r = uint8_t(std::lround(std::clamp(cr * k * 255 + d.r * ik, 0.f, 255.f)));
-            d.g = uint8_t(std::lround(std::clamp(cg * k * 255 + d.g * ik, 0.f, 255.f)));
-            d.b = uint8_t(std::lround(std::clamp(cb * k * 255 + d.b * ik, 0.f, 255.f)));
-            d.a = uint8_t(std::lround(std::clamp(ca * k * 255 + d.a * ik, 0.f, 255.f)));
+            d.r = round8(cr * k * 255 + d.r * ik);
+            d.g = round8(cg * k * 255 + d.g * ik);
+            d.b = round8(cb * k * 255 + d.b * ik);
+            d.a = round8(ca * k * 255 + d.a * ik);
         });
     }
 }

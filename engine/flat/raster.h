@@ -10,6 +10,11 @@ float roundedRectDistance(float px, float py, const Rect& r, float radius);
 // clamp(0.5 - d, 0, 1), a one-pixel ramp that keeps hairlines visible.
 inline float coverageOf(float d) { return d <= -0.5f ? 1.f : d >= 0.5f ? 0.f : 0.5f - d; }
 
+// Rounds a non-negative value to the nearest 8-bit level, clamping at 255.
+inline uint8_t round8(float v) { return uint8_t(v >= 254.5f ? 255 : v <= 0 ? 0 : int(v + 0.5f)); }
+// The same for a 0..1 value.
+inline uint8_t unit8(float v) { return round8(v * 255.f); }
+
 // Fills with a colour, source-over, anti-aliased by analytic coverage.
 void fill(View8 dst, Color c);
 void fillRoundedRect(View8 dst, const Rect& r, double radius, Color c);
@@ -39,5 +44,8 @@ template <class F> void parallelFor(int n, F&& body) {
 // for the other pixels of the row that the shape touches (d < 0.5).
 template <class Interior, class Edge>
 void scanRoundedRect(const Rect& r, float radius, float reach, int w, int h, Interior&& interior, Edge&& edge);
+// The same for the one row y.
+template <class Interior, class Edge>
+void scanRoundedRectRow(const Rect& r, float radius, float reach, int w, int y, Interior&& interior, Edge&& edge);
 
 #include "flat/raster_scan.h"

@@ -47,7 +47,7 @@ Lanczos::Taps makeTaps(int src, int dst) {
     return t;
 }
 
-inline uint8_t to8(float v) { return uint8_t(std::lround(std::clamp(v, 0.f, 255.f))); }
+inline uint8_t to8(float v) { return round8(v); }
 
 }  // namespace
 
@@ -170,6 +170,22 @@ void Lanczos::run(const SurfaceF& src, SurfaceF& dst) const {
             }
         }
     });
+}
+
+void Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const {
+    scratch.assign(size_t(m_sw), 0.f);
+    const float* w = m_y.weight.data() + m_y.offset[size_t(dstTop)];
+    for (int k = 0, n = m_y.count[size_t(dstTop)]; k < n; ++k) {
+        const float* s = src.top(m_y.first[size_t(dstTop)] + k);
+        for (int x = 0; x < m_sw; ++x) scratch[size_t(x)] += w[k] * s[x];
+    }
+    for (int x = 0; x < m_dw; ++x) {
+        const float* wx = m_x.weight.data() + m_x.offset[size_t(x)];
+        const float* p = scratch.data() + m_x.first[size_t(x)];
+        float acc = 0;
+        for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k) acc += wx[k] * p[k];
+        out[x] = acc;
+    }
 }
 
 Image8 resample(const View8& src, int w, int h) {

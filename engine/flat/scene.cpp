@@ -11,18 +11,23 @@
 
 namespace {
 
-// A fixed hash of (x, y, channel) to 0..1: the same grain in every run.
-inline float uniformAt(uint32_t x, uint32_t y, uint32_t c) {
-    uint32_t h = x * 0x9E3779B1u ^ (y + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 1) * 0xC2B2AE3Du;
-    h ^= h >> 16;
-    h *= 0x7FEB352Du;
-    h ^= h >> 15;
-    h *= 0x846CA68Bu;
-    h ^= h >> 16;
-    return float(h >> 8) * (1.f / 16777216.f);
+// splitmix64's finaliser: a fixed, well-mixed hash, so the grain is the same in
+// every run and independent between pixels.
+inline uint64_t mix64(uint64_t z) {
+    z += 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
 }
 
-inline uint8_t unit8(float v) { return uint8_t(std::lround(std::clamp(v, 0.f, 1.f) * 255.f)); }
+// One grain row of the dithered plate.
+void ditherRow(const PxF* s, Px8* d, int w, int y, double amount) {
+    for (int x = 0; x < w; ++x) {
+        const float g = amount != 0 ? grainAt(x, y, amount) : 0.f;
+        // The grain image is opaque, so the sum's alpha saturates wherever it lands.
+        d[x] = {unit8(s[x].b + g), unit8(s[x].g + g), unit8(s[x].r + g), unit8(s[x].a + 1)};
+    }
+}
 
 Glass makeGlass(const Plane& big, int w, int h) {
     Glass g;
@@ -58,22 +63,16 @@ SurfaceF ctx16(int w, int h) {
 }
 
 float grainAt(int x, int y, double amount) {
-    const float m = (uniformAt(uint32_t(x), uint32_t(y), 0) + uniformAt(uint32_t(x), uint32_t(y), 1) +
-                     uniformAt(uint32_t(x), uint32_t(y), 2)) / 3;
+    // Three independent uniform values (21 bits each) from one hash of the position.
+    const uint64_t h = mix64((uint64_t(uint32_t(x)) << 32) | uint32_t(y));
+    constexpr float unit = 1.f / 2097152.f;
+    const float m = (float(h & 0x1FFFFF) + float((h >> 21) & 0x1FFFFF) + float((h >> 42) & 0x1FFFFF)) * unit / 3;
     return float(amount) * (m - 0.5f);
 }
 
 Image8 dither(const SurfaceF& img, double amount) {
     Image8 out(img.w, img.h);
-    parallelFor(img.h, [&](int y) {
-        const PxF* s = img.row(y);
-        Px8* d = out.row(y);
-        for (int x = 0; x < img.w; ++x) {
-            const float g = amount != 0 ? grainAt(x, y, amount) : 0.f;
-            // The grain image is opaque, so the sum's alpha saturates wherever it lands.
-            d[x] = {unit8(s[x].b + g), unit8(s[x].g + g), unit8(s[x].r + g), unit8(s[x].a + 1)};
-        }
-    });
+    parallelFor(img.h, [&](int y) { ditherRow(img.row(y), out.row(y), img.w, y, amount); });
     return out;
 }
 
@@ -88,7 +87,7 @@ void neutralizeGrays(View8 img) {
             const float grey = (p.r + p.g + p.b) / 3.f;
             // mask = clamp(24 * chroma - 48/255): 0 up to 2/255, 1 from about 12.6/255.
             const float m = std::clamp((24.f * chroma - 48.f) / 255.f, 0.f, 1.f);
-            auto mix = [&](uint8_t c) { return uint8_t(std::lround(c * m + grey * (1 - m))); };
+            auto mix = [&](uint8_t c) { return round8(c * m + grey * (1 - m)); };
             p = {mix(p.b), mix(p.g), mix(p.r), p.a};
         }
     });
@@ -123,7 +122,7 @@ void drawScreen(View8 dst, const View8& content, const Geo& geo) {
             const float cov = coverageOf(d);
             const Px8 c = scaled.row(sy)[sx];
             Px8& p = dst.row(y)[x];
-            auto mix = [&](uint8_t a, uint8_t b) { return uint8_t(std::lround(a * cov + b * (1 - cov))); };
+            auto mix = [&](uint8_t a, uint8_t b) { return round8(a * cov + b * (1 - cov)); };
             p = {mix(c.b, p.b), mix(c.g, p.g), mix(c.r, p.r), mix(c.a, p.a)};
         });
 }
@@ -143,8 +142,29 @@ Scene::Scene(int width, int height, const std::string& layout, double a, double 
         drawGlass(alpha, big, style.pal);
         glass = makeGlass(alpha, w, h);
     }
-    SurfaceF full = makePlate(ss * w, ss * h, big, style.pal);
-    plate = dither(ss == 2 ? downscale(full, w, h) : full, grain);
+    // The plate streams: each output row is drawn (from two rows when supersampled),
+    // resolved and dithered, so no full-size high-precision surface is ever held.
+    const PlateRows rows(ss * w, ss * h, big, style.pal);
+    plate = Image8(w, h);
+    const int band = 16;
+    parallelFor((h + band - 1) / band, [&](int b) {
+        std::vector<PxF> lo(size_t(ss) * size_t(w)), hi(size_t(ss) * size_t(w)), out(static_cast<size_t>(w));
+        std::vector<float> scratch;
+        for (int y = b * band; y < std::min(h, (b + 1) * band); ++y) {
+            if (ss == 1) {
+                rows.row(y, out.data(), scratch);
+            } else {
+                rows.row(2 * y, lo.data(), scratch);
+                rows.row(2 * y + 1, hi.data(), scratch);
+                for (int x = 0; x < w; ++x) {
+                    const PxF p = lo[size_t(2 * x)], q = lo[size_t(2 * x + 1)], r = hi[size_t(2 * x)], s = hi[size_t(2 * x + 1)];
+                    out[size_t(x)] = {(p.r + q.r + r.r + s.r) * 0.25f, (p.g + q.g + r.g + s.g) * 0.25f,
+                                      (p.b + q.b + r.b + s.b) * 0.25f, (p.a + q.a + r.a + s.a) * 0.25f};
+                }
+            }
+            ditherRow(out.data(), plate.row(y), w, y, grain);
+        }
+    });
 }
 
 void Scene::draw(View8 dst, const Image8& content) const {
@@ -157,8 +177,7 @@ void Scene::draw(View8 dst, const Image8& content) const {
         Px8* d = dst.top(i);
         for (int x = x0; x < x1; ++x) {
             const float k = 1 - a[x];
-            d[x] = {uint8_t(std::lround(d[x].b * k)), uint8_t(std::lround(d[x].g * k)), uint8_t(std::lround(d[x].r * k)),
-                    uint8_t(std::lround(d[x].a * k + 255 * a[x]))};
+            d[x] = {round8(d[x].b * k), round8(d[x].g * k), round8(d[x].r * k), round8(d[x].a * k + 255 * a[x])};
         }
     }
 }
