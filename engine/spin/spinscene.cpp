@@ -1,0 +1,259 @@
+#include "spin/spinscene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "flat/plate.h"
+#include "flat/resample.h"
+#include "look/look.h"
+#include "main/die.h"
+
+namespace {
+
+vec4 f4(double a, double b = 0, double c = 0, double d = 0) { return {float(a), float(b), float(c), float(d)}; }
+
+vec4 rgb(const std::string& text) {
+    const Color c = cgColor(text, 1);
+    return f4(c.r, c.g, c.b, 1);
+}
+
+// Whole-pixel rectangle covering r.
+Rect integral(const Rect& r) {
+    const double x0 = std::floor(r.x), y0 = std::floor(r.y);
+    return {x0, y0, std::ceil(r.maxX()) - x0, std::ceil(r.maxY()) - y0};
+}
+
+// A cheap fingerprint of an image's pixels.
+uint64_t pixelHash(const Image8& img) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ uint64_t(img.w) << 32 ^ uint64_t(img.h);
+    const auto* p = reinterpret_cast<const uint32_t*>(img.px.data());
+    for (size_t i = 0, n = img.px.size(); i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
+    return h;
+}
+
+}  // namespace
+
+std::array<Vec3, 3> rows(double deg) {
+    const double a = deg * std::numbers::pi / 180, c = std::cos(a), s = std::sin(a);
+    return {{{c, 0, -s}, {0, 1, 0}, {s, 0, c}}};
+}
+
+std::vector<Vec2> convexHull(std::vector<Vec2> pts) {
+    std::stable_sort(pts.begin(), pts.end(), [](Vec2 a, Vec2 b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+    auto cross = [](Vec2 o, Vec2 a, Vec2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); };
+    std::vector<Vec2> lower, upper;
+    for (const Vec2& p : pts) {
+        while (lower.size() >= 2 && cross(lower[lower.size() - 2], lower.back(), p) <= 0) lower.pop_back();
+        lower.push_back(p);
+    }
+    for (auto it = pts.rbegin(); it != pts.rend(); ++it) {
+        while (upper.size() >= 2 && cross(upper[upper.size() - 2], upper.back(), *it) <= 0) upper.pop_back();
+        upper.push_back(*it);
+    }
+    if (pts.empty()) return {};
+    lower.pop_back();
+    upper.pop_back();
+    lower.insert(lower.end(), upper.begin(), upper.end());
+    return lower;
+}
+
+int shadowTriangles(const std::vector<Vec2>& poly, double grow, std::span<float> dst, int maxVerts, int maskW,
+                    int maskH) {
+    maxVerts = std::min<int>(maxVerts, int(dst.size() / 2));
+    std::vector<Vec2> q;
+    if (grow <= 0) {
+        q = poly;
+    } else {
+        // A round margin: an arc of at most 7.5 degrees per step around each corner.
+        const size_t n = poly.size();
+        for (size_t i = 0; i < n; ++i) {
+            const Vec2 a = poly[(i + n - 1) % n], p = poly[i], b = poly[(i + 1) % n];
+            const double a0 = std::atan2(-(p.x - a.x), p.y - a.y);
+            double a1 = std::atan2(-(b.x - p.x), b.y - p.y);
+            if (a1 < a0) a1 += 2 * std::numbers::pi;
+            const int steps = std::max(1, int((a1 - a0) / (std::numbers::pi / 24)));
+            for (int k = 0; k <= steps; ++k) {
+                const double t = a0 + (a1 - a0) * k / steps;
+                q.push_back({p.x + grow * std::cos(t), p.y + grow * std::sin(t)});
+            }
+        }
+    }
+    if (q.size() < 2) return 0;
+    Vec2 c{};
+    for (const Vec2& p : q) c = {c.x + p.x, c.y + p.y};
+    c = {c.x / double(q.size()), c.y / double(q.size())};
+    auto put = [&](int at, Vec2 p) {
+        dst[size_t(at) * 2] = float(2 * (p.x / 4) / maskW - 1);
+        dst[size_t(at) * 2 + 1] = float(2 * (p.y / 4) / maskH - 1);
+    };
+    int count = 0;
+    for (size_t k = 0; k < q.size() && count + 3 <= maxVerts; ++k) {
+        put(count++, c);
+        put(count++, q[k]);
+        put(count++, q[(k + 1) % q.size()]);
+    }
+    return count;
+}
+
+SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& style, double grain, bool closeup)
+    : flat(w_, h_, "full", contentW, contentH, style, grain),
+      start(closeup ? Scene(w_, h_, "closeup", contentW, contentH, style, grain) : flat),
+      w(w_),
+      h(h_),
+      ss(std::min(w_, h_) < 2160 ? 2 : 1),
+      m_pal(style.pal) {
+    const int W = w * ss, H = h * ss;
+    m_motion.geo = layoutGeo("full", W, H, contentW, contentH);
+    if (closeup) m_motion.from = layoutGeo("closeup", W, H, contentW, contentH);
+    const Geo& geo = m_motion.geo;
+
+    GPU& gpu = GPU::shared();
+    (void)gpu;
+
+    const double hw = geo.body.w / 2, hh = geo.body.h / 2, T = hw * 2 * lv().spinThick;
+    const double bezel = (geo.body.w - geo.screen.w) / 2;
+    DeviceMesh dm = deviceMesh(hw, hh, geo.bodyR, T, lv().spinEdge * bezel);
+    m_hull = std::move(dm.mesh.hull);
+
+    // The front face plane sits at the focal distance, so it is drawn at its flat size.
+    m_D = hh * 2 * lv().spinCamera;
+    m_f = m_D - T / 2;
+    m_motion.centre = {geo.body.x + hw, geo.body.y + hh};
+    m_place = {m_motion.centre, 1};
+
+    // The device pass renders only around the device, unless the device travels. Even
+    // edges map whole output pixels when supersampled.
+    Rect r{0, 0, double(W), double(H)};
+    if (!closeup) {
+        const double gx = T + 0.12 * geo.body.w, gy = 0.09 * geo.body.h;
+        const double x0 = std::max(0.0, geo.body.x - gx), y0 = std::max(0.0, geo.body.y - gy);
+        const double x1 = std::min(double(W), geo.body.maxX() + gx), y1 = std::min(double(H), geo.body.maxY() + gy);
+        r = {x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0)};
+    }
+    const double rx0 = 2 * std::floor(r.x / 2), ry0 = 2 * std::floor(r.y / 2);
+    const double rx1 = 2 * std::ceil(r.maxX() / 2), ry1 = 2 * std::ceil(r.maxY() / 2);
+    m_region = {rx0, ry0, rx1 - rx0, ry1 - ry0};
+
+    const Rect tex = integral(closeup ? m_motion.from->screen : geo.screen);
+    m_texW = std::max(1, int(tex.w));
+    m_texH = std::max(1, int(tex.h));
+
+    // The flat frame stretches the content over its whole-pixel screen rectangle at the
+    // output size; the texture lies over that same rectangle so the hand-off does not jump.
+    const Rect to = integral(flat.geo.screen);
+    const Rect ts{to.x * ss, to.y * ss, to.w * ss, to.h * ss};
+    const CameraLayout& cam = dm.camera;
+    const double m = std::max(hw, T);
+    const std::vector<double> light = lv().spinLight;
+    const double ln = std::hypot(light[0], light[1], light[2]);
+    const std::vector<double> rim = look().nums(std::string("spin_rim_") + (m_pal.edgeLit ? "dark" : "light"), 2);
+    m_u.rot0 = f4(1, 0, 0);
+    m_u.rot1 = f4(0, 1, 0);
+    m_u.rot2 = f4(0, 0, 1);
+    m_u.cam = f4(m_f, m_D, m_D - 3 * m, m_D + 3 * m);
+    m_u.view = f4(m_motion.centre.x - m_region.x, m_motion.centre.y - m_region.y, m_region.w, m_region.h);
+    m_u.body = f4(hw, hh, geo.bodyR);
+    m_u.screen = f4(geo.screen.w / 2, geo.screen.h / 2, geo.screenR);
+    m_u.texRect = f4(ts.x - m_motion.centre.x, ts.y - m_motion.centre.y, ts.w, ts.h);
+    m_u.top = rgb(m_pal.bodyTop);
+    m_u.bot = rgb(m_pal.bodyBot);
+    m_u.edge = f4(m_pal.edge, cgSigma * std::max(1.0, bezel * m_pal.edgeBlur), m_pal.edgeLit ? 1 : 0);
+    m_u.glass = f4(m_pal.glass, cgSigma * std::max(1.0, bezel * m_pal.glassBlur));
+    m_u.light = ln > 0 ? f4(light[0] / ln, light[1] / ln, light[2] / ln, light[3]) : f4(0, 0, 1, light[3]);
+    m_u.rim = f4(rim[0], rim[1]);
+    m_u.plateau = f4(cam.centre.x, cam.centre.y, cam.half, cam.radius);
+    m_u.lensA = f4(cam.lenses[0].x, cam.lenses[0].y, cam.lenses[1].x, cam.lenses[1].y);
+    m_u.lensB = f4(cam.lenses[2].x, cam.lenses[2].y, cam.lensR);
+    m_u.ao = f4(lv().spinAO[0], lv().spinAO[1] * cam.height);
+    m_u.zoom = f4(1);
+
+    m_layers = {lv().shadowAmbient, lv().shadowContact};
+    for (const auto& l : m_layers)
+        if (l.size() < 4) die("spin: a grounding shadow wants 4 numbers");
+    const int maskW = std::max(1, W / 4), maskH = std::max(1, H / 4);
+
+    // The backdrop without its shadows: the passes add the turning device's own.
+    SurfaceF studio = ctx16(w, h);
+    drawStudio(studio, w, h, m_pal);
+    std::vector<float> grainField(size_t(w) * size_t(h));
+    for (int i = 0; i < h; ++i)
+        for (int x = 0; x < w; ++x) grainField[size_t(i) * size_t(w) + size_t(x)] = grainAt(x, h - 1 - i, grain);
+
+    SpinSetup setup;
+    setup.w = w;
+    setup.h = h;
+    setup.regionW = int(m_region.w);
+    setup.regionH = int(m_region.h);
+    setup.maskW = maskW;
+    setup.maskH = maskH;
+    setup.texW = m_texW;
+    setup.texH = m_texH;
+    setup.verts = dm.mesh.v;
+    setup.studio = studio.px;
+    setup.grain = grainField;
+    for (int i = 0; i < 2; ++i) setup.blurSigma[i] = cgSigma * m_layers[i][0] * geo.sig * 0.25;
+    m_gpu = std::make_unique<SpinRenderer>(setup);
+}
+
+std::vector<Vec2> SpinScene::silhouette(double deg) const {
+    const std::array<Vec3, 3> R = rows(deg);
+    std::vector<Vec2> pts;
+    pts.reserve(m_hull.size());
+    for (const Vec3& v : m_hull) {
+        const double s = (m_D - std::max(v.z, 0.0)) / m_f;
+        const Vec3 q{v.x * s, v.y * s, v.z};
+        auto dot = [&](const Vec3& a) { return a.x * q.x + a.y * q.y + a.z * q.z; };
+        const Vec3 p{dot(R[0]), dot(R[1]), dot(R[2])};
+        const double k = m_f * m_place.zoom / (m_D - p.z);
+        pts.push_back({m_place.centre.x + p.x * k, m_place.centre.y + p.y * k});
+    }
+    return convexHull(std::move(pts));
+}
+
+void SpinScene::upload(const Image8& content) {
+    const std::array<uint64_t, 2> key{uint64_t(content.w) << 32 | uint64_t(content.h), pixelHash(content)};
+    if (m_shown == key) return;
+    if (content.empty()) die("spin: empty screen content");
+    const Image8 scaled = resample(content.view(), m_texW, m_texH);
+    m_gpu->uploadScreen(scaled.view());
+    m_shown = key;
+    ++m_uploads;
+}
+
+void SpinScene::frame(View8 into, const Image8& content, double t) {
+    const double deg = spinAngle(t), weight = handoffWeight(deg);
+    if (weight > 0) return turned(into, content, deg, weight);
+    rest(deg).draw(into, content);
+}
+
+void SpinScene::turned(View8 into, const Image8& content, double deg, double handoff) {
+    if (handoff < 1) rest(deg).draw(m_gpu->staging(), content);
+    upload(content);
+
+    const std::array<Vec3, 3> R = rows(deg);
+    m_u.rot0 = f4(R[0].x, R[0].y, R[0].z);
+    m_u.rot1 = f4(R[1].x, R[1].y, R[1].z);
+    m_u.rot2 = f4(R[2].x, R[2].y, R[2].z);
+    m_place = placement(deg);
+    m_u.view.x = float(m_place.centre.x - m_region.x);
+    m_u.view.y = float(m_place.centre.y - m_region.y);
+    m_u.zoom.x = float(m_place.zoom);
+
+    const std::vector<Vec2> poly = silhouette(deg);
+    const int maskW = std::max(1, w * ss / 4), maskH = std::max(1, h * ss / 4);
+    int counts[2];
+    for (int i = 0; i < 2; ++i)
+        counts[i] = shadowTriangles(poly, geo().sig * m_layers[size_t(i)][3], m_gpu->shadowArea(i),
+                                    SpinRenderer::shadowRoom, maskW, maskH);
+
+    ComposeUniforms c;
+    c.region = f4(m_region.x / ss, (h * ss - m_region.maxY()) / ss, m_region.w / ss, m_region.h / ss);
+    vec4* lanes[2] = {&c.shA, &c.shB};
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<double>& L = m_layers[size_t(i)];
+        *lanes[i] = f4(m_pal.shadowOp * L[2], geo().shdy * L[1] * 0.25, ss * 0.25);
+    }
+    c.misc = f4(ss, handoff);
+    m_gpu->render(m_u, c, counts, into);
+}

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "flat/imageio.h"
+#include "flat/palette.h"
+#include "look/look.h"
+#include "spin/spinscene.h"
+#include "support/support.h"
+
+namespace {
+
+const Image8& sample() {
+    static const Image8 img = loadCG(sourceDir() + "/resources/sample.png");
+    return img;
+}
+
+Style darkStyle() { return Style(true, themePalette(true)); }
+
+double psnr(const Image8& a, const Image8& b) {
+    double se = 0;
+    for (size_t i = 0; i < a.px.size(); ++i) {
+        const Px8 p = a.px[i], q = b.px[i];
+        se += (p.r - q.r) * (p.r - q.r) + (p.g - q.g) * (p.g - q.g) + (p.b - q.b) * (p.b - q.b);
+    }
+    return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * 3.0 * double(a.px.size()) / se);
+}
+
+Image8 flatFrame(const Scene& s, const Image8& content) {
+    Image8 out(s.w, s.h);
+    s.draw(out.view(), content);
+    return out;
+}
+
+double area(const std::vector<Vec2>& p) {
+    double a = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const Vec2 u = p[i], v = p[(i + 1) % p.size()];
+        a += u.x * v.y - v.x * u.y;
+    }
+    return a / 2;
+}
+
+}  // namespace
+
+// One scene at a small size serves the rendering checks; building it is the slow part.
+class SpinSceneTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { scene = new SpinScene(180, 320, sample().w, sample().h, darkStyle(), 0.03); }
+    static void TearDownTestSuite() {
+        delete scene;
+        scene = nullptr;
+    }
+    static SpinScene* scene;
+};
+SpinScene* SpinSceneTest::scene = nullptr;
+
+TEST_F(SpinSceneTest, UnturnedDeviceIsTheFlatFrame) {
+    SpinScene& s = *scene;
+    const Image8 flat = flatFrame(s.flat, sample());
+    Image8 out(s.w, s.h);
+    s.turned(out.view(), sample(), 0, 1);
+    const double db = psnr(out, flat);
+    RecordProperty("psnr_db", std::to_string(db));
+    EXPECT_GE(db, 35);
+    std::printf("flat-fit PSNR at %dx%d: %.2f dB\n", s.w, s.h, db);
+
+    s.turned(out.view(), sample(), 0.001, 0);
+    EXPECT_EQ(out.px, flat.px);
+}
+
+TEST_F(SpinSceneTest, RestFramesNeverReachTheGPU) {
+    SpinScene s(64, 96, 30, 60, darkStyle(), 0.03);
+    Image8 content(30, 60);
+    for (Px8& p : content.px) p = {200, 100, 50, 255};
+    Image8 out(64, 96);
+    s.frame(out.view(), content, 0);
+    EXPECT_EQ(s.uploads(), 0);
+    EXPECT_EQ(out.px, flatFrame(s.start, content).px);
+    s.frame(out.view(), content, spinSeconds());
+    EXPECT_EQ(s.uploads(), 0);
+    EXPECT_EQ(out.px, flatFrame(s.flat, content).px);
+
+    // Mid-turn: rendered, and the content goes up once for as long as it is unchanged,
+    // even when the caller redraws the same image object.
+    const double mid = lv().spinTiming[0] + lv().spinTiming[1] / 2;
+    s.frame(out.view(), content, mid);
+    s.frame(out.view(), content, mid + 0.1);
+    EXPECT_EQ(s.uploads(), 1);
+    content.px[5] = {0, 0, 0, 255};
+    s.frame(out.view(), content, mid);
+    EXPECT_EQ(s.uploads(), 2);
+}
+
+TEST_F(SpinSceneTest, ScreenTakesNoGrainButClayAndBackdropDo) {
+    SpinScene& s = *scene;
+    SpinScene plain(s.w, s.h, sample().w, sample().h, darkStyle(), 0);
+    Image8 a(s.w, s.h), b(s.w, s.h);
+    const double deg = 30;
+    s.turned(a.view(), sample(), deg, 1);
+    plain.turned(b.view(), sample(), deg, 1);
+    // The screen's middle, a point on the turned body's bezel, and the backdrop corner.
+    const Geo& g = s.flat.geo;
+    const int cx = int(g.screen.x + g.screen.w / 2), cy = int(g.screen.y + g.screen.h / 2);
+    int screenSame = 0, screenAll = 0;
+    for (int y = cy - 10; y < cy + 10; ++y)
+        for (int x = cx - 5; x < cx + 5; ++x, ++screenAll) screenSame += a.at(x, y) == b.at(x, y);
+    EXPECT_EQ(screenSame, screenAll);
+    int backdropDiff = 0;
+    for (int x = 0; x < 40; ++x) backdropDiff += !(a.at(x, 2) == b.at(x, 2));
+    EXPECT_GT(backdropDiff, 10);
+    // The bezel below the screen: clay, so it takes grain.
+    int bezelDiff = 0;
+    const int yb = int(g.body.y + (g.screen.y - g.body.y) / 2);
+    for (int x = cx - 20; x < cx + 20; ++x) bezelDiff += !(a.at(x, yb) == b.at(x, yb));
+    EXPECT_GT(bezelDiff, 10);
+}
+
+TEST_F(SpinSceneTest, RegionAndTexture) {
+    const SpinScene& s = *scene;
+    EXPECT_EQ(s.ss, 2);
+    const Rect r = s.region();
+    for (double v : {r.x, r.y, r.w, r.h}) EXPECT_EQ(std::fmod(v, 2), 0) << v;
+    EXPECT_LE(r.x, s.geo().body.x);
+    EXPECT_GE(r.maxX(), s.geo().body.maxX());
+    EXPECT_FALSE(s.from().has_value());
+    EXPECT_EQ(s.placement(200).zoom, 1);
+    EXPECT_EQ(s.texW(), int(std::ceil(s.geo().screen.maxX()) - std::floor(s.geo().screen.x)));
+}
+
+TEST_F(SpinSceneTest, SilhouetteFollowsTheTurn) {
+    const SpinScene& s = *scene;
+    const Rect b = s.geo().body;
+    auto bounds = [](const std::vector<Vec2>& p) {
+        Rect r{1e9, 1e9, 0, 0};
+        double x1 = -1e9, y1 = -1e9;
+        for (const Vec2& v : p) {
+            r.x = std::min(r.x, v.x), r.y = std::min(r.y, v.y);
+            x1 = std::max(x1, v.x), y1 = std::max(y1, v.y);
+        }
+        return Rect{r.x, r.y, x1 - r.x, y1 - r.y};
+    };
+    // Straight on, the outline is the flat body's (the front face fits it exactly).
+    const auto front = s.silhouette(0);
+    const Rect f = bounds(front);
+    EXPECT_NEAR(f.x, b.x, 0.5);
+    EXPECT_NEAR(f.maxX(), b.maxX(), 0.5);
+    EXPECT_NEAR(f.y, b.y, 0.5);
+    EXPECT_NEAR(f.maxY(), b.maxY(), 0.5);
+    EXPECT_GT(area(front), 0);  // counter-clockwise
+    // Edge on, it is about as wide as the device is thick.
+    const Rect side = bounds(s.silhouette(90));
+    const double T = b.w * lv().spinThick;
+    EXPECT_GT(side.w, T);
+    EXPECT_LT(side.w, 1.2 * T);
+    EXPECT_GT(area(s.silhouette(135)), 0);
+}
+
+TEST(ShadowTriangles, FanCoversTheGrownPolygon) {
+    const std::vector<Vec2> square{{40, 40}, {80, 40}, {80, 80}, {40, 80}};
+    std::vector<float> buf(2 * 600);
+    const int maskW = 40, maskH = 40;  // a 160 x 160 canvas
+    auto fanArea = [&](int n) {
+        double a = 0;
+        for (int i = 0; i < n; i += 3) {
+            const double ax = buf[2 * i], ay = buf[2 * i + 1], bx = buf[2 * i + 2], by = buf[2 * i + 3];
+            const double cx = buf[2 * i + 4], cy = buf[2 * i + 5];
+            a += ((bx - ax) * (cy - ay) - (by - ay) * (cx - ax)) / 2;
+        }
+        return a * (160 / 2.0) * (160 / 2.0);  // clip units back to canvas px
+    };
+    int n = shadowTriangles(square, 0, buf, 600, maskW, maskH);
+    EXPECT_EQ(n, 12);
+    EXPECT_NEAR(fanArea(n), 1600, 1e-3);
+    // Clip space: the square's corner (40, 40) is a quarter of the way in.
+    EXPECT_FLOAT_EQ(buf[2], -0.5f);
+    EXPECT_FLOAT_EQ(buf[3], -0.5f);
+
+    // Each right-angle corner takes a quarter circle in 12 steps of 7.5 degrees.
+    const double grow = 5;
+    n = shadowTriangles(square, grow, buf, 600, maskW, maskH);
+    EXPECT_EQ(n, 4 * 13 * 3);
+    const double want = 1600 + 4 * 40 * grow + std::numbers::pi * grow * grow;
+    EXPECT_NEAR(fanArea(n), want, 0.5);
+
+    // A triangle that would not fit is dropped whole; nothing at all without a polygon.
+    EXPECT_EQ(shadowTriangles(square, grow, buf, 10, maskW, maskH), 9);
+    EXPECT_EQ(shadowTriangles({}, grow, buf, 600, maskW, maskH), 0);
+    EXPECT_EQ(shadowTriangles({}, 0, buf, 600, maskW, maskH), 0);
+}
+
+TEST(ConvexHull, MonotoneChain) {
+    const std::vector<Vec2> pts{{0, 0}, {2, 0}, {1, 1}, {2, 2}, {0, 2}, {1, 0}, {1, 2}, {0, 0}};
+    const auto h = convexHull(pts);
+    ASSERT_EQ(h.size(), 4u);
+    EXPECT_EQ(h[0], (Vec2{0, 0}));
+    EXPECT_EQ(h[1], (Vec2{2, 0}));
+    EXPECT_EQ(h[2], (Vec2{2, 2}));
+    EXPECT_EQ(h[3], (Vec2{0, 2}));
+    EXPECT_TRUE(convexHull({}).empty());
+}
+
+TEST(Rows, TurnAboutTheVerticalAxis) {
+    const auto r = rows(90);
+    EXPECT_NEAR(r[0].x, 0, 1e-12);
+    EXPECT_NEAR(r[0].z, -1, 1e-12);
+    EXPECT_EQ(r[1], (Vec3{0, 1, 0}));
+    EXPECT_NEAR(r[2].x, 1, 1e-12);
+}
+
+TEST(SpinSceneCloseup, TravelsFromTheCloseupFrame) {
+    SpinScene s(96, 96, 30, 60, darkStyle(), 0.03, true);
+    ASSERT_TRUE(s.from().has_value());
+    EXPECT_EQ(s.region(), (Rect{0, 0, 192, 192}));
+    EXPECT_GT(s.placement(0).zoom, 1);
+    EXPECT_EQ(s.placement(360).zoom, 1);
+    // The texture is sized for the close-up, where the screen is largest.
+    EXPECT_GT(s.texW(), int(s.geo().screen.w));
+    Image8 content(30, 60);
+    for (Px8& p : content.px) p = {30, 200, 90, 255};
+    Image8 out(96, 96);
+    s.frame(out.view(), content, 0);
+    EXPECT_EQ(out.px, flatFrame(s.start, content).px);
+    s.frame(out.view(), content, 100);
+    EXPECT_EQ(out.px, flatFrame(s.flat, content).px);
+}
