@@ -30,8 +30,8 @@ QString deliver(const QString& staged, const QString& output) {
     if (ec != std::errc::cross_device_link)
         return "cannot deliver " + QFileInfo(output).fileName() + ": " + describe(ec);
 
-    const fs::path part = to.parent_path() /
-        ("." + to.filename().string() + "." + QUuid::createUuid().toString(QUuid::Id128).toStdString());
+    const QString hidden = u'.' + QFileInfo(output).fileName() + u'.' + QUuid::createUuid().toString(QUuid::Id128);
+    const fs::path part = to.parent_path() / fsPath(hidden);
     fs::copy_file(from, part, fs::copy_options::overwrite_existing, ec);
     if (!ec) fs::rename(part, to, ec);
     if (ec) {

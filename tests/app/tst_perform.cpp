@@ -108,6 +108,17 @@ private slots:
         QCOMPARE(leftovers(), QStringList());
     }
 
+    void deliversAcrossFileSystems() {
+        if (!QFileInfo("/dev/shm").isWritable()) QSKIP("no second file system to deliver to");
+        QTemporaryDir other("/dev/shm/trevalo-test-XXXXXX");
+        writeFile(other.path() + "/a.png", "old");
+        const Job job{"/in/a.png", {"make", "{TMP}/a.png"}, {other.path() + "/a.png"}, {}, {}};
+        QCOMPARE(performNow(job), std::nullopt);
+        QCOMPARE(readFile(other.path() + "/a.png"), "new");
+        QCOMPARE(QDir(other.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.png"});
+        QCOMPARE(leftovers(), QStringList());
+    }
+
     void cancelledDuringRun() {
         auto token = makeToken();
         const Job job{"/in/a.png", {"sleep", "{TMP}/a.png"}, {out("a.png")}, {}, {}};
