@@ -1,0 +1,106 @@
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "flat/imageio.h"
+#include "look/look.h"
+#include "main/commands.h"
+#include "main/die.h"
+#include "main/opts.h"
+#include "spin/spinscene.h"
+#include "video/writer.h"
+
+namespace {
+
+const char* usage =
+    "usage: spin <screenshot|recording> <out.mp4> [--size WxH] [--theme ..] [--layout full|closeup] [--at DEG]";
+
+bool isRecording(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = char(std::tolower((unsigned char)c));
+    return ext == ".mov" || ext == ".mp4" || ext == ".m4v";
+}
+
+std::string decimal(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// The output would replace the input: refuse before the writer deletes it.
+void refuseSameFile(const std::string& in, const std::string& out) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(in, out, ec)) die("spin: the output is the input: " + out);
+}
+
+// Recordings play in the device from the first frame: the frame command draws them.
+void handOff(Args args, const std::string& out, const Opts& o, bool closeup) {
+    args.erase(std::remove(args.begin(), args.end(), out), args.end());
+    const auto layout = std::find(args.begin(), args.end(), "--layout");
+    if (layout != args.end()) args.erase(layout, layout + std::min<ptrdiff_t>(2, args.end() - layout));
+    args.insert(args.end(), {"--out", out, o.size, closeup ? "closeup_spin" : "spin"});
+    cmd_frame(args);
+}
+
+}  // namespace
+
+void cmd_spin(const Args& given) {
+    Args args = given;
+    std::optional<double> at;
+    const auto flag = std::find(args.begin(), args.end(), "--at");
+    if (flag != args.end()) {
+        double deg = 0;
+        if (flag + 1 == args.end() || !readNumber(*(flag + 1), deg) || !std::isfinite(deg)) die("--at wants degrees");
+        at = deg;
+        args.erase(flag, flag + 2);
+    }
+    const Opts o(args);
+    if (o.files.size() != 2 || !o.outs.empty()) die(usage);
+    if (o.layout != "full" && o.layout != "closeup") die("spin --layout wants full·closeup, got " + o.layout);
+    const bool closeup = o.layout == "closeup";
+    const std::string& in = o.files[0];
+    const std::string& out = o.files[1];
+    refuseSameFile(in, out);
+    if (!at && isRecording(in)) return handOff(args, out, o, closeup);
+
+    const auto [w, h] = parseSize(o.size);
+    const Style style(o);
+    const Image8 image = loadCG(in);
+    SpinScene scene(w, h, image.w, image.h, style, at ? 0.008 : 0.03, closeup);
+
+    if (at) {
+        // The three-dimensional render whatever the angle, with no flat mix.
+        Image8 picture(w, h);
+        scene.turned(picture.view(), image, *at, 1);
+        savePNG(picture, out);
+        std::printf("saved %s  (%dx%d at %s\u00b0)\n", absolutePath(out).c_str(), w, h, decimal(*at).c_str());
+        return;
+    }
+
+    Writer writer(out, w, h, spinFPS, Container::MP4);
+    const int frames = int(spinSeconds() * spinFPS);
+    // The rests before and after the turn are drawn once each and then re-sent.
+    int lastRest = -1;
+    for (int i = 0; i < frames; ++i) {
+        const double deg = spinAngle(double(i) / spinFPS);
+        if (deg > 0 && deg < 360) {
+            const double weight = handoffWeight(deg);
+            if (weight > 0) scene.turned(writer.newFrame(), image, deg, weight);
+            else scene.rest(deg).draw(writer.newFrame(), image);
+            writer.append(i);
+            lastRest = -1;
+            continue;
+        }
+        const int rest = deg >= 180 ? 1 : 0;
+        if (rest == lastRest && writer.repeat(i)) continue;
+        scene.rest(deg).draw(writer.newFrame(), image);
+        writer.append(i);
+        lastRest = rest;
+    }
+    writer.finish(frames);
+    std::printf("saved %s  (%dx%d, %d frames @ %dfps)\n", absolutePath(out).c_str(), w, h, frames, spinFPS);
+}
