@@ -60,6 +60,8 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
         die("cannot write " + path + ": " + avError(rc));
     AVDictionary* opts = nullptr;
     av_dict_set_int(&opts, "video_track_timescale", fps, 0);
+    // The movie's own clock too, so that its length is exact rather than rounded to 1/1000 s.
+    av_dict_set_int(&opts, "movie_timescale", fps, 0);
     const int rc = avformat_write_header(raw, &opts);
     av_dict_free(&opts);
     if (rc < 0) die("cannot write " + path + ": " + avError(rc));

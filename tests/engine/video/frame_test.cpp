@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "flat/palette.h"
+#include "flat/raster.h"
+#include "support/support.h"
+#include "video/clips.h"
+#include "video/writer.h"
+
+namespace {
+
+// A recording whose frames sit on the given slots of a 30 fps grid.
+std::string recordingAt(const std::string& path, std::initializer_list<int> slots) {
+    Writer w(path, 64, 128, 30, Container::QuickTime, Slots::WithGaps);
+    int last = 0;
+    for (int s : slots) {
+        fill(w.newFrame(), Color{0.1 + 0.04 * s, 0.3, 0.5, 1});
+        w.append(s);
+        last = s;
+    }
+    w.finish(last + 1);
+    return path;
+}
+
+std::string genTest(const std::string& dir, const std::vector<std::string>& extra = {}) {
+    const std::string out = dir + "/rec.mov";
+    std::vector<std::string> args{"gen-test", makeScreenshot(dir, 200, 400, true), out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const Ran r = pellmar(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return out;
+}
+
+}  // namespace
+
+TEST(FrameCommand, VariableRateFramesFillTheGrid) {
+    const std::string dir = tempDir();
+    // Frames at 0, 1/30, 0.5 and 0.6 s (the first gap makes it a 30 fps recording): slots
+    // 0, 1, 15, 18, gaps repeated, tail to round((0.6 + 1/30) * 30).
+    const std::string rec = recordingAt(dir + "/vfr.mov", {0, 1, 15, 18});
+    const Ran r = pellmar({"frame", rec, dir + "/out.mp4", "--size", "64x128"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/out.mp4  (64x128, 19 frames @ 30fps)\n");
+    std::vector<long> want(19);
+    for (int i = 0; i < 19; ++i) want[size_t(i)] = i;
+    EXPECT_EQ(packetTimes(dir + "/out.mp4"), want);
+    EXPECT_EQ(probe(dir + "/out.mp4", "format", "duration")["duration"], "0.633333");
+    EXPECT_TRUE(decodesCleanly(dir + "/out.mp4"));
+}
+
+TEST(FrameCommand, FramesThatRoundToATakenSlotAreDropped) {
+    const std::string dir = tempDir();
+    const std::string rec = dir + "/fast.mp4";
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x128:rate=120 -frames:v 3 -c:v libx264 " + rec));
+    const Ran r = pellmar({"frame", rec, dir + "/out.mp4", "--size", "64x128"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 120 fps is outside every standard rate and held to 60: slots 0, 1 (0.5), 1 (dropped).
+    EXPECT_EQ(r.out, "saved " + dir + "/out.mp4  (64x128, 2 frames @ 60fps)\n");
+}
+
+TEST(FrameCommand, ThreeShapesInOnePass) {
+    const std::string dir = tempDir();
+    const std::string rec = genTest(dir, {"--seconds", "1", "--vfr"});
+    const Ran r = pellmar({"frame", rec, "--out", dir + "/v.mp4", "96x160", "full", "--out", dir + "/h.mp4",
+                           "160x96", "full", "--out", dir + "/s.mp4", "128x128", "closeup", "--theme", "light"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/v.mp4  (96x160, 30 frames @ 30fps, island tidied)\n" +
+                         "saved " + dir + "/h.mp4  (160x96, 30 frames @ 30fps, island tidied)\n" +
+                         "saved " + dir + "/s.mp4  (128x128, 30 frames @ 30fps, island tidied)\n");
+    for (const char* f : {"/v.mp4", "/h.mp4", "/s.mp4"}) {
+        auto v = probe(dir + f, "v:0", "profile,time_base,nb_frames,color_space");
+        EXPECT_EQ(v["profile"], "High");
+        EXPECT_EQ(v["time_base"], "1/30");
+        EXPECT_EQ(v["nb_frames"], "30");
+        EXPECT_EQ(v["color_space"], "bt709");
+        EXPECT_EQ(probe(dir + f, "format", "duration")["duration"], "1.000000");
+        EXPECT_TRUE(decodesCleanly(dir + f));
+    }
+    EXPECT_EQ(probe(dir + "/s.mp4", "v:0", "width")["width"], "128");
+}
+
+TEST(FrameCommand, StartAndMaxChooseTheStretch) {
+    const std::string dir = tempDir();
+    const std::string rec = genTest(dir, {"--seconds", "2"});
+    Ran r = pellmar({"frame", rec, dir + "/a.mp4", "--size", "64x128", "--start", "0.5", "--max", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/a.mp4  (64x128, 30 frames @ 30fps, island tidied)\n");
+    r = pellmar({"frame", rec, dir + "/b.mp4", "--size", "64x128", "--start", "1.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/b.mp4  (64x128, 15 frames @ 30fps, island tidied)\n");
+    r = pellmar({"frame", rec, dir + "/c.mp4", "--size", "64x128", "--start", "100"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no frames in range (start 100.0s, length 60.0s)\n");
+    r = pellmar({"frame", rec, dir + "/c.mp4", "--size", "64x128", "--start", "2.5", "--max", "2.5"});
+    EXPECT_EQ(r.err, "no frames in range (start 2.5s, length 2.5s)\n");
+}
+
+TEST(FrameCommand, PhoneRecordingHevcRotatedWithSound) {
+    const std::string dir = tempDir();
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
+                       "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " + dir + "/plain.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=90 " + dir + "/phone.mov"));
+    const Ran r = pellmar({"frame", dir + "/phone.mov", dir + "/out.mp4", "--size", "64x128"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/out.mp4  (64x128, 15 frames @ 30fps)\n");
+    EXPECT_EQ(audioStreams(dir + "/out.mp4"), 0);
+    EXPECT_TRUE(decodesCleanly(dir + "/out.mp4"));
+}
+
+TEST(FrameCommand, OddSizesAndTurningOutputsAreRefused) {
+    const std::string dir = tempDir();
+    const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
+    Ran r = pellmar({"frame", rec, dir + "/o.mp4", "--size", "1081x1920"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "bad --size: 1081x1920  (video wants even sides, e.g. 1080x1920)\n");
+    r = pellmar({"frame", rec, "--out", dir + "/a.mp4", "64x128", "full", "--out", dir + "/b.mp4", "64x128", "spin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "turning-device outputs are not available in this build yet: layout spin  (want full·closeup)\n");
+    EXPECT_FALSE(exists(dir + "/a.mp4"));
+}
+
+TEST(FrameCommand, ArgumentErrors) {
+    const std::string dir = tempDir();
+    const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
+    Ran r = pellmar({"frame"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("usage: frame <recording> <out.mp4> | frame <recording> --out <path> <WxH> <layout> "
+                          "[--out ...]  [--theme ..]", 0), 0u) << r.err;
+    r = pellmar({"frame", rec});
+    EXPECT_EQ(r.err, "no output given (out path or --out)\n");
+    r = pellmar({"frame", rec, rec});
+    EXPECT_EQ(r.err, "will not write over the recording: " + rec + "\n");
+    EXPECT_EQ(packetTimes(rec).size(), 2u);
+}
+
+TEST(FrameCommand, BadRecordingsEndWithOneLine) {
+    const std::string dir = tempDir();
+    Ran r = pellmar({"frame", dir + "/missing.mov", dir + "/o.mp4"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "recording not found: " + dir + "/missing.mov\n");
+
+    writeFile(dir + "/text.mov", "not a movie");
+    r = pellmar({"frame", dir + "/text.mov", dir + "/o.mp4"});
+    EXPECT_EQ(r.err, "no video track in " + dir + "/text.mov\n");
+
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440 -t 0.3 " + dir + "/sound.m4a"));
+    r = pellmar({"frame", dir + "/sound.m4a", dir + "/o.mp4"});
+    EXPECT_EQ(r.err, "no video track in " + dir + "/sound.m4a\n");
+
+    // Header at the front, pictures cut off half way: never a saved line.
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x128:rate=30 -t 2 -c:v libx264 -movflags +faststart " + dir +
+                       "/whole.mp4"));
+    const std::string whole = readFile(dir + "/whole.mp4");
+    writeFile(dir + "/cut.mp4", whole.substr(0, whole.size() / 2));
+    r = pellmar({"frame", dir + "/cut.mp4", dir + "/o.mp4", "--size", "64x128"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("read failed: ", 0), 0u) << r.err;
+
+    // The index at the end, cut off: the file has no readable track.
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x128:rate=30 -t 1 -c:v libx264 " + dir + "/tail.mp4"));
+    const std::string tail = readFile(dir + "/tail.mp4");
+    writeFile(dir + "/cut2.mp4", tail.substr(0, tail.size() - 200));
+    r = pellmar({"frame", dir + "/cut2.mp4", dir + "/o.mp4", "--size", "64x128"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "no video track in " + dir + "/cut2.mp4\n");
+
+    const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
+    r = pellmar({"frame", rec, dir + "/no/such/dir/o.mp4", "--size", "64x128"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot write " + dir + "/no/such/dir/o.mp4: No such file or directory\n");
+}

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "support/support.h"
+#include "video/clips.h"
+#include "video/source.h"
+
+TEST(NormalizedFps, SnapsToNearbyStandardRates) {
+    EXPECT_EQ(normalizedFps(29.97f, 0), 30);
+    EXPECT_EQ(normalizedFps(23.976f, 0), 24);
+    EXPECT_EQ(normalizedFps(59.94f, 0), 60);
+    EXPECT_EQ(normalizedFps(25.f, 0), 25);
+}
+
+TEST(NormalizedFps, RoundsRatesFarFromAStandardOne) {
+    // 27.5 is as near 25 as 30, keeps 25, but is 2.5 > 2.2 away from it.
+    EXPECT_EQ(normalizedFps(27.5f, 0), 28);
+    EXPECT_EQ(normalizedFps(15.f, 0), 15);
+    EXPECT_EQ(normalizedFps(12.f, 0), 12);
+    EXPECT_EQ(normalizedFps(120.f, 0), 60);
+    EXPECT_EQ(normalizedFps(0.4f, 0), 1);
+}
+
+TEST(NormalizedFps, PeakRateOfAVariableRecordingWins) {
+    EXPECT_EQ(normalizedFps(30.f, 1.0 / 60), 60);
+    EXPECT_EQ(normalizedFps(20.2f, 1.0 / 30), 30);
+    EXPECT_EQ(normalizedFps(0.f, 0), 60);
+    EXPECT_EQ(normalizedFps(0.f, 1.0 / 24), 24);
+}
+
+TEST(UprightOrientation, QuarterAndHalfTurns) {
+    EXPECT_EQ(uprightOrientation(0, 1, -1, 0), 6);
+    EXPECT_EQ(uprightOrientation(0, -1, 1, 0), 8);
+    EXPECT_EQ(uprightOrientation(-1, 0, 0, -1), 3);
+    EXPECT_EQ(uprightOrientation(1, 0, 0, 1), 1);
+    EXPECT_EQ(uprightOrientation(-1, 0, 0, 1), 1);  // mirrored
+}
+
+TEST(OpenVideo, RotatedHevcPhoneRecording) {
+    const std::string dir = tempDir();
+    // Stored landscape, 29.97 fps, HEVC with sound, turned upright by its track matrix.
+    // ffmpeg 5.1 writes (0, 1, -1, 0), a phone held upright, for rotate=270.
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
+                       "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " + dir + "/plain.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=270 " + dir + "/phone.mov"));
+    Source s = openVideo(dir + "/phone.mov");
+    EXPECT_EQ(s.W, 64);
+    EXPECT_EQ(s.H, 128);
+    EXPECT_EQ(s.orient, 6);
+    EXPECT_EQ(s.fps, 30);
+
+    FrameReader reader(s, 0);
+    ASSERT_TRUE(reader.next());
+    Image8 frame;
+    reader.picture(frame);
+    EXPECT_EQ(frame.w, 128);  // frames stay in stored orientation
+    EXPECT_EQ(frame.h, 64);
+    EXPECT_EQ(frame.px[0].a, 255);
+    int n = 1;
+    while (reader.next()) ++n;
+    EXPECT_EQ(n, 15);
+
+    // The other quarter turn and the half turn.
+    ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=90 " + dir + "/left.mov"));
+    EXPECT_EQ(openVideo(dir + "/left.mov").orient, 8);
+    ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=180 " + dir + "/down.mov"));
+    const Source down = openVideo(dir + "/down.mov");
+    EXPECT_EQ(down.orient, 3);
+    EXPECT_EQ(down.W, 128);
+}
+
+TEST(OpenVideo, StartSkipsEarlierFrames) {
+    const std::string dir = tempDir();
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x64:rate=30 -t 2 -c:v libx264 -g 60 " + dir + "/c.mp4"));
+    Source s = openVideo(dir + "/c.mp4");
+    FrameReader reader(s, 1.0);
+    ASSERT_TRUE(reader.next());
+    EXPECT_DOUBLE_EQ(reader.seconds(), 1.0);
+    int n = 1;
+    while (reader.next()) ++n;
+    EXPECT_EQ(n, 30);
+}
+
+TEST(OpenVideoDeathTest, MissingFile) {
+    EXPECT_EXIT(openVideo("/nonexistent/clip.mov"), testing::ExitedWithCode(1),
+                "^recording not found: /nonexistent/clip.mov\n$");
+}
+
+TEST(OpenVideoDeathTest, NotAVideo) {
+    const std::string dir = tempDir();
+    writeFile(dir + "/notes.mov", "these are notes, not a recording\n");
+    EXPECT_EXIT(openVideo(dir + "/notes.mov"), testing::ExitedWithCode(1), "^no video track in .*/notes.mov\n$");
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440 -t 0.2 " + dir + "/sound.m4a"));
+    EXPECT_EXIT(openVideo(dir + "/sound.m4a"), testing::ExitedWithCode(1), "^no video track in .*/sound.m4a\n$");
+}
