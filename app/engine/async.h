@@ -26,9 +26,9 @@ void post(QObject* context, Then then) {
 // The hand-back goes through the application object, which outlives every context, so a context
 // destroyed meanwhile is seen on the GUI thread rather than raced on the worker.
 template <class Work, class Then>
-void offThread(QObject* context, Work work, Then then) {
+void offThread(QObject* context, Work work, Then then, QThreadPool* pool = QThreadPool::globalInstance()) {
     QPointer<QObject> ctx(context);
-    QThreadPool::globalInstance()->start(
+    pool->start(
         [ctx, work = std::move(work), then = std::move(then)]() mutable {
             auto result = work();
             QMetaObject::invokeMethod(

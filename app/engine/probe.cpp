@@ -173,6 +173,16 @@ std::optional<QImage> videoThumb(const QString& path) {
     return img;
 }
 
+// A filmstrip full of large pictures must not hold up the decoding of previews on the shared pool.
+QThreadPool* probePool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool(QCoreApplication::instance());
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
 }  // namespace
 
 std::optional<QImage> thumbnailNow(const QString& path, Kind kind) {
@@ -188,11 +198,11 @@ std::optional<double> durationNow(const QString& path) {
 }
 
 void thumbnail(const QString& path, Kind kind, QObject* context, std::function<void(std::optional<QImage>)> done) {
-    detail::offThread(context, [path, kind] { return thumbnailNow(path, kind); }, std::move(done));
+    detail::offThread(context, [path, kind] { return thumbnailNow(path, kind); }, std::move(done), probePool());
 }
 
 void duration(const QString& path, QObject* context, std::function<void(std::optional<double>)> done) {
-    detail::offThread(context, [path] { return durationNow(path); }, std::move(done));
+    detail::offThread(context, [path] { return durationNow(path); }, std::move(done), probePool());
 }
 
 }  // namespace Engine

@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 }
 
 namespace {
@@ -20,6 +21,41 @@ QStringList streams(const QString& path) {
             out << av_get_media_type_string(fmt->streams[i]->codecpar->codec_type);
     avformat_close_input(&fmt);
     return out;
+}
+
+// Copies a recording packet for packet, turning its video track a quarter clockwise the way a
+// phone held sideways tags it.
+bool remuxTurned(const QString& in, const QString& out) {
+    AVFormatContext* ic = nullptr;
+    AVFormatContext* oc = nullptr;
+    bool ok = avformat_open_input(&ic, QFile::encodeName(in).constData(), nullptr, nullptr) >= 0 &&
+              avformat_find_stream_info(ic, nullptr) >= 0 &&
+              avformat_alloc_output_context2(&oc, nullptr, "mov", QFile::encodeName(out).constData()) >= 0;
+    for (unsigned i = 0; ok && i < ic->nb_streams; ++i) {
+        AVStream* os = avformat_new_stream(oc, nullptr);
+        ok = os && avcodec_parameters_copy(os->codecpar, ic->streams[i]->codecpar) >= 0;
+        if (!ok) break;
+        os->codecpar->codec_tag = 0;
+        os->time_base = ic->streams[i]->time_base;
+        if (os->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            auto* m = reinterpret_cast<int32_t*>(av_stream_new_side_data(os, AV_PKT_DATA_DISPLAYMATRIX, 9 * 4));
+            ok = m != nullptr;
+            if (ok) av_display_rotation_set(m, 90);   // (0, 1, -1, 0): orientation 6
+        }
+    }
+    ok = ok && avio_open(&oc->pb, QFile::encodeName(out).constData(), AVIO_FLAG_WRITE) >= 0 &&
+         avformat_write_header(oc, nullptr) >= 0;
+    AVPacket* pkt = av_packet_alloc();
+    while (ok && av_read_frame(ic, pkt) >= 0) {
+        av_packet_rescale_ts(pkt, ic->streams[pkt->stream_index]->time_base, oc->streams[pkt->stream_index]->time_base);
+        ok = av_interleaved_write_frame(oc, pkt) >= 0;
+    }
+    av_packet_free(&pkt);
+    if (ok) ok = av_write_trailer(oc) >= 0;
+    if (oc && oc->pb) avio_closep(&oc->pb);
+    avformat_free_context(oc);
+    avformat_close_input(&ic);
+    return ok;
 }
 
 void writeWav(const QString& path, double seconds) {
@@ -56,7 +92,13 @@ private slots:
         Engine::setAppDir(PELLMAR_DIR);
         qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
         const QString shot = m_dir.path() + "/in/shot.png";
-        support::writePng(shot, {300, 650});
+        // Red above, blue below, to tell which way a thumbnail was turned.
+        QImage img(300, 650, QImage::Format_RGB32);
+        img.fill(Qt::blue);
+        for (int y = 0; y < 325; ++y)
+            for (int x = 0; x < 300; ++x) img.setPixel(x, y, qRgb(255, 0, 0));
+        QDir().mkpath(m_dir.path() + "/in");
+        QVERIFY(img.save(shot));
         bool ended = false;
         Outcome made;
         Engine::run({"gen-test", shot, clip(), "--seconds", "0.5", "--fps", "10"}, makeToken(), this, [&](Outcome o) {
@@ -114,6 +156,18 @@ private slots:
         const auto seconds = Engine::durationNow(clip());
         QVERIFY(seconds);
         QVERIFY(qAbs(*seconds - 0.5) < 0.05);
+
+        const QString turned = m_dir.path() + "/in/turned.mov";
+        QVERIFY(remuxTurned(clip(), turned));
+        const auto upright = Engine::thumbnailNow(turned, Kind::video);
+        QVERIFY(upright);
+        QCOMPARE(upright->width(), 240);
+        QVERIFY(qAbs(upright->height() - 111) <= 1);
+        // A quarter turn clockwise puts the top of the picture on the right.
+        const QColor right = upright->pixelColor(upright->width() - 20, upright->height() / 2);
+        const QColor left = upright->pixelColor(20, upright->height() / 2);
+        QVERIFY2(right.red() > 150 && right.blue() < 100, qPrintable(right.name()));
+        QVERIFY2(left.blue() > 150 && left.red() < 100, qPrintable(left.name()));
     }
 };
 
