@@ -1,0 +1,158 @@
+#pragma once
+// The canvas: the preview on the theme's backdrop, the shape picker, notices, and the strip of
+// inputs or the empty bar. Every picture it shows comes from Studio.
+
+#include "controls.h"
+#include "Studio/values.h"
+
+#include <QImage>
+#include <QTimer>
+#include <QVariantAnimation>
+#include <QWidget>
+
+class QHBoxLayout;
+class Studio;
+
+// One input's cell: thumbnail, recording badge, selection ring, remove button on hover.
+class Thumb : public ClayAbstractButton {
+    Q_OBJECT
+public:
+    static constexpr int side = 60;
+    static constexpr qreal radius = 7;
+    Thumb(Studio& studio, const Input& input, QWidget* parent = nullptr);
+    const Input& input() const { return m_input; }
+    QAbstractButton* removeButton() const { return m_remove; }
+    // The file name; for a recording known to run over 60.5 s, what the render keeps.
+    static QString help(const QString& fileName, std::optional<double> seconds);
+    void refresh();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void enterEvent(QEnterEvent* e) override;
+    void leaveEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    Studio& m_studio;
+    Input m_input;
+    QAbstractButton* m_remove;
+};
+
+class Filmstrip : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int height = 90;
+    explicit Filmstrip(Studio& studio, QWidget* parent = nullptr);
+    QList<Thumb*> thumbs() const { return m_thumbs; }
+    QAbstractButton* addButton() const { return m_add; }
+
+private:
+    void rebuild();
+    Studio& m_studio;
+    QWidget* m_row;
+    QHBoxLayout* m_cells;
+    QList<Thumb*> m_thumbs;
+    QAbstractButton* m_add;
+};
+
+class EmptyBar : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int height = 90;
+    explicit EmptyBar(Studio& studio, QWidget* parent = nullptr);
+    QAbstractButton* chooseButton() const { return m_choose; }
+    QString caption() const;
+
+private:
+    QAbstractButton* m_choose;
+    TextLine* m_caption;
+};
+
+// The transient message bubble; fades in and out.
+class Notice : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr qreal radius = 7;
+    explicit Notice(QWidget* parent = nullptr);
+    void setText(const QString& text);   // empty fades it out
+    QString text() const { return m_text; }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QString m_text, m_shown;
+    QVariantAnimation m_fade;
+    qreal m_opacity = 0;
+};
+
+// The preview stage inside crop marks, with the slate under it.
+class Viewfinder : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr qreal armLength = 14;
+    static constexpr int slateHeight = 30;
+    explicit Viewfinder(Studio& studio, QWidget* parent = nullptr);
+    void setDropping(bool on);
+    bool dropping() const { return m_dropping; }
+    QRectF stageRect() const;
+    // The slate's two ends: input name (and duration), and the output's shape title.
+    QString slateText() const;
+    QString shapeText() const;
+    static QString slateFor(const Studio& studio);
+    bool showsRec() const;
+    // Rec badge opacity at `seconds`: 0.6 + 0.4 cos(2 pi t / 1.6).
+    static double recOpacity(double seconds);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    void previewChanged();
+    Shape stageShape() const;
+    Studio& m_studio;
+    bool m_dropping = false;
+    QImage m_current, m_previous;
+    std::optional<PreviewKey> m_shownKey;
+    QVariantAnimation m_fade;
+    qreal m_mix = 1;
+    QTimer m_pulse;
+};
+
+class CanvasView : public QWidget {
+    Q_OBJECT
+public:
+    explicit CanvasView(Studio& studio, QWidget* parent = nullptr);
+    Segmented* shapePicker() const { return m_picker; }
+    Viewfinder* viewfinder() const { return m_viewfinder; }
+    Filmstrip* filmstrip() const { return m_strip; }
+    EmptyBar* emptyBar() const { return m_empty; }
+    Notice* notice() const { return m_notice; }
+    void setDropping(bool on) { m_viewfinder->setDropping(on); }
+    QColor backdrop() const { return m_backdrop; }          // the colour now painted
+    static QColor backdropFor(Theme t);
+
+signals:
+    // A press on the bare canvas: the window may be moved from here.
+    void backgroundPressed();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+private:
+    void layoutChildren();
+    void refreshPicker();
+    void refreshBottom();
+    Studio& m_studio;
+    Segmented* m_picker;
+    Viewfinder* m_viewfinder;
+    Filmstrip* m_strip;
+    EmptyBar* m_empty;
+    Notice* m_notice;
+    QColor m_backdrop;
+    QVariantAnimation m_recolour;
+    QList<Shape> m_pickerShapes;
+};
