@@ -87,8 +87,8 @@ public:
     void showOutput() const;
     static void showFolder(const QString& folder);
 
-    // Previews. The canvas calls restartPreview() whenever previewKeyChanged() fires; each call
-    // abandons the previous preview and its warm-up, terminating its engine.
+    // Previews. The canvas calls restartPreview() when it appears and whenever previewKeyChanged()
+    // fires; each call abandons the previous preview and its warm-up, terminating its engine.
     std::optional<PreviewKey> previewKey() const;
     void loadPreview(std::optional<PreviewKey> key);
     void restartPreview() { loadPreview(previewKey()); }

@@ -102,6 +102,9 @@ struct SwsFree {
 using InputPtr = std::unique_ptr<AVFormatContext, InputFree>;
 
 InputPtr openMedia(const QString& path) {
+    // A file that cannot be probed is reported by the missing result, not by library chatter.
+    static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+    (void)quiet;
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return nullptr;
     InputPtr fmt(raw);

@@ -1,0 +1,208 @@
+#include <QtTest>
+
+#include "support.h"
+#include "Views/clay.h"
+#include "Views/controls.h"
+#include "Views/labels.h"
+
+#include <QPainter>
+
+namespace {
+
+// Mean grey of a widget painted into an image, for comparing appearances.
+double meanLevel(QWidget& w) {
+    const QImage img = w.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    double sum = 0;
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb px = img.pixel(x, y);
+            if (qAlpha(px) < 128) continue;
+            sum += qGray(px);
+            ++n;
+        }
+    return n ? sum / n : -1;
+}
+
+}  // namespace
+
+// The clay controls: grain, sizes and radii, the sliding picker, and the two appearances.
+class ControlsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void grainTileHoldsOnlyLevels88To168() {
+        const QImage tile = grainTile().convertToFormat(QImage::Format_Grayscale8);
+        QCOMPARE(tile.size(), QSize(128, 128));
+        int lo = 255, hi = 0;
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 128; ++x) {
+                lo = std::min<int>(lo, tile.pixelColor(x, y).red());
+                hi = std::max<int>(hi, tile.pixelColor(x, y).red());
+            }
+        QVERIFY2(lo >= 88 && hi <= 168, qPrintable(QString("levels %1..%2").arg(lo).arg(hi)));
+        // 16384 uniform draws from 81 values reach both ends.
+        QCOMPARE(lo, 88);
+        QCOMPARE(hi, 168);
+    }
+
+    void grainRejectsBytesWhoseLowByteIsBelow13() {
+        // 0 * 81 has the low byte 0 and is drawn again; 255 * 81 = 0x50AF and 3 * 81 = 0xF3 are kept.
+        QList<quint8> bytes{0, 0, 255, 3, 128};
+        int taken = 0;
+        const QImage tile = makeGrainTile([&] { return bytes[taken++ % bytes.size()]; });
+        // The two zeros are skipped: the first pixel is 88 + (255 * 81 >> 8) = 168.
+        QCOMPARE(tile.pixelColor(0, 0).red(), 168);
+        QCOMPARE(tile.pixelColor(1, 0).red(), 88 + (3 * 81 >> 8));
+        QCOMPARE(tile.pixelColor(2, 0).red(), 88 + (128 * 81 >> 8));
+    }
+
+    void tokenFontIsFixedPitchMedium() {
+        const QFont f = Tok::mono();
+        QCOMPARE(f.weight(), QFont::Medium);
+        QVERIFY(QFontInfo(f).fixedPitch());
+        QCOMPARE(f.pixelSize(), 11);
+    }
+
+    void sizesAndRadii() {
+        ClaySwitch sw;
+        QCOMPARE(sw.size(), QSize(30, 18));
+        QCOMPARE(sw.knobRect().size(), QSizeF(14, 14));
+        QCOMPARE(ClaySwitch::knobRadius, 7.0);
+        QCOMPARE(sw.knobRect().left(), 2.0);
+        sw.setChecked(true);
+        QCOMPARE(sw.knobRect().right(), 28.0);
+
+        ClayButton big("Change…"), small("Change…", true);
+        QCOMPARE(big.sizeHint().height(), 32);
+        QCOMPARE(big.font().pixelSize(), 13);
+        QCOMPARE(small.sizeHint().height(), 24);
+        QCOMPARE(small.font().pixelSize(), 12);
+        QVERIFY(small.sizeHint().width() < big.sizeHint().width());
+
+        RenderButton render;
+        render.setText("Render");
+        QCOMPARE(render.height(), 38);
+        QCOMPARE(render.font().pixelSize(), 13);
+        QCOMPARE(ProgressTrack().height(), 6);
+        QCOMPARE(Segmented::trayRadius, 11.0);
+    }
+
+    void switchSlidesWhenClicked() {
+        ClaySwitch sw;
+        sw.show();
+        QSignalSpy toggled(&sw, &QAbstractButton::toggled);
+        QTest::mouseClick(&sw, Qt::LeftButton);
+        QCOMPARE(toggled.size(), 1);
+        QVERIFY(sw.isChecked());
+        QTRY_COMPARE(sw.knobRect().right(), 28.0);
+    }
+
+    void segmentedKeySlidesBetweenSegments() {
+        Segmented seg;
+        seg.setOptions({{"Dark", {}, {}}, {"Light", {}, {}}});
+        seg.setStretch(true);
+        seg.resize(200, Segmented::height);
+        seg.setSelected(0);
+        seg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&seg));
+        QCOMPARE(seg.keyRect(), seg.segmentRect(0));
+        // Segments share the width equally.
+        QCOMPARE(seg.segmentRect(0).width(), seg.segmentRect(1).width());
+
+        QSignalSpy activated(&seg, &Segmented::activated);
+        QTest::mouseClick(&seg, Qt::LeftButton, {}, seg.segmentRect(1).center().toPoint());
+        QCOMPARE(activated.size(), 1);
+        QCOMPARE(activated.first().first().toInt(), 1);
+        // Choosing is the owner's business; the key moves when told.
+        seg.setSelected(1);
+        QVERIFY(seg.sliding());
+        QTest::qWait(Segmented::animationMs / 2);
+        const QRectF mid = seg.keyRect();
+        QVERIFY(mid.left() > seg.segmentRect(0).left() && mid.left() < seg.segmentRect(1).left());
+        QTRY_VERIFY(!seg.sliding());
+        QCOMPARE(seg.keyRect(), seg.segmentRect(1));
+    }
+
+    void appearanceSwitchesShading_data() {
+        QTest::addColumn<int>("which");
+        QTest::newRow("button") << 0;
+        QTest::newRow("render button") << 1;
+        QTest::newRow("segmented") << 2;
+        QTest::newRow("switch") << 3;
+    }
+
+    void appearanceSwitchesShading() {
+        QFETCH(int, which);
+        std::unique_ptr<QWidget> w;
+        if (which == 0) w = std::make_unique<ClayButton>("Show in Folder");
+        if (which == 1) w = std::make_unique<RenderButton>();
+        if (which == 2) {
+            auto seg = std::make_unique<Segmented>();
+            seg->setOptions({{"Dark", {}, {}}, {"Light", {}, {}}});
+            seg->setSelected(0);
+            w = std::move(seg);
+        }
+        if (which == 3) w = std::make_unique<ClaySwitch>();
+        w->resize(w->sizeHint());
+        QSignalSpy changed(&Appearance::shared(), &Appearance::changed);
+        Appearance::shared().setScheme(Scheme::light);
+        const double light = meanLevel(*w);
+        Appearance::shared().setScheme(Scheme::dark);
+        const double dark = meanLevel(*w);
+        QVERIFY2(light > dark + 40, qPrintable(QString("light %1, dark %2").arg(light).arg(dark)));
+        QVERIFY(changed.size() >= 1);
+        // A part of the window can paint in its own appearance, whatever the window's.
+        QWidget holder;
+        setSchemeOverride(&holder, Scheme::light);
+        w->setParent(&holder);
+        QCOMPARE(schemeOf(w.get()), Scheme::light);
+        QVERIFY(std::abs(meanLevel(*w) - light) < 1);
+        w->setParent(nullptr);
+    }
+
+    void disabledRenderButtonIsDimmed() {
+        Appearance::shared().setScheme(Scheme::light);
+        RenderButton b;
+        b.setText("Render");
+        b.resize(200, 38);
+        const double on = meanLevel(b);
+        b.setEnabled(false);
+        QVERIFY(meanLevel(b) > on + 40);   // the dark ink gives way to a pale flat key
+    }
+
+    void clockTable_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << 0.0 << "0:00";
+        QTest::newRow("rounds down") << 75.4 << "1:15";
+        QTest::newRow("rounds up") << 59.5 << "1:00";
+        QTest::newRow("61") << 61.0 << "1:01";
+        QTest::newRow("an hour") << 3600.0 << "60:00";
+        QTest::newRow("negative") << -3.0 << "0:00";
+    }
+
+    void clockTable() {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(clock(seconds), text);
+    }
+
+    void tildeReplacesOnlyAWholeHomeFolder() {
+        QCOMPARE(tilde("/home/ann/Desktop/x_trevalo", "/home/ann"), QString("~/Desktop/x_trevalo"));
+        QCOMPARE(tilde("/home/ann", "/home/ann"), QString("~"));
+        QCOMPARE(tilde("/home/anna/Desktop", "/home/ann"), QString("/home/anna/Desktop"));
+        QCOMPARE(tilde("/srv/out", "/home/ann"), QString("/srv/out"));
+    }
+
+    void shapeWords() {
+        QCOMPARE(shapeTitle(Shape::horizontal_closeup), QString("Horizontal close-up"));
+        QCOMPARE(aspectTag(Shape::vertical), QString("9:16"));
+        QCOMPARE(aspectTag(Shape::horizontal_closeup), QString("16:9"));
+        QCOMPARE(aspectTag(Shape::square_closeup), QString("1:1"));
+        QCOMPARE(countFiles(1), QString("1 file"));
+        QCOMPARE(countFiles(0), QString("0 files"));
+    }
+};
+
+QTEST_MAIN(ControlsTest)
+#include "tst_controls.moc"

@@ -1,0 +1,202 @@
+#include <QtTest>
+
+#include "support.h"
+#include "Views/sidebar.h"
+
+// The settings column and the render footer against a stand-in engine that writes what it is
+// asked to after a short pause, and fails for inputs named "bad".
+class SidebarTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
+
+    std::unique_ptr<Studio> fresh(const QStringList& shapes, const QString& outRoot = {}) {
+        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction() + QTest::currentDataTag();
+        QDir().mkpath(dir);
+        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
+        store->setValue("shapes", shapes);
+        store->setValue("outRoot", outRoot.isEmpty() ? dir + "/out" : outRoot);
+        return std::make_unique<Studio>(store);
+    }
+
+private slots:
+    void initTestCase() {
+        support::makeBundle(m_dir.path() + "/bin",
+                            "case \"$2\" in *bad*) echo \"no good\" >&2; exit 1 ;; esac\n"
+                            "sleep 0.15\n"
+                            "printf s > \"$3\"\n");
+        Engine::setAppDir(m_dir.path() + "/bin");
+        qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
+        qputenv("HOME", QFile::encodeName(m_dir.path() + "/home"));
+    }
+
+    void sectionsAndRows() {
+        auto studio = fresh({"vertical"});
+        Sidebar bar(*studio);
+        QCOMPARE(bar.width(), 300);
+        QStringList titles;
+        for (Lever* l : bar.sections()) titles << l->title();
+        QCOMPARE(titles, (QStringList{"// Studio", "// Shapes", "// Motion", "// Audio", "// Export"}));
+        QStringList rows;
+        for (ShapeRow* r : bar.shapeRows()) rows << r->text();
+        QCOMPARE(rows, (QStringList{"Vertical", "Horizontal", "Horizontal close-up", "Square", "Square close-up"}));
+
+        // A click on a row toggles its shape; the last chosen shape stays.
+        QTest::mouseClick(bar.shapeRows()[3], Qt::LeftButton);
+        QVERIFY(studio->hasShape(Shape::square));
+        QTest::mouseClick(bar.shapeRows()[0], Qt::LeftButton);
+        QTest::mouseClick(bar.shapeRows()[3], Qt::LeftButton);
+        QVERIFY(studio->hasShape(Shape::square));
+        QVERIFY(bar.shapeRows()[3]->isOn());
+        QVERIFY(!bar.shapeRows()[0]->isOn());
+
+        // The theme picker and the spin switch write the model and follow it.
+        emit bar.themePicker()->activated(1);
+        QCOMPARE(studio->theme(), Theme::light);
+        studio->setTheme(Theme::dark);
+        QCOMPARE(bar.themePicker()->selected(), 0);
+        QTest::mouseClick(bar.spinSwitch(), Qt::LeftButton);
+        QVERIFY(studio->spin());
+        studio->setSpin(false);
+        QVERIFY(!bar.spinSwitch()->isChecked());
+    }
+
+    void idleStatus_data() {
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<QStringList>("shapes");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("nothing") << QStringList{} << QStringList{"vertical"}
+                                 << "Add a screenshot or recording to begin";
+        QTest::newRow("2 x 3") << QStringList{"Name.png", "b.png"} << QStringList{"vertical", "horizontal", "square"}
+                               << "6 files → ~/Desktop/Name_trevalo";
+        QTest::newRow("singular") << QStringList{"Name.png"} << QStringList{"square"} << "1 file → ~/Desktop/Name_trevalo";
+    }
+
+    void idleStatus() {
+        QFETCH(QStringList, inputs);
+        QFETCH(QStringList, shapes);
+        QFETCH(QString, status);
+        auto studio = fresh(shapes, m_dir.path() + "/home/Desktop");
+        RenderFooter footer(*studio);
+        QStringList paths;
+        for (const QString& n : inputs) paths << in(n);
+        studio->add(paths);
+        QCOMPARE(footer.status(), status);
+        QCOMPARE(footer.button()->text(), QString("Render"));
+        QCOMPARE(footer.button()->isEnabled(), !inputs.isEmpty());
+    }
+
+    void renderingThenFinished() {
+        auto studio = fresh({"vertical"});
+        RenderFooter footer(*studio);
+        QStringList paths;
+        for (int i = 1; i <= 7; ++i) paths << in(QString("s%1.png").arg(i));
+        studio->add(paths);
+        QStringList seen;
+        QList<double> fractions;
+        connect(studio.get(), &Studio::phaseChanged, this, [&] {
+            seen << footer.status();
+            fractions << footer.progress()->target();
+            QCOMPARE(footer.button()->text(), studio->phase().isRendering() ? QString("Cancel") : QString("Render"));
+            QVERIFY(footer.button()->isEnabled());
+        });
+        studio->render();
+        QTRY_VERIFY_WITH_TIMEOUT(!studio->phase().isRendering(), 20000);
+        const qsizetype at = seen.indexOf("Rendering 3 of 7");
+        QVERIFY2(at >= 0, qPrintable(seen.join(" | ")));
+        QCOMPARE(fractions[at], 3.0 / 7);
+        QCOMPARE(seen.first(), QString("Rendering 0 of 7"));
+        QCOMPARE(footer.status(), "✓ 7 files · " + QString::number(studio->phase().seconds) + "s");
+        QVERIFY(footer.showButton()->isVisibleTo(&footer));
+        QCOMPARE(footer.showButton()->text(), QString("Show in Folder"));
+        QVERIFY(footer.failures().isEmpty());
+    }
+
+    void finishedSummaries_data() {
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("failures");
+        QTest::addColumn<bool>("show");
+        QTest::newRow("one file") << QStringList{"one.png"} << "✓ 1 file · 0s" << "" << true;
+        QTest::newRow("nothing") << QStringList{"bad.png"} << "✗ Nothing rendered" << "bad.png — no good" << false;
+        QTest::newRow("some failed") << QStringList{"bad.png", "good.png", "bad2.png"} << "✓ 1 file · 0s"
+                                     << "bad.png — no good\nbad2.png — no good" << true;
+    }
+
+    void finishedSummaries() {
+        QFETCH(QStringList, inputs);
+        QFETCH(QString, status);
+        QFETCH(QString, failures);
+        QFETCH(bool, show);
+        auto studio = fresh({"vertical"});
+        RenderFooter footer(*studio);
+        QStringList paths;
+        for (const QString& n : inputs) paths << in(n);
+        studio->add(paths);
+        studio->render();
+        QTRY_COMPARE_WITH_TIMEOUT(studio->phase().kind, Phase::Case::finished, 20000);
+        QCOMPARE(footer.status(), status);
+        QCOMPARE(footer.failures(), failures);
+        QCOMPARE(footer.showButton()->isVisibleTo(&footer), show);
+        // Any change settles the banner back into the plan line.
+        studio->toggle(Shape::square);
+        QVERIFY(footer.status().contains(" → "));
+    }
+
+    void cancelFromTheButton() {
+        auto studio = fresh({"vertical", "square"});
+        RenderFooter footer(*studio);
+        studio->add({in("a.png"), in("b.png"), in("c.png")});
+        QTest::mouseClick(footer.button(), Qt::LeftButton);
+        QVERIFY(studio->phase().isRendering());
+        QCOMPARE(footer.button()->text(), QString("Cancel"));
+        QTest::mouseClick(footer.button(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(studio->phase(), Phase::idle(), 10000);
+        QCOMPARE(footer.button()->text(), QString("Render"));
+        QTRY_COMPARE(Engine::liveCount(), 0);
+    }
+
+    void audioCaptionFollowsVideoOutput() {
+        auto studio = fresh({"vertical"});
+        AudioRow row(*studio);
+        const QString still = "Sound lands on recordings and spin clips";
+        const QString video = "Plays from the start, cut where each video ends";
+        QCOMPARE(row.label(), QString("No sound"));
+        QCOMPARE(row.caption(), still);
+        studio->add({in("shot.png")});
+        QCOMPARE(row.caption(), still);
+        studio->setSpin(true);
+        QCOMPARE(row.caption(), video);
+        studio->setSpin(false);
+        QCOMPARE(row.caption(), still);
+        studio->add({in("demo.mov")});
+        QCOMPARE(row.caption(), video);
+
+        support::writeFile(in("song.mp3"), "x");
+        studio->add({in("song.mp3")});
+        QCOMPARE(row.label(), QString("song.mp3"));
+        QVERIFY(!row.clearButton()->isHidden());
+        QTest::mouseClick(row.clearButton(), Qt::LeftButton);
+        QVERIFY(studio->audio().isEmpty());
+        QCOMPARE(row.label(), QString("No sound"));
+        QVERIFY(row.clearButton()->isHidden());
+    }
+
+    void nameFieldTypesTheName() {
+        auto studio = fresh({"vertical"}, m_dir.path() + "/home/Desktop");
+        ExportRows rows(*studio);
+        QCOMPARE(rows.nameField()->placeholderText(), QString("trevalo"));
+        QCOMPARE(rows.folderText(), QString("~/Desktop"));
+        studio->add({in("Login_Screenshot_2.png")});
+        QCOMPARE(rows.nameField()->text(), QString("Login_Screenshot"));
+        rows.nameField()->clear();
+        QTest::keyClicks(rows.nameField(), "Launch");
+        QCOMPARE(studio->name(), QString("Launch"));
+        QVERIFY(studio->nameEdited());
+        studio->add({in("other.png")});
+        QCOMPARE(rows.nameField()->text(), QString("Launch"));
+    }
+};
+
+QTEST_MAIN(SidebarTest)
+#include "tst_sidebar.moc"
