@@ -96,7 +96,7 @@ void PlateRows::groundingRow(int y, PxF* out, std::vector<float>& scratch) const
     const int top = 4 * m_layer.h - 1 - y;
     thread_local std::vector<float> alpha;
     alpha.resize(size_t(4 * m_layer.w));
-    m_up.row(m_layer, top, alpha.data(), scratch);
+    if (!m_up.row(m_layer, top, alpha.data(), scratch)) return;  // no shadow on this row
     for (int x = 0; x < m_w; ++x) {
         const float k = 1 - std::clamp(alpha[size_t(x)], 0.f, 1.f);
         if (k >= 1) continue;

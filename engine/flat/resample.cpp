@@ -172,20 +172,31 @@ void Lanczos::run(const SurfaceF& src, SurfaceF& dst) const {
     });
 }
 
-void Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const {
+bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const {
     scratch.assign(size_t(m_sw), 0.f);
     const float* w = m_y.weight.data() + m_y.offset[size_t(dstTop)];
     for (int k = 0, n = m_y.count[size_t(dstTop)]; k < n; ++k) {
         const float* s = src.top(m_y.first[size_t(dstTop)] + k);
         for (int x = 0; x < m_sw; ++x) scratch[size_t(x)] += w[k] * s[x];
     }
+    // Only the stretch of the row that holds anything needs its horizontal taps.
+    int lo = 0, hi = m_sw;
+    while (lo < hi && scratch[size_t(lo)] == 0) ++lo;
+    while (hi > lo && scratch[size_t(hi - 1)] == 0) --hi;
+    if (lo == hi) return false;
     for (int x = 0; x < m_dw; ++x) {
+        const int first = m_x.first[size_t(x)], n = m_x.count[size_t(x)];
+        if (first + n <= lo || first >= hi) {
+            out[x] = 0;
+            continue;
+        }
         const float* wx = m_x.weight.data() + m_x.offset[size_t(x)];
-        const float* p = scratch.data() + m_x.first[size_t(x)];
+        const float* p = scratch.data() + first;
         float acc = 0;
-        for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k) acc += wx[k] * p[k];
+        for (int k = 0; k < n; ++k) acc += wx[k] * p[k];
         out[x] = acc;
     }
+    return true;
 }
 
 Image8 resample(const View8& src, int w, int h) {

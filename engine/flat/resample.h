@@ -16,7 +16,8 @@ public:
     void run(const Plane& src, Plane& dst) const;
     void run(const SurfaceF& src, SurfaceF& dst) const;
     // One destination row (counted from the top) of a plane, for callers that stream.
-    void row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const;
+    // Returns false, leaving `out` untouched, when the row is all zero.
+    bool row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const;
 
     int srcW() const { return m_sw; }
     int srcH() const { return m_sh; }

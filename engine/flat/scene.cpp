@@ -11,21 +11,25 @@
 
 namespace {
 
-// splitmix64's finaliser: a fixed, well-mixed hash, so the grain is the same in
-// every run and independent between pixels.
-inline uint64_t mix64(uint64_t z) {
-    z += 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
+// A fixed, well-mixed 32-bit hash of a position (lowbias32 after a linear mix), so the
+// grain is the same in every run and independent between pixels.
+inline uint32_t hashXY(uint32_t x, uint32_t y) {
+    uint32_t h = x * 0x9E3779B1u ^ (y * 0x85EBCA77u + 0x7F4A7C15u);
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    h ^= h >> 15;
+    h *= 0x846CA68Bu;
+    h ^= h >> 16;
+    return h;
 }
 
-// One grain row of the dithered plate.
+// One grain row of the dithered plate. The grain image is opaque, so the sum's alpha
+// saturates: every plate pixel comes out opaque.
 void ditherRow(const PxF* s, Px8* d, int w, int y, double amount) {
     for (int x = 0; x < w; ++x) {
-        const float g = amount != 0 ? grainAt(x, y, amount) : 0.f;
-        // The grain image is opaque, so the sum's alpha saturates wherever it lands.
-        d[x] = {unit8(s[x].b + g), unit8(s[x].g + g), unit8(s[x].r + g), unit8(s[x].a + 1)};
+        const float g = amount != 0 ? grainAt(x, y, amount) * 255.f : 0.f;
+        auto level = [&](float c) { return uint8_t(int(std::clamp(c * 255.f + g, 0.f, 255.f) + 0.5f)); };
+        d[x] = {level(s[x].b), level(s[x].g), level(s[x].r), 255};
     }
 }
 
@@ -63,10 +67,9 @@ SurfaceF ctx16(int w, int h) {
 }
 
 float grainAt(int x, int y, double amount) {
-    // Three independent uniform values (21 bits each) from one hash of the position.
-    const uint64_t h = mix64((uint64_t(uint32_t(x)) << 32) | uint32_t(y));
-    constexpr float unit = 1.f / 2097152.f;
-    const float m = (float(h & 0x1FFFFF) + float((h >> 21) & 0x1FFFFF) + float((h >> 42) & 0x1FFFFF)) * unit / 3;
+    // Three independent uniform values, ten bits each, from one hash of the position.
+    const uint32_t h = hashXY(uint32_t(x), uint32_t(y));
+    const float m = (float(h & 1023) + float((h >> 10) & 1023) + float((h >> 20) & 1023) + 1.5f) * (1.f / 3072.f);
     return float(amount) * (m - 0.5f);
 }
 
