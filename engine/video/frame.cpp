@@ -10,6 +10,7 @@
 #include "main/die.h"
 #include "main/opts.h"
 #include "video/island.h"
+#include "video/screen.h"
 #include "video/source.h"
 #include "video/args.h"
 #include "video/writer.h"
@@ -35,7 +36,8 @@ public:
         : path(req.path),
           scene(w, h, req.layout, src.W, src.H, style, 0.03),
           fps(src.fps),
-          writer(req.path, scene.w, scene.h, fps, Container::MP4) {}
+          writer(req.path, scene.w, scene.h, fps, Container::MP4),
+          painter(scene) {}
     virtual ~Sink() = default;
 
     // A prepared recording frame for slot target; frames behind the grid are dropped.
@@ -61,6 +63,7 @@ public:
     Scene scene;
     int fps;
     Writer writer;
+    ScreenPainter painter;
     std::shared_ptr<const Image8> content;
     int64_t nextSlot = 0;
 
@@ -68,7 +71,7 @@ protected:
     virtual void fillSlot(int64_t slot) { writer.repeat(slot); }
     virtual void render(int64_t slot) {
         if (!content) return;
-        scene.draw(writer.newFrame(), *content);
+        painter.draw(writer.newFrame(), *content);
         writer.append(slot);
     }
     // A flat output never draws the same recording frame twice: let it go at once so the
