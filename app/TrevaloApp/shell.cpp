@@ -165,8 +165,8 @@ Forwarder::Forwarder(const QString& name, QObject* parent) : QObject(parent), m_
 }
 
 bool Forwarder::listen() {
-    if (m_server.listen(m_name)) return true;
-    // A socket file left by a crashed window answers nobody; take its place.
+    // Listening with access options replaces an existing socket file, so a running window is
+    // asked first; a file left by a crashed one answers nobody and is taken over.
     if (send(m_name, {}, 500)) return false;
     QLocalServer::removeServer(m_name);
     return m_server.listen(m_name);

@@ -132,7 +132,7 @@ void Thumb::paintEvent(QPaintEvent*) {
 // ---- Filmstrip
 
 Filmstrip::Filmstrip(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
-    setFixedHeight(height);
+    setFixedHeight(fixedHeight);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(16, 0, 16, 4);
     auto* scroll = new QScrollArea(this);
@@ -200,7 +200,7 @@ void Filmstrip::rebuild() {
 // ---- EmptyBar
 
 EmptyBar::EmptyBar(Studio& studio, QWidget* parent) : QWidget(parent) {
-    setFixedHeight(height);
+    setFixedHeight(fixedHeight);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(16, 0, 16, 8);
     row->setSpacing(14);
@@ -331,13 +331,17 @@ QRectF Viewfinder::stageRect() const {
     return {area.center() - QPointF(size.width() / 2, size.height() / 2), size};
 }
 
-QString Viewfinder::slateFor(const Studio& studio) {
-    if (studio.selected().isEmpty()) return QStringLiteral("Drop screenshots or screen recordings");
-    QString text = QFileInfo(studio.selected()).fileName();
-    if (kindOf(studio.selected()) == Kind::video)
-        if (auto it = studio.durations().constFind(studio.selected()); it != studio.durations().constEnd())
-            text += QStringLiteral(" · ") + clock(*it);
+QString Viewfinder::slate(const QString& path, std::optional<double> seconds) {
+    if (path.isEmpty()) return QStringLiteral("Drop screenshots or screen recordings");
+    QString text = QFileInfo(path).fileName();
+    if (seconds && kindOf(path) == Kind::video) text += QStringLiteral(" · ") + clock(*seconds);
     return text;
+}
+
+QString Viewfinder::slateFor(const Studio& studio) {
+    std::optional<double> seconds;
+    if (auto it = studio.durations().constFind(studio.selected()); it != studio.durations().constEnd()) seconds = *it;
+    return slate(studio.selected(), seconds);
 }
 
 QString Viewfinder::slateText() const { return slateFor(m_studio); }
@@ -507,10 +511,10 @@ void CanvasView::refreshBottom() {
 void CanvasView::layoutChildren() {
     const int w = width(), h = height();
     m_picker->move((w - m_picker->width()) / 2, 12);
-    const int bottom = Filmstrip::height;
+    const int bottom = Filmstrip::fixedHeight;
     m_strip->setGeometry(0, h - bottom, w, bottom);
     m_empty->setGeometry(0, h - bottom, w, bottom);
-    const int top = 12 + Segmented::height;
+    const int top = 12 + Segmented::fixedHeight;
     m_viewfinder->setGeometry(0, top, w, std::max(0, h - bottom - top));
     const QSize ns = m_notice->sizeHint().boundedTo(QSize(std::max(0, w - 40), 100));
     m_notice->setGeometry((w - ns.width()) / 2, h - 100 - ns.height(), ns.width(), ns.height());

@@ -41,7 +41,7 @@ private:
 class Filmstrip : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int height = 90;
+    static constexpr int fixedHeight = 90;
     explicit Filmstrip(Studio& studio, QWidget* parent = nullptr);
     QList<Thumb*> thumbs() const { return m_thumbs; }
     QAbstractButton* addButton() const { return m_add; }
@@ -58,7 +58,7 @@ private:
 class EmptyBar : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int height = 90;
+    static constexpr int fixedHeight = 90;
     explicit EmptyBar(Studio& studio, QWidget* parent = nullptr);
     QAbstractButton* chooseButton() const { return m_choose; }
     QString caption() const;
@@ -101,6 +101,8 @@ public:
     QString slateText() const;
     QString shapeText() const;
     static QString slateFor(const Studio& studio);
+    // The slate's text for a selected path (empty: nothing selected) and a recording's length.
+    static QString slate(const QString& path, std::optional<double> seconds);
     bool showsRec() const;
     // Rec badge opacity at `seconds`: 0.6 + 0.4 cos(2 pi t / 1.6).
     static double recOpacity(double seconds);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPalette>
@@ -35,7 +36,9 @@ namespace Tok {
 
 QFont mono() {
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    f.setStyleHint(QFont::Monospace);
+    // Some platform plugins report a proportional face here; fontconfig's alias is then surer.
+    if (!QFontInfo(f).fixedPitch()) f.setFamilies({QStringLiteral("monospace"), QStringLiteral("DejaVu Sans Mono")});
+    f.setStyleHint(QFont::TypeWriter);
     f.setFixedPitch(true);
     // Pixel sizes are whole numbers; 10.5 rounds up so that digits keep their shapes.
     f.setPixelSize(11);

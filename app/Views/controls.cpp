@@ -158,7 +158,7 @@ qreal Segmented::naturalWidth(int index) const {
 QSize Segmented::sizeHint() const {
     qreal w = 4;
     for (int i = 0; i < count(); ++i) w += naturalWidth(i);
-    return {int(std::ceil(w)), height};
+    return {int(std::ceil(w)), fixedHeight};
 }
 
 QRectF Segmented::segmentRect(int index) const {
@@ -400,7 +400,7 @@ void ClayButton::paintEvent(QPaintEvent*) {
 RenderButton::RenderButton(QWidget* parent) : ClayAbstractButton(parent) {
     setFont(Tok::sans(13, QFont::DemiBold));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFixedHeight(height);
+    setFixedHeight(fixedHeight);
     setCursor(Qt::PointingHandCursor);
 }
 
@@ -409,7 +409,7 @@ void RenderButton::setProminent(bool on) {
     update();
 }
 
-QSize RenderButton::sizeHint() const { return {200, height}; }
+QSize RenderButton::sizeHint() const { return {200, fixedHeight}; }
 
 void RenderButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -438,7 +438,7 @@ void RenderButton::paintEvent(QPaintEvent*) {
 // ---- ProgressTrack
 
 ProgressTrack::ProgressTrack(QWidget* parent) : QWidget(parent) {
-    setFixedHeight(height);
+    setFixedHeight(fixedHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_ease.setDuration(300);
     m_ease.setEasingCurve(QEasingCurve::OutCubic);
@@ -466,9 +466,9 @@ void ProgressTrack::setFraction(double f) {
 void ProgressTrack::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const Scheme s = schemeOf(this);
-    const QRectF r(0, 0, width(), height);
-    paintTray(p, r, height / 2.0, s, clayBase(s));
+    const QRectF r(0, 0, width(), fixedHeight);
+    paintTray(p, r, fixedHeight / 2.0, s, clayBase(s));
     if (m_shown <= 0) return;
-    const qreal w = std::max<qreal>(height, r.width() * m_shown);
-    paintInk(p, QRectF(0, 0, w, height), height / 2.0, s);
+    const qreal w = std::max<qreal>(fixedHeight, r.width() * m_shown);
+    paintInk(p, QRectF(0, 0, w, fixedHeight), fixedHeight / 2.0, s);
 }

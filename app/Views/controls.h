@@ -69,7 +69,7 @@ public:
         QString tip;
     };
     static constexpr qreal trayRadius = 11;
-    static constexpr int height = 28;
+    static constexpr int fixedHeight = 28;
     static constexpr int animationMs = 220;
 
     explicit Segmented(QWidget* parent = nullptr);
@@ -171,7 +171,7 @@ private:
 class RenderButton : public ClayAbstractButton {
     Q_OBJECT
 public:
-    static constexpr int height = 38;
+    static constexpr int fixedHeight = 38;
     static constexpr qreal radius = 10;
     explicit RenderButton(QWidget* parent = nullptr);
     void setProminent(bool on);
@@ -189,11 +189,11 @@ private:
 class ProgressTrack : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int height = 6;
+    static constexpr int fixedHeight = 6;
     explicit ProgressTrack(QWidget* parent = nullptr);
     void setFraction(double f);
     double target() const { return m_target; }
-    QSize sizeHint() const override { return {120, height}; }
+    QSize sizeHint() const override { return {120, fixedHeight}; }
 
 protected:
     void paintEvent(QPaintEvent*) override;

@@ -331,7 +331,7 @@ void RenderFooter::paintEvent(QPaintEvent*) {
 // ---- Sidebar
 
 Sidebar::Sidebar(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
-    setFixedWidth(width);
+    setFixedWidth(fixedWidth);
     auto* col = new QVBoxLayout(this);
     col->setContentsMargins(0, 0, 0, 0);
     col->setSpacing(0);

@@ -107,7 +107,7 @@ private:
 class Sidebar : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 300;
+    static constexpr int fixedWidth = 300;
     explicit Sidebar(Studio& studio, QWidget* parent = nullptr);
     QList<Lever*> sections() const { return m_sections; }
     Segmented* themePicker() const { return m_theme; }

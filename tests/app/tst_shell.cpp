@@ -2,6 +2,7 @@
 
 #include "support.h"
 #include "TrevaloApp/shell.h"
+#include "Views/canvas.h"
 #include "Views/content.h"
 #include "Views/sidebar.h"
 
