@@ -215,7 +215,9 @@ VSampler makeSampler(GPU::Impl& g, bool smooth) {
     return VSampler(g.dev, s);
 }
 
-int blurRadius(double sigma) { return sigma > 0 ? int(std::ceil(3 * sigma)) : 0; }
+// Three sigmas each side; the shader's line buffer holds at most 256, which only a
+// shadow blur beyond 85 mask pixels would reach.
+int blurRadius(double sigma) { return sigma > 0 ? std::min(256, int(std::ceil(3 * sigma))) : 0; }
 
 }  // namespace
 
@@ -342,7 +344,7 @@ SpinRenderer::Impl::Impl(const SpinSetup& setup) : g(GPU::shared().impl()), s(se
     const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
     blurSetLayout = makeSetLayout(dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
                                         {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
-    blurLayout = makePipeLayout(dev, blurSetLayout, 16);
+    blurLayout = makePipeLayout(dev, blurSetLayout, 20);
     blurPipe = makeCompute(g, blurLayout, "blur", "spin shadow: ");
 
     studio = makeImage(g, VK_FORMAT_R32G32B32A32_SFLOAT, s.w, s.h, sampled | VK_IMAGE_USAGE_TRANSFER_DST_BIT);
@@ -581,20 +583,23 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
 
     struct Push {
         int dx, dy, radius;
-        float sigma;
+        float sigma, norm;
     };
-    const uint32_t gx = uint32_t(r.s.maskW + 15) / 16, gy = uint32_t(r.s.maskH + 15) / 16;
     const VkPipelineStageFlags comp = VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT;
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.blurPipe);
     for (int i = 0; i < 2; ++i) {
         const int radius = blurRadius(r.s.blurSigma[i]);
         const float sigma = float(r.s.blurSigma[i]);
+        double sum = 0;
+        for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * sigma * sigma)) : 1;
         for (int dir = 0; dir < 2; ++dir) {
-            const Push p{dir == 0, dir == 1, radius, sigma};
+            const Push p{dir == 0, dir == 1, radius, sigma, float(1 / sum)};
             vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, r.blurLayout, 0, 1, &r.blurSets[i][dir], 0,
                                     nullptr);
             vkCmdPushConstants(cmd, r.blurLayout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof p, &p);
-            vkCmdDispatch(cmd, gx, gy, 1);
+            // One workgroup per 256 pixels of a line.
+            const int along = dir == 0 ? r.s.maskW : r.s.maskH, across = dir == 0 ? r.s.maskH : r.s.maskW;
+            vkCmdDispatch(cmd, uint32_t(along + 255) / 256, uint32_t(across), 1);
             if (dir == 0) memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
         }
     }

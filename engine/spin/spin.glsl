@@ -81,12 +81,14 @@ void main() {
     vec3 base = mix(u.bot.rgb, u.top.rgb, clamp(xy.y / (2.0 * u.body.y) + 0.5, 0.0, 1.0));
     vec3 c = enc(clamp(lin(base) * g * tint, 0.0, 1.0));
 
-    // Sampled for every fragment so that the derivatives stay defined.
+    // The derivatives are taken for every fragment, where they are defined; the screen
+    // itself is read only where it shows.
     vec2 uv = vec2((xy.x - u.texRect.x) / u.texRect.z, 1.0 - (xy.y - u.texRect.y) / u.texRect.w);
-    vec3 sc = texture(screenTex, uv).rgb;
+    vec2 uvX = dFdx(uv), uvY = dFdy(uv);
     float sds = sdRR(xy, u.screen.xy, u.screen.z);
     float aa = max(fwidth(sds), 1e-4);
     float inside = k == 0 ? clamp(0.5 - sds / aa, 0.0, 1.0) : 0.0;
+    vec3 sc = inside > 0.0 ? textureGrad(screenTex, uv, uvX, uvY).rgb : vec3(0.0);
 
     if (painted) {
         float sdb = sdRR(xy, u.body.xy, u.body.z);
@@ -114,27 +116,45 @@ void main() { cover = 1.0; }
 #endif
 
 #ifdef BLUR
-// One direction of a Gaussian blur; pixels outside the image count as 0.
-layout(local_size_x = 16, local_size_y = 16) in;
+// One direction of a Gaussian blur; pixels outside the image count as 0. A workgroup
+// takes 256 pixels of one line and reads the line with its margins into shared memory
+// once, instead of fetching every tap from the image.
+#define LINE 256
+#define MAXR 256
+layout(local_size_x = LINE) in;
 layout(set = 0, binding = 0) uniform sampler2D src;
 layout(set = 0, binding = 1, r32f) uniform writeonly image2D dst;
 layout(push_constant) uniform Blur {
-    ivec2 dir;
-    int radius;
+    ivec2 dir;     // (1, 0) along rows, (0, 1) along columns
+    int radius;    // taps each side, at most MAXR
     float sigma;
+    float norm;    // 1 / the sum of all 2 * radius + 1 weights
 } pc;
 
+shared float line[LINE + 2 * MAXR];
+shared float weight[2 * MAXR + 1];
+
 void main() {
-    ivec2 g = ivec2(gl_GlobalInvocationID.xy), size = imageSize(dst);
-    if (g.x >= size.x || g.y >= size.y) return;
-    float sum = 0.0, wsum = 0.0;
-    for (int k = -pc.radius; k <= pc.radius; ++k) {
-        float w = pc.radius == 0 ? 1.0 : exp(-float(k * k) / (2.0 * pc.sigma * pc.sigma));
-        wsum += w;
-        ivec2 p = g + k * pc.dir;
-        if (all(greaterThanEqual(p, ivec2(0))) && all(lessThan(p, size))) sum += w * texelFetch(src, p, 0).r;
+    ivec2 size = imageSize(dst);
+    int along = pc.dir.x == 1 ? size.x : size.y, across = pc.dir.x == 1 ? size.y : size.x;
+    int lane = int(gl_WorkGroupID.y), base = int(gl_WorkGroupID.x) * LINE, lid = int(gl_LocalInvocationID.x);
+    if (lane >= across) return;  // the whole workgroup leaves together
+    int r = pc.radius;
+    for (int k = lid; k < LINE + 2 * r; k += LINE) {
+        int p = base - r + k;
+        ivec2 q = pc.dir.x == 1 ? ivec2(p, lane) : ivec2(lane, p);
+        line[k] = p >= 0 && p < along ? texelFetch(src, q, 0).r : 0.0;
     }
-    imageStore(dst, g, vec4(sum / wsum));
+    for (int k = lid; k <= 2 * r; k += LINE) {
+        float d = float(k - r);
+        weight[k] = r == 0 ? 1.0 : exp(-d * d / (2.0 * pc.sigma * pc.sigma));
+    }
+    barrier();
+    int p = base + lid;
+    if (p >= along) return;
+    float sum = 0.0;
+    for (int k = 0; k <= 2 * r; ++k) sum += weight[k] * line[lid + k];
+    imageStore(dst, pc.dir.x == 1 ? ivec2(p, lane) : ivec2(lane, p), vec4(sum * pc.norm));
 }
 #endif
 
@@ -168,8 +188,37 @@ float maskAt(sampler2D m, vec2 p) {
 
 const float lw[8] = float[8](-0.0179, -0.0847, 0.2353, 0.8774, 0.8774, 0.2353, -0.0847, -0.0179);
 
+// Supersampled: the 8 x 8 Lanczos-2 window is separable, so the workgroup first sums
+// each needed texel row across (16 columns x 38 rows, into shared memory), then each
+// pixel sums 8 of those down. The same weights and clamping as the 2-D window.
+#define TILE 16
+#define ROWS (2 * TILE + 6)
+shared vec4 rowColour[ROWS * TILE];
+shared float rowMask[ROWS * TILE];
+
 void main() {
     ivec2 gid = ivec2(gl_GlobalInvocationID.xy), size = textureSize(studio, 0);
+    ivec2 reg = ivec2(c.region.xy), regSize = ivec2(c.region.zw);
+    ivec2 l0 = ivec2(gl_WorkGroupID.xy) * TILE - reg;  // the tile's first pixel, region-relative
+    bool fine = c.misc.x >= 1.5;
+    // Uniform across the workgroup: whether the tile touches the region at all.
+    bool touches = all(lessThan(l0, regSize)) && all(greaterThan(l0 + TILE, ivec2(0)));
+    if (fine && touches) {
+        ivec2 hi = textureSize(devColor, 0) - 1;
+        for (int s = int(gl_LocalInvocationIndex); s < ROWS * TILE; s += TILE * TILE) {
+            int col = s % TILE, row = clamp(2 * l0.y - 3 + s / TILE, 0, hi.y);
+            vec4 acc = vec4(0.0);
+            float m = 0.0;
+            for (int i = 0; i < 8; ++i) {
+                ivec2 t = ivec2(clamp(2 * (l0.x + col) + i - 3, 0, hi.x), row);
+                acc += lw[i] * texelFetch(devColor, t, 0);
+                m += lw[i] * texelFetch(devMask, t, 0).r;
+            }
+            rowColour[s] = acc;
+            rowMask[s] = m;
+        }
+    }
+    barrier();
     if (gid.x >= size.x || gid.y >= size.y) return;
     uint at = uint(gid.y * size.x + gid.x);
     vec3 col = texelFetch(studio, gid, 0).rgb;
@@ -181,25 +230,23 @@ void main() {
     col *= 1.0 - (a1 + a2 - a1 * a2);
 
     float m = 0.0;
-    ivec2 l = gid - ivec2(c.region.xy);
-    if (all(greaterThanEqual(l, ivec2(0))) && all(lessThan(vec2(l), c.region.zw))) {
+    ivec2 l = gid - reg;
+    if (all(greaterThanEqual(l, ivec2(0))) && all(lessThan(l, regSize))) {
         vec4 d;
-        if (c.misc.x < 1.5) {
+        if (!fine) {
             d = texelFetch(devColor, l, 0);
             m = texelFetch(devMask, l, 0).r;
         } else {
-            // Lanczos-2 over the 8 x 8 supersampled texels around the pixel.
-            ivec2 hi = textureSize(devColor, 0) - 1;
+            ivec2 t = l - l0;  // position in the tile
             vec4 ds = vec4(0.0);
             float ms = 0.0, ws = 0.0;
-            for (int j = 0; j < 8; ++j)
-                for (int i = 0; i < 8; ++i) {
-                    float w = lw[i] * lw[j];
-                    ivec2 t = clamp(2 * l + ivec2(i - 3, j - 3), ivec2(0), hi);
-                    ds += w * texelFetch(devColor, t, 0);
-                    ms += w * texelFetch(devMask, t, 0).r;
-                    ws += w;
-                }
+            for (int j = 0; j < 8; ++j) {
+                int s = (2 * t.y + j) * TILE + t.x;
+                ds += lw[j] * rowColour[s];
+                ms += lw[j] * rowMask[s];
+                ws += lw[j];
+            }
+            ws *= ws;  // the window's weights are products of the two 1-D weights
             d = clamp(ds / ws, 0.0, 1.0);
             d.rgb = min(d.rgb, vec3(d.a));
             m = clamp(ms / ws, 0.0, 1.0);
