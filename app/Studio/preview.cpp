@@ -7,6 +7,8 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPointer>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -142,14 +144,47 @@ QImage Studio::drawBlank() {
     return img;
 }
 
+namespace {
+
+// The placeholder is made once per run, off the GUI thread (writing the PNG takes a while);
+// studios waiting for it hear about it through their preview key.
+struct BlankState {
+    enum class Stage { notStarted, making, done } stage = Stage::notStarted;
+    QString path;
+    QList<QPointer<Studio>> waiting;
+};
+BlankState& blankState() {
+    static BlankState state;
+    return state;
+}
+
+}  // namespace
+
 QString Studio::blank() {
-    static const QString path = [] {
-        // Fonts need a GUI application; without one there is no placeholder.
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return QString();
+    const BlankState& b = blankState();
+    return b.stage == BlankState::Stage::done ? b.path : QString();
+}
+
+void Studio::prepareBlank() {
+    BlankState& b = blankState();
+    if (b.stage == BlankState::Stage::done) return;
+    b.waiting << QPointer<Studio>(this);
+    if (b.stage == BlankState::Stage::making) return;
+    b.stage = BlankState::Stage::making;
+    QThreadPool::globalInstance()->start([] {
         const QImage img = drawBlank();
         const QString file = QDir::temp().filePath(QStringLiteral("trevalo-blank.png"));
         QFile::remove(file);
-        return !img.isNull() && img.save(file, "PNG") ? file : QString();
-    }();
-    return path;
+        const QString path = !img.isNull() && img.save(file, "PNG") ? file : QString();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [path] {
+                BlankState& b = blankState();
+                b.path = path;
+                b.stage = BlankState::Stage::done;
+                for (const QPointer<Studio>& s : std::exchange(b.waiting, {}))
+                    if (s) s->checkPreviewKey();
+            },
+            Qt::QueuedConnection);
+    });
 }

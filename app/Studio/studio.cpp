@@ -40,6 +40,9 @@ Studio::Studio(QSettings* store, QObject* parent) : QObject(parent), m_store(sto
     if (m_outRoot.isEmpty()) m_outRoot = defaultOutRoot();
     m_previewShape = orderedShapes().value(0, Shape::vertical);
 
+    // Fonts, and so the placeholder's text, need a GUI application.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) prepareBlank();
+
     m_noticeTimer.setSingleShot(true);
     m_noticeTimer.setInterval(noticeMs);
     connect(&m_noticeTimer, &QTimer::timeout, this, [this] {

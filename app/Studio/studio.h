@@ -97,8 +97,9 @@ public:
     const QList<PreviewKey>& cacheOrder() const { return m_cacheOrder; }
     bool isCached(const PreviewKey& key) const { return m_cache.contains(key); }
     void loadThumb(const Input& input);
-    // The placeholder screenshot previewed while nothing is selected; empty if it could not be
-    // made (it needs a GUI application for its font).
+    // The placeholder screenshot previewed while nothing is selected, written to the temporary
+    // folder once per run. Empty until it has been made, and for good if that failed; a studio in
+    // a GUI application starts making it and announces it with previewKeyChanged().
     static QString blank();
     static QImage drawBlank();
 
@@ -128,6 +129,7 @@ private:
     void join(const QString& path, bool& changed);
     void setPhase(const Phase& p);
     void checkPreviewKey();
+    void prepareBlank();
     void settlePreview(const PreviewKey& key, const Token& token, const Outcome& o, const QImage& img);
     void warmUp(QList<PreviewKey> rest, Token token);
     void startJob(const std::shared_ptr<RenderRun>& run);

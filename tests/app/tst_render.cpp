@@ -24,6 +24,12 @@ class RenderTest : public QObject {
         return s;
     }
     static bool settled(const Studio& s) { return !s.phase().isRendering(); }
+    // Staging folders left in the temporary folder; previews keep a folder of their own.
+    QStringList staging() const {
+        QStringList dirs = QDir(m_dir.path()).entryList({"trevalo-*"}, QDir::Dirs);
+        dirs.removeAll("trevalo-preview");
+        return dirs;
+    }
 
 private slots:
     void initTestCase() {
@@ -33,6 +39,34 @@ private slots:
         support::writePng(in("shot.png"), {300, 650});
         support::writePng(in("other.png"), {300, 650}, Qt::blue);
         writeFile(in("bad.png"), "not a picture");
+    }
+
+    void blankPlaceholderPreviews() {
+        auto studio = fresh();
+        const bool pending = Studio::blank().isEmpty();
+        QSignalSpy keys(studio.get(), &Studio::previewKeyChanged);
+        QTRY_VERIFY(!Studio::blank().isEmpty());
+        if (pending) QTRY_COMPARE(keys.count(), 1);   // the canvas learns that there is a picture
+        const QString blank = Studio::blank();
+        QCOMPARE(blank, QDir(m_dir.path()).filePath("trevalo-blank.png"));
+        const QImage img(blank);
+        QCOMPARE(img.size(), QSize(1206, 2622));
+        QCOMPARE(img.pixelColor(3, 3), QColor(15, 15, 15));
+        // The "//" sits around 53 % of the height from the bottom, centred across.
+        int lit = 0;
+        for (int y = 0; y < img.height(); y += 4)
+            for (int x = 0; x < img.width(); x += 4)
+                if (qGray(img.pixel(x, y)) > 60) {
+                    ++lit;
+                    QVERIFY(qAbs(x - 603) < 300 && qAbs(y - 1232) < 250);
+                }
+        QVERIFY(lit > 100);
+
+        QCOMPARE(studio->previewKey(), (PreviewKey{blank, Theme::dark, Shape::square}));
+        studio->restartPreview();
+        QTRY_VERIFY_WITH_TIMEOUT(studio->shown().has_value(), 20000);
+        QCOMPARE(studio->preview().size(), QSize(1080, 1080));
+        QCOMPARE(studio->previewError(), QString());
     }
 
     void deliversWithProgressAndSummary() {
@@ -58,7 +92,7 @@ private slots:
         QCOMPARE(QImageReader(folder + "/shot_square.png").size(), QSize(2160, 2160));
         QCOMPARE(QImageReader(folder + "/shot_square_closeup.png").size(), QSize(2160, 2160));
         QVERIFY(!QFile::exists(folder + "/shot_square_spin.mp4"));
-        QCOMPARE(QDir(m_dir.path()).entryList({"trevalo-*"}, QDir::Dirs), QStringList());
+        QCOMPARE(staging(), QStringList());
         QCOMPARE(attention.count(), QGuiApplication::applicationState() == Qt::ApplicationActive ? 0 : 1);
 
         studio->setTheme(Theme::light);   // any change clears the summary
@@ -88,7 +122,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(settled(*studio), 30000);
         QCOMPARE(studio->phase(), Phase::idle());
         QCOMPARE(QDir(studio->outputFolder()).entryList(QDir::Files), QStringList());
-        QTRY_COMPARE(QDir(m_dir.path()).entryList({"trevalo-*"}, QDir::Dirs), QStringList());
+        QTRY_COMPARE(staging(), QStringList());
         QVERIFY(studio->canRender());
     }
 
@@ -103,29 +137,6 @@ private slots:
         QCOMPARE(studio->phase(), Phase::finished(0, {"cannot create " + folder}, 0, folder));
     }
 
-    void blankPlaceholderPreviews() {
-        const QString blank = Studio::blank();
-        QCOMPARE(blank, QDir(m_dir.path()).filePath("trevalo-blank.png"));
-        const QImage img(blank);
-        QCOMPARE(img.size(), QSize(1206, 2622));
-        QCOMPARE(img.pixelColor(3, 3), QColor(15, 15, 15));
-        // The "//" sits around 53 % of the height from the bottom, centred across.
-        int lit = 0;
-        for (int y = 0; y < img.height(); y += 4)
-            for (int x = 0; x < img.width(); x += 4)
-                if (qGray(img.pixel(x, y)) > 60) {
-                    ++lit;
-                    QVERIFY(qAbs(x - 603) < 300 && qAbs(y - 1232) < 250);
-                }
-        QVERIFY(lit > 100);
-
-        auto studio = fresh();
-        QCOMPARE(studio->previewKey(), (PreviewKey{blank, Theme::dark, Shape::square}));
-        studio->restartPreview();
-        QTRY_VERIFY_WITH_TIMEOUT(studio->shown().has_value(), 20000);
-        QCOMPARE(studio->preview().size(), QSize(1080, 1080));
-        QCOMPARE(studio->previewError(), QString());
-    }
 };
 
 QTEST_MAIN(RenderTest)
