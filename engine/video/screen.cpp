@@ -17,6 +17,11 @@ ScreenPainter::ScreenPainter(const Scene& scene) : m_scene(scene) {
     m_scaled->width = m_rw;
     m_scaled->height = m_rh;
     avCheck(av_frame_get_buffer(m_scaled.get(), 64), "av_frame_get_buffer");
+    m_scaledPlanes = newAVFrame();
+    m_scaledPlanes->format = AV_PIX_FMT_GBRP;
+    m_scaledPlanes->width = m_rw;
+    m_scaledPlanes->height = m_rh;
+    avCheck(av_frame_get_buffer(m_scaledPlanes.get(), 64), "av_frame_get_buffer");
 }
 
 void ScreenPainter::draw(View8 dst, const Image8& content) {
@@ -24,14 +29,30 @@ void ScreenPainter::draw(View8 dst, const Image8& content) {
     for (int i = 0; i < sc.h; ++i) std::memcpy(dst.top(i), sc.plate.top(i), size_t(sc.w) * 4);
 
     if (m_scaled && !content.empty()) {
-        m_sws.reset(sws_getCachedContext(m_sws.release(), content.w, content.h, AV_PIX_FMT_BGRA, m_rw, m_rh,
-                                         AV_PIX_FMT_BGRA, SWS_LANCZOS, nullptr, nullptr, nullptr));
-        if (!m_sws)
-            dieOnce("cannot scale " + std::to_string(content.w) + "x" + std::to_string(content.h) + " frames to " +
-                    std::to_string(m_rw) + "x" + std::to_string(m_rh));
+        // Prepared frames are opaque: planar RGB without alpha carries all of them.
+        auto cached = [&](SwsPtr& ctx, int sw, int sh, AVPixelFormat sf, int dw, int dh, AVPixelFormat df, int flags) {
+            ctx.reset(sws_getCachedContext(ctx.release(), sw, sh, sf, dw, dh, df, flags, nullptr, nullptr, nullptr));
+            if (!ctx)
+                dieOnce("cannot scale " + std::to_string(sw) + "x" + std::to_string(sh) + " frames to " +
+                        std::to_string(dw) + "x" + std::to_string(dh));
+        };
+        if (!m_planes || m_planes->width != content.w || m_planes->height != content.h) {
+            m_planes = newAVFrame();
+            m_planes->format = AV_PIX_FMT_GBRP;
+            m_planes->width = content.w;
+            m_planes->height = content.h;
+            avCheck(av_frame_get_buffer(m_planes.get(), 64), "av_frame_get_buffer");
+        }
+        cached(m_split, content.w, content.h, AV_PIX_FMT_BGRA, content.w, content.h, AV_PIX_FMT_GBRP, SWS_POINT);
+        cached(m_scale, content.w, content.h, AV_PIX_FMT_GBRP, m_rw, m_rh, AV_PIX_FMT_GBRP, SWS_LANCZOS);
+        cached(m_join, m_rw, m_rh, AV_PIX_FMT_GBRP, m_rw, m_rh, AV_PIX_FMT_BGRA, SWS_POINT);
         const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(content.px.data()), nullptr, nullptr, nullptr};
         const int stride[4] = {content.w * 4, 0, 0, 0};
-        sws_scale(m_sws.get(), src, stride, 0, content.h, m_scaled->data, m_scaled->linesize);
+        sws_scale(m_split.get(), src, stride, 0, content.h, m_planes->data, m_planes->linesize);
+        sws_scale(m_scale.get(), m_planes->data, m_planes->linesize, 0, content.h, m_scaledPlanes->data,
+                  m_scaledPlanes->linesize);
+        sws_scale(m_join.get(), m_scaledPlanes->data, m_scaledPlanes->linesize, 0, m_rh, m_scaled->data,
+                  m_scaled->linesize);
         const View8 scaled{m_scaled->data[0], m_scaled->width, m_scaled->height, m_scaled->linesize[0]};
         const int rw = scaled.w, rh = scaled.h, x0 = m_x0, y0 = m_y0;
         // Whole pixels inside the rounded screen are copied; the outline's pixels are

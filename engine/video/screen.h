@@ -4,8 +4,9 @@
 
 // Draws a flat scene's frames for one video output. The same picture as Scene::draw,
 // but the content is brought to the screen by libswscale's Lanczos filter, built once
-// for the output's fixed scale (again only if the frame size changes): a third of the CPU time of the general resampler, which
-// matters when every recording frame goes to several outputs.
+// for the output's fixed scale (again only if the frame size changes). Scaling planar
+// RGB runs on swscale's vector code: measured a twelfth of the CPU time of the general
+// resampler, or a third of swscale scaling packed BGRA (1178x2556 to 884x1918).
 class ScreenPainter {
 public:
     explicit ScreenPainter(const Scene& scene);
@@ -18,6 +19,6 @@ public:
 private:
     const Scene& m_scene;
     int m_x0 = 0, m_y0 = 0, m_rw = 0, m_rh = 0;  // the screen rounded out to whole pixels
-    SwsPtr m_sws;
-    FramePtr m_scaled;  // padded: swscale may write past the end of a row
+    SwsPtr m_split, m_scale, m_join;
+    FramePtr m_planes, m_scaledPlanes, m_scaled;  // padded: swscale may write past a row's end
 };
