@@ -417,7 +417,7 @@ void Viewfinder::paintEvent(QPaintEvent*) {
         p.drawEllipse(dot);
         p.setOpacity(1);
         p.setFont(Tok::mono());
-        p.setPen(grey(1.0, 0.85));
+        p.setPen(textSecondary(s));
         p.drawText(QRectF(dot.right() + 5, dot.center().y() - 8, 40, 16), Qt::AlignLeft | Qt::AlignVCenter,
                    QStringLiteral("REC"));
     }

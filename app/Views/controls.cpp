@@ -290,6 +290,11 @@ void ClayCheck::paintEvent(QPaintEvent*) {
         paintGlyph(p, Glyph::checkmark, r.adjusted(2, 2, -2, -2), s == Scheme::dark ? grey(0.08) : grey(0.98));
     } else {
         paintTray(p, r, radius, s, clayBase(s));
+        // A small well needs a firmer rim than a wide one to read as a box.
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(s == Scheme::dark ? grey(1.0, 0.12) : grey(0.0, 0.14), 0.75));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(r.adjusted(0.4, 0.4, -0.4, -0.4), radius, radius);
     }
 }
 
