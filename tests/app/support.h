@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "Studio/studio.h"
 #include "engine/engine.h"
@@ -39,12 +40,19 @@ inline void writePng(const QString& path, QSize size, QColor colour = QColor(200
     if (!img.save(path, "PNG")) qFatal("cannot write %s", qPrintable(path));
 }
 
-// A Studio with a settings file of its own inside `dir`, writing outputs into dir/out.
-inline std::unique_ptr<Studio> makeStudio(const QString& dir) {
+// A Studio with a settings file of its own inside `dir`, writing outputs into dir/out, with
+// exactly `shapes` chosen (the default shapes when empty).
+inline std::unique_ptr<Studio> makeStudio(const QString& dir, const QStringList& shapes = {}) {
     QDir().mkpath(dir);
     auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
+    if (!shapes.isEmpty()) store->setValue("shapes", shapes);
     if (!store->contains("outRoot")) store->setValue("outRoot", dir + "/out");
     return std::make_unique<Studio>(store);
+}
+
+// A folder of its own for the running test case, so that no case sees another's settings.
+inline QString caseDir(const QTemporaryDir& root) {
+    return root.path() + "/case-" + QTest::currentTestFunction() + QTest::currentDataTag();
 }
 
 }  // namespace support

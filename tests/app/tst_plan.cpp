@@ -7,23 +7,16 @@ class PlanTest : public QObject {
     QTemporaryDir m_dir;
     QString root() const { return m_dir.path() + "/out"; }
 
-    // A studio with shapes exactly `shapes`, named `name`.
-    std::unique_ptr<Studio> studio(QList<Shape> shapes, const QString& name = "App") {
-        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        QStringList names;
-        for (Shape s : shapes) names << shapeName(s);
-        store->setValue("shapes", names);
-        store->setValue("outRoot", root());
-        auto s = std::make_unique<Studio>(store);
+    std::unique_ptr<Studio> studio(const QStringList& shapes, const QString& name = "App") {
+        auto s = support::makeStudio(support::caseDir(m_dir), shapes);
+        s->setOutRoot(root());
         s->setName(name);
         return s;
     }
 
 private slots:
     void screenshotFlat() {
-        auto s = studio({Shape::vertical, Shape::square});
+        auto s = studio({"vertical", "square"});
         s->add({"/in/home.png"});
         const QList<Job> jobs = s->plan();
         QCOMPARE(jobs.size(), 2);
@@ -40,7 +33,7 @@ private slots:
     }
 
     void screenshotSpinCarriesSound() {
-        auto s = studio({Shape::square_closeup, Shape::vertical});
+        auto s = studio({"square_closeup", "vertical"});
         support::writeFile(m_dir.path() + "/bed.mp3", "x");
         s->add({"/in/home.png", m_dir.path() + "/bed.mp3"});
         s->setSpin(true);
@@ -63,7 +56,7 @@ private slots:
     }
     void recordingOneJobAllShapes() {
         QFETCH(bool, spin);
-        auto s = studio({Shape::horizontal_closeup, Shape::vertical});
+        auto s = studio({"horizontal_closeup", "vertical"});
         s->setSpin(spin);
         s->add({"/in/shot.png", "/in/demo.mov"});
         const QList<Job> jobs = s->plan();
@@ -81,7 +74,7 @@ private slots:
     }
 
     void baseNamesUniqueIgnoringCase() {
-        auto s = studio({Shape::square});
+        auto s = studio({"square"});
         s->add({"/x/a.png", "/y/A.png", "/z/a.mov", "/z/a-2.png"});
         QStringList outs;
         for (const Job& j : s->plan()) outs << QFileInfo(j.outputs.first()).fileName();
@@ -90,13 +83,13 @@ private slots:
     }
 
     void emptyNameFolder() {
-        auto s = studio({Shape::square}, "");
+        auto s = studio({"square"}, "");
         s->add({"/in/a.png"});
         QCOMPARE(QFileInfo(s->plan().first().outputs.first()).dir().dirName(), "trevalo_trevalo");
     }
 
     void nothingToPlan() {
-        QVERIFY(studio({Shape::square})->plan().isEmpty());
+        QVERIFY(studio({"square"})->plan().isEmpty());
     }
 };
 

@@ -20,14 +20,8 @@ class PreviewTest : public QObject {
         }
         return out;
     }
-    std::unique_ptr<Studio> fresh(QList<Shape> shapes = {Shape::vertical, Shape::horizontal, Shape::square}) {
-        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        QStringList names;
-        for (Shape s : shapes) names << shapeName(s);
-        store->setValue("shapes", names);
-        return std::make_unique<Studio>(store);
+    std::unique_ptr<Studio> fresh(const QStringList& shapes = {}) {
+        return support::makeStudio(support::caseDir(m_dir), shapes);
     }
 
 private slots:
@@ -68,7 +62,7 @@ private slots:
     }
 
     void rapidChangesRunOnlyTheLast() {
-        auto studio = fresh({Shape::vertical, Shape::square});
+        auto studio = fresh({"vertical", "square"});
         studio->add({"/in/home.png"});
         studio->setPreviewShape(Shape::square);
         studio->restartPreview();
@@ -81,7 +75,7 @@ private slots:
     }
 
     void newerPreviewStopsTheRunningEngine() {
-        auto studio = fresh({Shape::vertical});
+        auto studio = fresh({"vertical"});
         studio->add({"/in/slow.png", "/in/home.png"});
         studio->restartPreview();
         QTRY_COMPARE(calls().size(), 1);
@@ -96,7 +90,7 @@ private slots:
     }
 
     void errorKeepsLastPicture() {
-        auto studio = fresh({Shape::vertical});
+        auto studio = fresh({"vertical"});
         studio->add({"/in/home.png", "/in/bad.png"});
         studio->restartPreview();
         QTRY_VERIFY(studio->shown().has_value());
@@ -112,7 +106,7 @@ private slots:
     }
 
     void cacheEvictsOldestFirst() {
-        auto studio = fresh({Shape::vertical});
+        auto studio = fresh({"vertical"});
         const auto key = [](int i) { return PreviewKey{"/in/" + QString::number(i) + ".png", Theme::dark, Shape::vertical}; };
         for (int i = 0; i < 17; ++i) {
             bool done = false;

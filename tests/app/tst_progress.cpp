@@ -9,14 +9,7 @@ class ProgressTest : public QObject {
     QTemporaryDir m_dir;
     QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
 
-    std::unique_ptr<Studio> fresh(const QStringList& shapes) {
-        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        store->setValue("shapes", shapes);
-        store->setValue("outRoot", dir + "/out");
-        return std::make_unique<Studio>(store);
-    }
+    std::unique_ptr<Studio> fresh(const QStringList& shapes) { return support::makeStudio(support::caseDir(m_dir), shapes); }
 
 private slots:
     void initTestCase() {

@@ -14,12 +14,7 @@ class RenderTest : public QObject {
     QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
 
     std::unique_ptr<Studio> fresh() {
-        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        store->setValue("shapes", QStringList{"square", "square_closeup"});
-        store->setValue("outRoot", dir + "/out");
-        auto s = std::make_unique<Studio>(store);
+        auto s = support::makeStudio(support::caseDir(m_dir), {"square", "square_closeup"});
         s->setName("Launch");
         return s;
     }
@@ -88,7 +83,7 @@ private slots:
         QCOMPARE(end.kind, Phase::Case::finished);
         QCOMPARE(end.files, 2);
         QCOMPARE(end.failed, QStringList());
-        QCOMPARE(end.folder, m_dir.path() + "/deliversWithProgressAndSummary/out/Launch_trevalo");
+        QCOMPARE(end.folder, support::caseDir(m_dir) + "/out/Launch_trevalo");
         QCOMPARE(QImageReader(folder + "/shot_square.png").size(), QSize(2160, 2160));
         QCOMPARE(QImageReader(folder + "/shot_square_closeup.png").size(), QSize(2160, 2160));
         QVERIFY(!QFile::exists(folder + "/shot_square_spin.mp4"));

@@ -27,13 +27,6 @@ private slots:
         QCOMPARE(shapeFromName(shapeName(shape)), shape);
     }
 
-    void names() {
-        QCOMPARE(themeFromName("light"), Theme::light);
-        QCOMPARE(themeFromName("Light"), Theme::dark);
-        QCOMPARE(themeFromName(""), Theme::dark);
-        QCOMPARE(shapeFromName("Vertical"), std::nullopt);
-    }
-
     void kinds_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<Kind>("kind");

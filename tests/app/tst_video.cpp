@@ -111,12 +111,8 @@ private slots:
     }
 
     void recordingWithSound() {
-        const QString dir = m_dir.path() + "/studio";
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        store->setValue("shapes", QStringList{"square", "square_closeup"});
-        store->setValue("outRoot", dir + "/out");
-        Studio studio(store);
+        auto owner = support::makeStudio(support::caseDir(m_dir), {"square", "square_closeup"});
+        Studio& studio = *owner;
         studio.add({clip(), sound()});
         QCOMPARE(studio.audio(), sound());
         QCOMPARE(studio.name(), "demo");
