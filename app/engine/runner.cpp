@@ -100,9 +100,14 @@ void run(const QStringList& args, Token token, QObject* context, std::function<v
     proc->setStandardOutputFile(QProcess::nullDevice());
 
     // Standard error is drained as it arrives, so a talkative engine never stalls on a full pipe.
+    // Only its first line is ever shown; past a generous limit the rest is read and dropped.
     auto buffer = std::make_shared<QByteArray>();
-    QObject::connect(proc, &QProcess::readyReadStandardError, proc,
-                     [proc, buffer] { buffer->append(proc->readAllStandardError()); });
+    auto drain = [proc, buffer] {
+        constexpr qsizetype keep = 1 << 20;
+        const QByteArray chunk = proc->readAllStandardError();
+        if (buffer->size() < keep) buffer->append(chunk.left(keep - buffer->size()));
+    };
+    QObject::connect(proc, &QProcess::readyReadStandardError, proc, drain);
 
     // Exactly one of the exit and the launch failure ends the run. The token is held until then
     // so that cancelling keeps reaching the process.
@@ -115,8 +120,8 @@ void run(const QStringList& args, Token token, QObject* context, std::function<v
         if (context) post(context, [done, o] { done(o); });
     };
     QObject::connect(proc, &QProcess::finished, proc,
-                     [proc, buffer, finish](int code, QProcess::ExitStatus status) {
-                         buffer->append(proc->readAllStandardError());
+                     [buffer, drain, finish](int code, QProcess::ExitStatus status) {
+                         drain();
                          if (status == QProcess::CrashExit) finish(Outcome::cancel());
                          else if (code == 0) finish(Outcome::success());
                          else finish(Outcome::failure(firstLine(*buffer)));
