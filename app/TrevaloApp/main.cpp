@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
         window.present();
     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &studio, [&] { stopEngines(studio); });
+    quitOnSignals();
 
     window.show();
     DevHooks::apply(window, studio, env);

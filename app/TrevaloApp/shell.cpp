@@ -16,7 +16,11 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <QSocketNotifier>
+
 #include <cmath>
+#include <csignal>
+#include <sys/socket.h>
 #include <unistd.h>
 
 MainWindow::MainWindow(Studio& studio, QWidget* parent) : QMainWindow(parent), m_studio(studio) {
@@ -139,6 +143,34 @@ void stopEngines(Studio& studio, int waitMs) {
     QDeadlineTimer deadline(waitMs);
     while (Engine::liveCount() > 0 && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+}
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    // Only async-signal-safe work here: the event loop reads the byte and quits.
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &byte, 1);
+}
+
+}  // namespace
+
+void quitOnSignals() {
+    if (g_signalPipe[0] >= 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[1], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
 QString Forwarder::defaultName() { return QStringLiteral("trevalo-") + QString::number(getuid()); }

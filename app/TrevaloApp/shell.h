@@ -65,6 +65,10 @@ void apply(MainWindow& window, Studio& studio, const QProcessEnvironment& env);
 // Stops the render and every engine, waiting up to `waitMs` for them to end.
 void stopEngines(Studio& studio, int waitMs = 3000);
 
+// SIGTERM, SIGINT and SIGHUP quit the event loop instead of killing the process, so that the
+// engines are stopped on the way out rather than orphaned.
+void quitOnSignals();
+
 // One running window per user: a later launch hands its files to the first over a local socket.
 class Forwarder : public QObject {
     Q_OBJECT

@@ -63,6 +63,65 @@ private slots:
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }
+
+    void quittingDuringARenderStopsTheEngines() {
+        QDir().mkpath(m_dir.path() + "/tmp");
+        const QString out = m_dir.path() + "/out2";
+        support::writeFile(m_dir.path() + "/config/trevalo/trevalo.conf",
+                           "[General]\noutRoot=" + out.toUtf8() + "\nshapes=vertical, horizontal, square\nspin=false\n");
+        const QString pellmar = QFileInfo(TREVALO_EXE).dir().filePath("pellmar");
+        const QString clip = m_dir.path() + "/in/clip.mov";
+        QDir().mkpath(m_dir.path() + "/in");
+        QProcess gen;
+        gen.start(pellmar, {"gen-test", SAMPLE_PNG, clip, "--seconds", "3"});
+        QVERIFY(gen.waitForFinished(60000));
+        QCOMPARE(gen.exitCode(), 0);
+
+        QProcess app;
+        QProcessEnvironment env = environment();
+        env.insert("TREVALO_AUTORENDER", "1");
+        app.setProcessEnvironment(env);
+        app.start(TREVALO_EXE, {clip});
+        QVERIFY(app.waitForStarted());
+
+        // The engines are the window's children; wait for the render's frame run among them.
+        QSet<qint64> engines;
+        bool rendering = false;
+        QTRY_VERIFY_WITH_TIMEOUT((engines += childEngines(app.processId(), &rendering), rendering), 30000);
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        for (qint64 pid : engines) QTRY_VERIFY2(!alive(pid), qPrintable(QString::number(pid)));
+        // A cancelled render delivers nothing.
+        QCOMPARE(QDir(out + "/clip_trevalo").entryList(QDir::Files), QStringList());
+    }
+
+private:
+    // Children of `parent` running pellmar; `frame` is set when one of them runs `frame`.
+    static QSet<qint64> childEngines(qint64 parent, bool* frame) {
+        QSet<qint64> found;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            bool ok = false;
+            const qint64 pid = entry.toLongLong(&ok);
+            if (!ok) continue;
+            const QByteArray stat = support::readFile("/proc/" + entry + "/stat");
+            const qsizetype close = stat.lastIndexOf(')');
+            if (close < 0) continue;
+            const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+            if (fields.size() < 2 || fields[1].toLongLong() != parent) continue;
+            const QList<QByteArray> args = support::readFile("/proc/" + entry + "/cmdline").split('\0');
+            if (args.isEmpty() || !args[0].endsWith("pellmar")) continue;
+            found.insert(pid);
+            if (args.size() > 1 && args[1] == "frame") *frame = true;
+        }
+        return found;
+    }
+
+    static bool alive(qint64 pid) {
+        const QByteArray stat = support::readFile("/proc/" + QString::number(pid) + "/stat");
+        const qsizetype close = stat.lastIndexOf(')');
+        return close >= 0 && stat.mid(close + 2, 1) != "Z";
+    }
 };
 
 QTEST_GUILESS_MAIN(TrevaloTest)
