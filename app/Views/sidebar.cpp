@@ -112,11 +112,23 @@ AudioRow::AudioRow(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(
     m_caption->setElide(Qt::ElideNone);
     col->addWidget(m_caption);
 
+    m_row->installEventFilter(this);
     connect(m_row, &QAbstractButton::clicked, &m_studio, &Studio::chooseAudio);
     connect(m_clear, &QAbstractButton::clicked, this, [this] { m_studio.setAudio(QString()); });
     connect(&m_studio, &Studio::settingsChanged, this, &AudioRow::refresh);
     connect(&m_studio, &Studio::inputsChanged, this, &AudioRow::refresh);
     refresh();
+}
+
+void AudioRow::placeClear() {
+    const QSize size = m_clear->sizeHint();
+    m_clear->setGeometry(m_row->width() - size.width() - 5, (m_row->height() - size.height()) / 2 - 1, size.width(),
+                         size.height());
+}
+
+bool AudioRow::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == m_row && e->type() == QEvent::Resize) placeClear();
+    return QWidget::eventFilter(watched, e);
 }
 
 QString AudioRow::label() const { return m_row->text(); }
@@ -129,7 +141,7 @@ void AudioRow::refresh() {
     m_row->setProperty("set", set);
     m_row->update();
     m_clear->setVisible(set);
-    m_clear->move(m_row->width() - m_clear->sizeHint().width() - 5, 4);
+    placeClear();
     m_caption->setText(m_studio.hasVideoOutput() ? QStringLiteral("Plays from the start, cut where each video ends")
                                                  : QStringLiteral("Sound lands on recordings and spin clips"));
 }

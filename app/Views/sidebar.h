@@ -49,8 +49,12 @@ public:
     QAbstractButton* clearButton() const;
     QAbstractButton* chooseButton() const { return m_row; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     void refresh();
+    void placeClear();
     Studio& m_studio;
     ClayAbstractButton* m_row;
     ClayButton* m_clear;

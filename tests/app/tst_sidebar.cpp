@@ -176,6 +176,9 @@ private slots:
         studio->add({in("song.mp3")});
         QCOMPARE(row.label(), QString("song.mp3"));
         QVERIFY(!row.clearButton()->isHidden());
+        // The clear button keeps to the row's right end whatever the row's width.
+        row.resize(260, row.sizeHint().height());
+        QCOMPARE(row.clearButton()->geometry().right(), row.chooseButton()->width() - 6);
         QTest::mouseClick(row.clearButton(), Qt::LeftButton);
         QVERIFY(studio->audio().isEmpty());
         QCOMPARE(row.label(), QString("No sound"));
