@@ -117,9 +117,10 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("failures");
         QTest::addColumn<bool>("show");
-        QTest::newRow("one file") << QStringList{"one.png"} << "✓ 1 file · 0s" << "" << true;
+        // %1 stands for the seconds the run took.
+        QTest::newRow("one file") << QStringList{"one.png"} << "✓ 1 file · %1s" << "" << true;
         QTest::newRow("nothing") << QStringList{"bad.png"} << "✗ Nothing rendered" << "bad.png — no good" << false;
-        QTest::newRow("some failed") << QStringList{"bad.png", "good.png", "bad2.png"} << "✓ 1 file · 0s"
+        QTest::newRow("some failed") << QStringList{"bad.png", "good.png", "bad2.png"} << "✓ 1 file · %1s"
                                      << "bad.png — no good\nbad2.png — no good" << true;
     }
 
@@ -135,6 +136,7 @@ private slots:
         studio->add(paths);
         studio->render();
         QTRY_COMPARE_WITH_TIMEOUT(studio->phase().kind, Phase::Case::finished, 20000);
+        if (status.contains("%1")) status = status.arg(studio->phase().seconds);
         QCOMPARE(footer.status(), status);
         QCOMPARE(footer.failures(), failures);
         QCOMPARE(footer.showButton()->isVisibleTo(&footer), show);
