@@ -203,9 +203,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QString shot = m_dir.path() + "/shot.png";
         DevHooks::apply(w, *studio, env({{"TREVALO_APPEARANCE", "light"}, {"TREVALO_SNAPSHOT", qPrintable(shot)},
-                                         {"TREVALO_SNAPSHOT_DELAY", "0.3"}}));
+                                         {"TREVALO_SNAPSHOT_DELAY", "0.8"}}));
         QCOMPARE(currentScheme(), Scheme::light);
-        QTest::qWait(150);
+        QTest::qWait(200);
         QVERIFY(!QFileInfo::exists(shot));
         QTRY_VERIFY(QFileInfo::exists(shot));
         QCOMPARE(QImage(shot).size(), w.size());
