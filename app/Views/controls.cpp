@@ -292,7 +292,7 @@ void ClayCheck::paintEvent(QPaintEvent*) {
         paintTray(p, r, radius, s, clayBase(s));
         // A small well needs a firmer rim than a wide one to read as a box.
         p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(s == Scheme::dark ? grey(1.0, 0.12) : grey(0.0, 0.14), 0.75));
+        p.setPen(QPen(s == Scheme::dark ? grey(1.0, 0.2) : grey(0.0, 0.14), 0.75));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(r.adjusted(0.4, 0.4, -0.4, -0.4), radius, radius);
     }
