@@ -303,6 +303,7 @@ void cmd_audio(const Args& args) {
             haveSound = !encoderDrained && nextSound();
         }
     }
+    if (emitted == 0) job.fail("audio failed: nothing could be decoded from " + sound);
     job.check(av_write_trailer(raw));
     if (raw->pb->error < 0) job.check(raw->pb->error);
     job.check(avio_closep(&raw->pb));

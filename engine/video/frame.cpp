@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -9,10 +10,10 @@
 #include "main/commands.h"
 #include "main/die.h"
 #include "main/opts.h"
+#include "video/args.h"
 #include "video/island.h"
 #include "video/screen.h"
 #include "video/source.h"
-#include "video/args.h"
 #include "video/writer.h"
 
 namespace {
@@ -53,7 +54,8 @@ public:
     void tail(int64_t stop) {
         while (nextSlot < stop) fillSlot(nextSlot++);
     }
-    // The slot after which this output ends, for a recording that ends at endDelta.
+    // The slot at which this output ends, for a recording whose last used frame came
+    // lastDelta after its first.
     virtual int64_t stopFor(int64_t lastDelta, AVRational tb, int srcFps) const {
         // (lastT + 1 / srcFps) * fps, rounded half away from zero.
         return av_rescale_rnd(lastDelta * tb.num * srcFps + tb.den, fps, int64_t(tb.den) * srcFps, AV_ROUND_NEAR_INF);

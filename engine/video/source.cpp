@@ -126,10 +126,11 @@ bool FrameReader::next() {
     for (;;) {
         int rc = avcodec_receive_frame(m_dec.get(), m_frame.get());
         if (rc == 0) {
-            if (m_frame->flags & AV_FRAME_FLAG_CORRUPT) die("read failed: corrupt frame in " + m_src.path);
             const int64_t pts = m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp
                                                                                  : m_frame->pts;
+            // Frames before the start may lack references after a seek; they are not used.
             if (pts == AV_NOPTS_VALUE || pts < m_startTs) continue;
+            if (m_frame->flags & AV_FRAME_FLAG_CORRUPT) die("read failed: corrupt frame in " + m_src.path);
             m_pts = pts;
             return true;
         }
@@ -155,7 +156,8 @@ bool FrameReader::next() {
 
 void FrameReader::picture(Image8& out) {
     const AVFrame* f = m_frame.get();
-    if (out.w != f->width || out.h != f->height) out = Image8(f->width, f->height);
+    if (out.w != f->width || out.h != f->height || out.px.size() != size_t(f->width) * size_t(f->height))
+        out = Image8(f->width, f->height);
     // Untagged pictures follow the common convention: BT.709 from 720 lines up.
     int space = f->colorspace;
     if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED)
