@@ -74,7 +74,7 @@ protected:
     virtual void render(int64_t slot) {
         if (!content) return;
         painter.draw(writer.newFrame(), *content);
-        writer.append(slot);
+        writer.append(slot, {painter.left(), painter.top(), painter.right(), painter.bottom()});
     }
     // A flat output never draws the same recording frame twice: let it go at once so the
     // reading loop can reuse its buffer.

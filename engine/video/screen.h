@@ -15,6 +15,12 @@ public:
 
     // Plate, screen, glass into dst (the scene's size).
     void draw(View8 dst, const Image8& content);
+    // Where one frame can differ from another: the screen, rounded out to whole pixels,
+    // as columns [left, right) and rows [top, bottom) counted from the top.
+    int left() const { return m_x0; }
+    int right() const { return m_x0 + m_rw; }
+    int top() const { return m_scene.h - (m_y0 + m_rh); }
+    int bottom() const { return m_scene.h - m_y0; }
 
 private:
     const Scene& m_scene;

@@ -34,6 +34,13 @@ public:
     View8 newFrame();
     // Encodes the buffer at a slot after every slot appended before.
     void append(int64_t slot);
+    // The same, when the picture differs from the last appended one only inside the
+    // rows [top, bottom) and columns [left, right) (rows counted from the top): only
+    // that part is converted again.
+    struct Changed {
+        int left, top, right, bottom;
+    };
+    void append(int64_t slot, Changed changed);
     // Encodes the last appended picture again at a later slot; false when there is none.
     bool repeat(int64_t slot);
     // Drains the encoder and completes the file, which then ends at endSlot / fps:
@@ -56,10 +63,10 @@ private:
     CodecPtr m_enc;
     AVStream* m_st = nullptr;
     Image8 m_bgra;
-    FramePtr m_yuv;
+    FramePtr m_yuv, m_part;
     PacketPtr m_pkt;
     Slots m_slots;
-    SwsPtr m_sws;
+    SwsPtr m_sws, m_swsPart;
     bool m_hasLast = false;
     int64_t m_lastSlot = -1;
 };
