@@ -34,6 +34,7 @@ private slots:
                             "esac\n"
                             "cp " + picture().toUtf8() + " \"$3\"\n");
         Engine::setAppDir(m_dir.path() + "/bin");
+        qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
         support::writePng(picture(), {27, 48});
     }
     void init() { QFile::remove(log()); }
