@@ -14,6 +14,9 @@ int64_t videoBitRate(int w, int h, int fps) {
 Writer::Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots)
     : m_path(path), m_w(w), m_h(h), m_fps(fps), m_slots(slots) {
     quietAV();
+    if (w < 2 || h < 2 || w % 2 || h % 2)
+        die("cannot write " + path + ": H.264 in 4:2:0 wants even sides, not " + std::to_string(w) + "x" +
+            std::to_string(h));
     std::error_code ec;
     std::filesystem::remove(path, ec);
 

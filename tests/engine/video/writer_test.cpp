@@ -159,3 +159,11 @@ TEST(Writer, ConvertingOnlyTheChangedPartGivesTheSamePictures) {
     // The encoder is deterministic, so the same pictures give the same bytes.
     EXPECT_TRUE(clip("/whole.mp4", false) == clip("/part.mp4", true));
 }
+
+TEST(WriterDeathTest, OddSidesAreRefusedBeforeTheFileIsTouched) {
+    const std::string path = tempDir() + "/odd.mp4";
+    writeFile(path, "keep");
+    EXPECT_EXIT(Writer(path, 65, 64, 30, Container::MP4), testing::ExitedWithCode(1),
+                "^cannot write .*/odd.mp4: H.264 in 4:2:0 wants even sides, not 65x64\n$");
+    EXPECT_EQ(readFile(path), "keep");
+}
