@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 #include "spin/gpu.h"
 
@@ -139,6 +140,32 @@ TEST(SpinRenderer, ShadowBlurIsAGaussianWithZeroOutside) {
             EXPECT_NEAR(out.top(i)[x].b, byte(want), 1.5) << x << "," << i;
         }
     }
+}
+
+TEST(SpinRenderer, RenderersOnDifferentThreadsShareTheQueue) {
+    // Each worker renders its own scene while the other does; the pictures must be the
+    // ones each renders alone.
+    Rig a(1.5), b(3);
+    SpinRenderer ra(a.setup), rb(b.setup);
+    const int counts[2] = {quad(ra.shadowArea(0), -0.5f, -0.5f, 0.5f, 0.5f), 0};
+    quad(rb.shadowArea(0), -0.5f, -0.5f, 0.5f, 0.5f);
+    ComposeUniforms c = compose(1);
+    c.shA = {0.7f, 2, 1, 0};
+    Image8 aloneA(W, H), aloneB(W, H);
+    ra.render(SpinUniforms{}, c, counts, aloneA.view());
+    rb.render(SpinUniforms{}, c, counts, aloneB.view());
+    ASSERT_NE(aloneA.px, aloneB.px);
+    std::vector<Image8> outA(8, Image8(W, H)), outB(8, Image8(W, H));
+    std::thread ta([&] {
+        for (Image8& o : outA) ra.render(SpinUniforms{}, c, counts, o.view());
+    });
+    std::thread tb([&] {
+        for (Image8& o : outB) rb.render(SpinUniforms{}, c, counts, o.view());
+    });
+    ta.join();
+    tb.join();
+    for (const Image8& o : outA) EXPECT_EQ(o.px, aloneA.px);
+    for (const Image8& o : outB) EXPECT_EQ(o.px, aloneB.px);
 }
 
 TEST(SpinRendererDeathTest, WrongFrameSize) {
