@@ -41,11 +41,13 @@ public:
           painter(scene) {}
     virtual ~Sink() = default;
 
-    // A prepared recording frame for slot target; frames behind the grid are dropped.
-    void update(const std::shared_ptr<const Image8>& frame, int64_t target) {
+    // A prepared recording frame (also in 4:2:0) for slot target; frames behind the grid
+    // are dropped.
+    void update(const std::shared_ptr<const Image8>& frame, const AVFrame* frameYUV, int64_t target) {
         if (target < nextSlot) return;
         while (nextSlot < target) fillSlot(nextSlot++);
         content = frame;
+        contentYUV = frameYUV;
         render(target);
         nextSlot = target + 1;
         releaseContent();
@@ -67,18 +69,22 @@ public:
     Writer writer;
     ScreenPainter painter;
     std::shared_ptr<const Image8> content;
+    const AVFrame* contentYUV = nullptr;  // valid while an update runs
     int64_t nextSlot = 0;
 
 protected:
     virtual void fillSlot(int64_t slot) { writer.repeat(slot); }
     virtual void render(int64_t slot) {
         if (!content) return;
-        painter.draw(writer.newFrame(), *content);
-        writer.append(slot, {painter.left(), painter.top(), painter.right(), painter.bottom()});
+        painter.draw(writer.canvas(), contentYUV);
+        writer.appendCanvas(slot);
     }
     // A flat output never draws the same recording frame twice: let it go at once so the
     // reading loop can reuse its buffer.
-    virtual void releaseContent() { content.reset(); }
+    virtual void releaseContent() {
+        content.reset();
+        contentYUV = nullptr;
+    }
 };
 
 // Turning-device outputs (layouts ending in "spin") share one GPU context, made here
@@ -135,6 +141,7 @@ void cmd_frame(const Args& args) {
     std::optional<FramePrep> prep;
     int64_t t0 = 0, lastDelta = 0, used = 0;
     Image8 frame;
+    ContentYUV toYUV;
     while (reader.next()) {
         if (!prep) t0 = reader.pts();
         const int64_t delta = reader.pts() - t0;
@@ -148,7 +155,9 @@ void cmd_frame(const Args& args) {
         if (!prep) prep = FramePrep::make(src, frame.view());
         auto owned = std::make_shared<Image8>((*prep)(std::move(frame)));
         std::shared_ptr<const Image8> content = owned;
-        eachSink(sinks.size(), [&](size_t i) { sinks[i]->update(content, slotAt(delta, tb, sinks[i]->fps)); });
+        const AVFrame* contentYUV = toYUV.convert(*owned);
+        eachSink(sinks.size(),
+                 [&](size_t i) { sinks[i]->update(content, contentYUV, slotAt(delta, tb, sinks[i]->fps)); });
         content.reset();
         ++used;
         lastDelta = delta;

@@ -1,30 +1,57 @@
 #pragma once
+#include <cstdint>
+#include <vector>
+
 #include "flat/scene.h"
 #include "video/av.h"
 
-// Draws a flat scene's frames for one video output. The same picture as Scene::draw,
-// but the content is brought to the screen by libswscale's Lanczos filter, built once
-// for the output's fixed scale (again only if the frame size changes). Scaling planar
-// RGB runs on swscale's vector code: measured a twelfth of the CPU time of the general
-// resampler, or a third of swscale scaling packed BGRA (1178x2556 to 884x1918).
+// Opaque BGRA to BT.709 limited-range 4:2:0 (chroma from the mean of each 2 x 2 block),
+// on all cores. Even sides. Equal to swscale's conversion within one level, at a
+// fraction of its time, which matters at every recording frame.
+void bgraToYUV(const View8& src, AVFrame* out);
+
+// A prepared recording frame in the encoders' colour space, converted once and shared
+// by every output.
+class ContentYUV {
+public:
+    const AVFrame* convert(const Image8& content);
+
+private:
+    FramePtr m_yuv;
+    SwsPtr m_sws;
+};
+
+// Draws a flat scene's frames for one video output straight into the encoder's 4:2:0
+// picture: the picture of Scene::draw (plate, screen clipped to its rounded outline,
+// glass), composed where the encoder wants it. The plate is converted once; per frame
+// only the screen is touched: the content is brought to the screen by swscale's
+// Lanczos filter on 4:2:0 planes (built once for the output's fixed scale), then mixed
+// with the plate by the outline's coverage and darkened by the glass, both as
+// precomputed weights. The mixing is linear, so in Y'CbCr it equals the mixing in
+// R'G'B' (for chroma, with weights averaged over each 2 x 2 block).
 class ScreenPainter {
 public:
     explicit ScreenPainter(const Scene& scene);
     ScreenPainter(const ScreenPainter&) = delete;
     ScreenPainter& operator=(const ScreenPainter&) = delete;
 
-    // Plate, screen, glass into dst (the scene's size).
-    void draw(View8 dst, const Image8& content);
-    // Where one frame can differ from another: the screen, rounded out to whole pixels,
-    // as columns [left, right) and rows [top, bottom) counted from the top.
-    int left() const { return m_x0; }
-    int right() const { return m_x0 + m_rw; }
-    int top() const { return m_scene.h - (m_y0 + m_rh); }
-    int bottom() const { return m_scene.h - m_y0; }
+    // Composes the frame with this content into out (the scene's size, 4:2:0).
+    void draw(AVFrame* out, const AVFrame* content);
 
 private:
+    // One plane's part of the screen: where it lies and its weights, 0 to 256.
+    struct Part {
+        int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // clipped to the plane, rows from the top
+        int sx = 0, sy = 0;                  // where the scaled content's (0, 0) lies
+        int black = 16;                      // the value the glass darkens towards
+        std::vector<uint16_t> cover, keep;   // content coverage, and 256 minus glass
+    };
+    void mix(const Part& p, int plane, AVFrame* out, const AVFrame* scaled) const;
+
     const Scene& m_scene;
-    int m_x0 = 0, m_y0 = 0, m_rw = 0, m_rh = 0;  // the screen rounded out to whole pixels
-    SwsPtr m_split, m_scale, m_join;
-    FramePtr m_planes, m_scaledPlanes, m_scaled;  // padded: swscale may write past a row's end
+    FramePtr m_plate;   // the plate in 4:2:0
+    FramePtr m_scaled;  // the content at the screen's size, whole 2 x 2 blocks
+    SwsPtr m_sws;
+    Part m_parts[3];
+    bool m_primed = false;  // out already holds the plate around the screen
 };

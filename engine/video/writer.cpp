@@ -1,7 +1,6 @@
 #include "video/writer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
 #include "main/die.h"
@@ -93,51 +92,21 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
 
 View8 Writer::newFrame() { return m_bgra.view(); }
 
-void Writer::append(int64_t slot) { append(slot, Changed{0, 0, m_w, m_h}); }
+void Writer::append(int64_t slot) {
+    AVFrame* yuv = canvas();
+    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(m_bgra.px.data()), nullptr, nullptr, nullptr};
+    const int srcStride[4] = {m_w * 4, 0, 0, 0};
+    sws_scale(m_sws.get(), src, srcStride, 0, m_h, yuv->data, yuv->linesize);
+    appendCanvas(slot);
+}
 
-void Writer::append(int64_t slot, Changed c) {
-    // The encoder may still hold the previous picture; it gets its own copy then, so
-    // what lies outside the changed part stays as it was.
+AVFrame* Writer::canvas() {
+    // The encoder may still hold the last picture; the canvas then becomes a copy of it.
     avCheck(av_frame_make_writable(m_yuv.get()), "av_frame_make_writable");
-    // Whole 2 x 2 chroma blocks, so the conversion's edges fall where nothing changed.
-    int x0 = std::max(0, c.left) & ~1, y0 = std::max(0, c.top) & ~1;
-    int x1 = std::min(m_w, (c.right + 1) & ~1), y1 = std::min(m_h, (c.bottom + 1) & ~1);
-    if (!m_hasLast) x0 = 0, y0 = 0, x1 = m_w, y1 = m_h;
-    if (x0 == 0 && y0 == 0 && x1 == m_w && y1 == m_h) {
-        const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(m_bgra.px.data()), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {m_w * 4, 0, 0, 0};
-        sws_scale(m_sws.get(), src, srcStride, 0, m_h, m_yuv->data, m_yuv->linesize);
-    } else if (x1 > x0 && y1 > y0) {
-        // The part is converted with a margin, so that its chroma filter sees the real
-        // neighbours and the copied values are those of a whole conversion; and into a
-        // picture of its own, since swscale's vector code writes past the end of a row.
-        const int margin = 8;
-        const int cx0 = std::max(0, x0 - margin), cy0 = std::max(0, y0 - margin);
-        const int cx1 = std::min(m_w, x1 + margin), cy1 = std::min(m_h, y1 + margin);
-        const int pw = cx1 - cx0, ph = cy1 - cy0;
-        if (!m_part || m_part->width != pw || m_part->height != ph) {
-            m_part = newAVFrame();
-            m_part->format = AV_PIX_FMT_YUV420P;
-            m_part->width = pw;
-            m_part->height = ph;
-            avCheck(av_frame_get_buffer(m_part.get(), 64), "av_frame_get_buffer");
-            m_swsPart.reset(sws_getContext(pw, ph, AV_PIX_FMT_BGRA, pw, ph, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                           nullptr, nullptr));
-            if (!m_swsPart) dieOnce("writer failed: " + m_path + ": no BGRA to 4:2:0 conversion");
-            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-            sws_setColorspaceDetails(m_swsPart.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-        }
-        const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(m_bgra.top(cy0) + cx0), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {m_w * 4, 0, 0, 0};
-        sws_scale(m_swsPart.get(), src, srcStride, 0, ph, m_part->data, m_part->linesize);
-        for (int p = 0; p < 3; ++p) {
-            const int sub = p ? 2 : 1;
-            for (int y = y0 / sub; y < y1 / sub; ++y)
-                std::memcpy(m_yuv->data[p] + ptrdiff_t(y) * m_yuv->linesize[p] + x0 / sub,
-                            m_part->data[p] + ptrdiff_t(y - cy0 / sub) * m_part->linesize[p] + (x0 - cx0) / sub,
-                            size_t((x1 - x0) / sub));
-        }
-    }
+    return m_yuv.get();
+}
+
+void Writer::appendCanvas(int64_t slot) {
     m_hasLast = true;
     repeat(slot);
 }

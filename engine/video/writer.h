@@ -34,13 +34,11 @@ public:
     View8 newFrame();
     // Encodes the buffer at a slot after every slot appended before.
     void append(int64_t slot);
-    // The same, when the picture differs from the last appended one only inside the
-    // rows [top, bottom) and columns [left, right) (rows counted from the top): only
-    // that part is converted again.
-    struct Changed {
-        int left, top, right, bottom;
-    };
-    void append(int64_t slot, Changed changed);
+    // The encoder's own 4:2:0 picture (BT.709, limited range), for callers that compose
+    // in it directly; it keeps whatever was composed last.
+    AVFrame* canvas();
+    // Encodes the canvas at a slot after every slot appended before.
+    void appendCanvas(int64_t slot);
     // Encodes the last appended picture again at a later slot; false when there is none.
     bool repeat(int64_t slot);
     // Drains the encoder and completes the file, which then ends at endSlot / fps:
@@ -63,10 +61,10 @@ private:
     CodecPtr m_enc;
     AVStream* m_st = nullptr;
     Image8 m_bgra;
-    FramePtr m_yuv, m_part;
+    FramePtr m_yuv;
     PacketPtr m_pkt;
     Slots m_slots;
-    SwsPtr m_sws, m_swsPart;
+    SwsPtr m_sws;
     bool m_hasLast = false;
     int64_t m_lastSlot = -1;
 };

@@ -140,26 +140,6 @@ TEST(WriterDeathTest, FolderThatDoesNotExist) {
                 "^cannot write /nonexistent/dir/x.mp4: No such file or directory\n$");
 }
 
-TEST(Writer, ConvertingOnlyTheChangedPartGivesTheSamePictures) {
-    const std::string dir = tempDir();
-    // A still backdrop with a square that changes colour: once converted whole every
-    // frame, once only where the square is (odd edges, to be widened to chroma blocks).
-    auto clip = [&](const std::string& name, bool part) {
-        Writer w(dir + name, 160, 96, 30, Container::MP4);
-        for (int i = 0; i < 20; ++i) {
-            View8 v = w.newFrame();
-            fill(v, Color{0.1, 0.4, 0.7, 1});
-            fillRoundedRect(v, Rect{40, 20, 61, 57}, 0, Color{0.05 * i, 1 - 0.05 * i, 0.5, 1});
-            if (part) w.append(i, {39, 96 - 78, 102, 96 - 19});
-            else w.append(i);
-        }
-        w.finish(20);
-        return readFile(dir + name);
-    };
-    // The encoder is deterministic, so the same pictures give the same bytes.
-    EXPECT_TRUE(clip("/whole.mp4", false) == clip("/part.mp4", true));
-}
-
 TEST(WriterDeathTest, OddSidesAreRefusedBeforeTheFileIsTouched) {
     const std::string path = tempDir() + "/odd.mp4";
     writeFile(path, "keep");
