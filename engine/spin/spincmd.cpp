@@ -11,6 +11,7 @@
 #include "main/commands.h"
 #include "main/die.h"
 #include "main/opts.h"
+#include "spin/spincmd.h"
 #include "spin/spinscene.h"
 #include "video/writer.h"
 
@@ -37,16 +38,15 @@ void refuseSameFile(const std::string& in, const std::string& out) {
     if (std::filesystem::equivalent(in, out, ec)) die("spin: the output is the input: " + out);
 }
 
-// Recordings play in the device from the first frame: the frame command draws them.
-void handOff(Args args, const std::string& out, const Opts& o, bool closeup) {
+}  // namespace
+
+Args spinHandOffArgs(Args args, const std::string& out, const std::string& size, bool closeup) {
     args.erase(std::remove(args.begin(), args.end(), out), args.end());
     const auto layout = std::find(args.begin(), args.end(), "--layout");
     if (layout != args.end()) args.erase(layout, layout + std::min<ptrdiff_t>(2, args.end() - layout));
-    args.insert(args.end(), {"--out", out, o.size, closeup ? "closeup_spin" : "spin"});
-    cmd_frame(args);
+    args.insert(args.end(), {"--out", out, size, closeup ? "closeup_spin" : "spin"});
+    return args;
 }
-
-}  // namespace
 
 void cmd_spin(const Args& given) {
     Args args = given;
@@ -65,7 +65,8 @@ void cmd_spin(const Args& given) {
     const std::string& in = o.files[0];
     const std::string& out = o.files[1];
     refuseSameFile(in, out);
-    if (!at && isRecording(in)) return handOff(args, out, o, closeup);
+    // Recordings play in the device from the first frame: the frame command draws them.
+    if (!at && isRecording(in)) return cmd_frame(spinHandOffArgs(args, out, o.size, closeup));
 
     const auto [w, h] = parseSize(o.size);
     const Style style(o);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "flat/imageio.h"
+#include "spin/spincmd.h"
 #include "support/support.h"
 
 // The spin subcommand as a user runs it: the built engine in a child process.
@@ -74,4 +75,16 @@ TEST(SpinCommand, Refusals) {
     const Ran twice = pellmar({"spin", sample(), dir + "/t.png", "--at", "10", "--at", "20"});
     EXPECT_EQ(twice.status, 1);
     EXPECT_FALSE(exists(dir + "/t.png"));
+}
+
+TEST(SpinHandOff, RecordingGoesToFrameWithASpinLayout) {
+    EXPECT_EQ(spinHandOffArgs({"rec.mov", "out.mp4", "--layout", "closeup", "--theme", "light"}, "out.mp4",
+                              "1080x1080", true),
+              (Args{"rec.mov", "--theme", "light", "--out", "out.mp4", "1080x1080", "closeup_spin"}));
+    // Only the first --layout pair goes; every copy of the output path goes.
+    EXPECT_EQ(spinHandOffArgs({"out.mp4", "rec.mp4", "out.mp4", "--layout", "full", "--layout", "x"}, "out.mp4",
+                              "1080x1920", false),
+              (Args{"rec.mp4", "--layout", "x", "--out", "out.mp4", "1080x1920", "spin"}));
+    EXPECT_EQ(spinHandOffArgs({"rec.m4v", "o.mp4", "--layout"}, "o.mp4", "8x8", false),
+              (Args{"rec.m4v", "--out", "o.mp4", "8x8", "spin"}));
 }
