@@ -18,9 +18,10 @@ inline constexpr const char* x264Preset = "veryfast";
 int64_t videoBitRate(int w, int h, int fps);
 
 // An H.264 video file being written: frame n is shown at n / fps, the time base of the
-// stream and the track time scale are both fps. Frames are drawn as premultiplied
-// BGRA into the writer's own buffer and converted to BT.709 limited-range 4:2:0.
-// Used by one thread at a time; every failure ends the process.
+// stream and the track time scale are both fps. Frames are either drawn as
+// premultiplied BGRA into the writer's own buffer and converted, or composed straight
+// into its BT.709 limited-range 4:2:0 canvas. Used by one thread at a time; every
+// failure ends the process.
 class Writer {
 public:
     // Deletes whatever is at path, then opens the file. Ends with "cannot create video
