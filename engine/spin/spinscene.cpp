@@ -108,9 +108,6 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
     if (closeup) m_motion.from = layoutGeo("closeup", W, H, contentW, contentH);
     const Geo& geo = m_motion.geo;
 
-    GPU& gpu = GPU::shared();
-    (void)gpu;
-
     const double hw = geo.body.w / 2, hh = geo.body.h / 2, T = hw * 2 * lv().spinThick;
     const double bezel = (geo.body.w - geo.screen.w) / 2;
     DeviceMesh dm = deviceMesh(hw, hh, geo.bodyR, T, lv().spinEdge * bezel);
