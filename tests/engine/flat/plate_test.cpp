@@ -91,7 +91,9 @@ TEST(Glass, StaysInsideTheScreenAndIsOffAtZero) {
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             const float d = roundedRectDistance(x + 0.5f, y + 0.5f, g.screen, float(g.screenR));
-            if (d >= 0.5f) ASSERT_EQ(alpha.at(x, y), 0.f) << x << "," << y;
+            if (d >= 0.5f) {
+                ASSERT_EQ(alpha.at(x, y), 0.f) << x << "," << y;
+            }
             strongest = std::max(strongest, alpha.at(x, y));
         }
     EXPECT_GT(strongest, 0.15f);
