@@ -29,8 +29,4 @@ PacketPtr newAVPacket() {
 
 void quietAV() { av_log_set_level(AV_LOG_QUIET); }
 
-void dieOnce(const std::string& message) {
-    static std::mutex first;
-    first.lock();  // never released: the process ends inside die()
-    die(message);
-}
+

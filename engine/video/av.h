@@ -62,8 +62,5 @@ int avCheck(int rc, const std::string& what);
 // Allocations that fail end the process: there is nothing sensible to do without them.
 FramePtr newAVFrame();
 PacketPtr newAVPacket();
-// die() for worker threads: the first failing worker reports, the others wait for the
-// exit, so standard error still carries one line.
-[[noreturn]] void dieOnce(const std::string& message);
 // Keeps libav's own log off standard error, which carries exactly one line on failure.
 void quietAV();

@@ -99,31 +99,6 @@ void Island::apply(View8 frame) const {
     fillRoundedRect(frame, pill, pill.h / 2, cgColor("#000000"));
 }
 
-void neutralizeGraysFast(View8 img) {
-    parallelFor((img.h + 31) / 32, [&](int band) {
-        for (int i = band * 32; i < std::min(img.h, band * 32 + 32); ++i) {
-            Px8* row = img.top(i);
-            for (int x = 0; x < img.w; ++x) {
-                Px8& p = row[x];
-                const int mx = std::max({p.r, p.g, p.b}), mn = std::min({p.r, p.g, p.b});
-                const int chroma = mx - mn;
-                if (chroma == 0 || chroma >= 13) continue;
-                const int sum = p.r + p.g + p.b;
-                if (chroma <= 2) {
-                    // The mask is 0: the mean, rounded (a third is never a half).
-                    const uint8_t grey = uint8_t((2 * sum + 3) / 6);
-                    p = {grey, grey, grey, p.a};
-                    continue;
-                }
-                const float grey = sum / 3.f;
-                const float m = std::clamp((24.f * chroma - 48.f) / 255.f, 0.f, 1.f);
-                auto mix = [&](uint8_t c) { return round8(c * m + grey * (1 - m)); };
-                p = {mix(p.b), mix(p.g), mix(p.r), p.a};
-            }
-        }
-    });
-}
-
 FramePrep FramePrep::make(const Source& source, const View8& first) {
     FramePrep p;
     p.orient = source.orient;
@@ -134,6 +109,6 @@ FramePrep FramePrep::make(const Source& source, const View8& first) {
 Image8 FramePrep::operator()(Image8 frame) const {
     if (island) island->apply(frame.view());
     if (orient != 1) frame = ::orient(frame, orient);
-    neutralizeGraysFast(frame.view());
+    neutralizeGrays(frame.view());
     return frame;
 }

@@ -22,11 +22,6 @@ struct Island {
     void apply(View8 frame) const;
 };
 
-// The compositing stage's grey neutralisation (neutralizeGrays), pixel for pixel the
-// same, with its two common cases taken without arithmetic: exact greys stay, and
-// pixels within 2/255 of grey become their mean. Recording frames are mostly those.
-void neutralizeGraysFast(View8 img);
-
 // What every frame of one recording goes through before compositing.
 struct FramePrep {
     int orient = 1;

@@ -154,7 +154,7 @@ void ScreenPainter::draw(AVFrame* out, const AVFrame* content) {
                                      m_scaled->width, m_scaled->height, AV_PIX_FMT_YUV420P, SWS_LANCZOS, nullptr,
                                      nullptr, nullptr));
     if (!m_sws)
-        dieOnce("cannot scale " + std::to_string(content->width) + "x" + std::to_string(content->height) +
+        die("cannot scale " + std::to_string(content->width) + "x" + std::to_string(content->height) +
                 " frames to " + std::to_string(m_scaled->width) + "x" + std::to_string(m_scaled->height));
     sws_scale(m_sws.get(), content->data, content->linesize, 0, content->height, m_scaled->data, m_scaled->linesize);
     for (int p = 0; p < 3; ++p) mix(m_parts[p], p, out, m_scaled.get());

@@ -114,7 +114,7 @@ void Writer::appendCanvas(int64_t slot) {
 bool Writer::repeat(int64_t slot) {
     if (!m_hasLast) return false;
     if (slot <= m_lastSlot || (m_slots == Slots::Consecutive && slot != m_lastSlot + 1))
-        dieOnce("writer failed: " + m_path + ": frame " + std::to_string(slot) + " cannot follow frame " +
+        die("writer failed: " + m_path + ": frame " + std::to_string(slot) + " cannot follow frame " +
                 std::to_string(m_lastSlot));
     m_yuv->pts = slot;
     m_lastSlot = slot;
@@ -122,7 +122,7 @@ bool Writer::repeat(int64_t slot) {
     return true;
 }
 
-void Writer::fail(int rc) { dieOnce("writer failed: " + m_path + ": " + avError(rc)); }
+void Writer::fail(int rc) { die("writer failed: " + m_path + ": " + avError(rc)); }
 
 void Writer::encode(const AVFrame* f) {
     int rc = avcodec_send_frame(m_enc.get(), f);
@@ -142,9 +142,9 @@ void Writer::encode(const AVFrame* f) {
 }
 
 void Writer::finish(int64_t endSlot) {
-    if (m_lastSlot < 0) dieOnce("writer failed: " + m_path + ": no frames");
+    if (m_lastSlot < 0) die("writer failed: " + m_path + ": no frames");
     if (endSlot != m_lastSlot + 1)
-        dieOnce("writer failed: " + m_path + ": the video must end one slot after its last frame");
+        die("writer failed: " + m_path + ": the video must end one slot after its last frame");
     encode(nullptr);
     AVFormatContext* out = m_out.get();
     if (int rc = av_write_trailer(out); rc < 0) fail(rc);

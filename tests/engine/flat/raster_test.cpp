@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -99,6 +100,24 @@ TEST(NeutralizeGrays, GreysSnapColoursStay) {
     const float m = (24.f * 7 - 48) / 255;
     EXPECT_EQ(out.px[3].r, uint8_t(std::lround(107 * m + 102.333f * (1 - m))));
     EXPECT_EQ(out.px[3].b, uint8_t(std::lround(100 * m + 102.333f * (1 - m))));
+}
+
+TEST(NeutralizeGrays, MatchesTheMaskFormulaForEveryColour) {
+    // All 2^24 colours once, against the formula written out plainly: grey = mean,
+    // mask = clamp(24 * (max - min) - 48/255, 0, 1), result = colour * mask + grey * (1 - mask).
+    Image8 all(4096, 4096);
+    for (size_t k = 0; k < all.px.size(); ++k) all.px[k] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), 255};
+    const Image8 out = neutralizeGrays(all);
+    size_t differ = 0;
+    for (size_t k = 0; k < all.px.size(); ++k) {
+        const Px8 p = all.px[k];
+        const double grey = (p.r + p.g + p.b) / 3.0;
+        const double chroma = (std::max({p.r, p.g, p.b}) - std::min({p.r, p.g, p.b})) / 255.0;
+        const double m = std::clamp(24 * chroma - 48 / 255.0, 0.0, 1.0);
+        auto mix = [&](uint8_t c) { return uint8_t(std::lround(c * m + grey * (1 - m))); };
+        differ += !(out.px[k] == Px8{mix(p.b), mix(p.g), mix(p.r), 255});
+    }
+    EXPECT_EQ(differ, 0u);
 }
 
 TEST(Orient, EveryExifValueTurnsTheStoredPictureUpright) {
