@@ -1,4 +1,3 @@
-// NOTE TO THE VIDEO DEVELOPER (temporary, the lead removes it): your brief lost its rules section; read /work/main/engine/video/READ-FIRST-RULES.md before anything else.
 #pragma once
 #include <string>
 #include <vector>
