@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -7,9 +9,13 @@
 
 #include "flat/palette.h"
 #include "flat/scene.h"
+#include "look/look.h"
 #include "main/commands.h"
 #include "main/die.h"
 #include "main/opts.h"
+#include "spin/gpu.h"
+#include "spin/motion.h"
+#include "spin/spinscene.h"
 #include "video/args.h"
 #include "video/island.h"
 #include "video/screen.h"
@@ -29,16 +35,12 @@ int64_t slotAt(int64_t delta, AVRational tb, int fps) {
 }
 
 // One output of the command: its scene, its writer and its place on the time grid.
-// Turning-device outputs will derive from it with their own rendering, gap fill and
-// end (see makeSink); everything else about the run is shared.
+// Turning-device outputs derive from it with their own rendering, gap fill and end;
+// everything else about the run is shared.
 class Sink {
 public:
     Sink(const OutRequest& req, int w, int h, const Source& src, const Style& style)
-        : path(req.path),
-          scene(w, h, req.layout, src.W, src.H, style, 0.03),
-          fps(src.fps),
-          writer(req.path, scene.w, scene.h, fps, Container::MP4),
-          painter(scene) {}
+        : Sink(req.path, Scene(w, h, req.layout, src.W, src.H, style, 0.03), src.fps) {}
     virtual ~Sink() = default;
 
     // A prepared recording frame (also in 4:2:0) for slot target; frames behind the grid
@@ -73,6 +75,13 @@ public:
     int64_t nextSlot = 0;
 
 protected:
+    Sink(std::string path_, Scene scene_, int fps_)
+        : path(std::move(path_)),
+          scene(std::move(scene_)),
+          fps(fps_),
+          writer(path, scene.w, scene.h, fps, Container::MP4),
+          painter(scene) {}
+
     virtual void fillSlot(int64_t slot) { writer.repeat(slot); }
     virtual void render(int64_t slot) {
         if (!content) return;
@@ -87,19 +96,82 @@ protected:
     }
 };
 
+// A turning-device output: the device rests on the flat frame, turns once and rests
+// again while the recording plays in its screen, always at spinFPS. The recording's
+// clock is the clip's clock, so the recording plays from the first slot on.
+class TurningSink : public Sink {
+public:
+    TurningSink(const OutRequest& req, std::unique_ptr<SpinScene> spin_)
+        : Sink(req.path, spin_->flat, spinFPS), spin(std::move(spin_)), startPainter(spin->start) {}
+
+    // The clip never stops before the turn and both rests are over.
+    int64_t stopFor(int64_t lastDelta, AVRational tb, int srcFps) const override {
+        const int64_t recorded = Sink::stopFor(lastDelta, tb, srcFps);
+        return std::max<int64_t>(recorded, std::llround(spinSeconds() * fps));
+    }
+
+    std::unique_ptr<SpinScene> spin;
+
+protected:
+    // While the device turns a held recording frame is drawn anew, so that the device
+    // keeps moving; at rest the last picture is the right one.
+    void fillSlot(int64_t slot) override {
+        if (content && spinTurning(double(slot) / fps)) draw(slot, false);
+        else writer.repeat(slot);
+    }
+    void render(int64_t slot) override {
+        if (content) draw(slot, true);
+    }
+    // Kept for the turning frames of the slots that follow; only the 4:2:0 copy belongs
+    // to the reading loop.
+    void releaseContent() override { contentYUV = nullptr; }
+
+private:
+    void draw(int64_t slot, bool fresh) {
+        const double deg = spinAngle(double(slot) / fps), weight = handoffWeight(deg);
+        if (weight > 0) {
+            spin->turned(writer.newFrame(), *content, deg, weight);
+            writer.append(slot);
+            painted = nullptr;
+            return;
+        }
+        ScreenPainter& rest = restBefore(deg) ? startPainter : painter;
+        if (fresh && contentYUV) {
+            // A painter touches only the screen once the canvas holds its plate; anything
+            // else drawn there since means the whole frame again.
+            if (painted != &rest) rest.reprime();
+            rest.draw(writer.canvas(), contentYUV);
+            writer.appendCanvas(slot);
+            painted = &rest;
+        } else if (painted == &rest) {
+            writer.repeat(slot);  // the same rest frame with the same content
+        } else {
+            spin->rest(deg).draw(writer.newFrame(), *content);
+            writer.append(slot);
+            painted = nullptr;
+        }
+    }
+
+    ScreenPainter startPainter;
+    const ScreenPainter* painted = nullptr;  // the painter whose frame the canvas holds
+};
+
 // Turning-device outputs (layouts ending in "spin") share one GPU context, made here
-// before any output is set up. Until their renderer lands they are refused here, before
-// any output file is touched.
+// before any output is set up, so that a machine without one fails before any output
+// file is touched.
 void setUpTurning(const std::vector<OutRequest>& outs) {
     for (const auto& o : outs)
-        if (endsWith(o.layout, "spin"))
-            die("turning-device outputs are not available in this build yet: layout " + o.layout +
-                "  (want full·closeup)");
+        if (endsWith(o.layout, "spin")) {
+            GPU::shared();
+            return;
+        }
 }
 
 // The branch point between flat and turning-device outputs.
 std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style) {
-    return std::make_unique<Sink>(req, w, h, src, style);
+    if (!endsWith(req.layout, "spin")) return std::make_unique<Sink>(req, w, h, src, style);
+    return std::make_unique<TurningSink>(
+        req, std::make_unique<SpinScene>(w, h, src.W, src.H, style, 0.03, req.layout == "closeup_spin"));
 }
 
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.

@@ -37,6 +37,8 @@ public:
 
     // Composes the frame with this content into out (the scene's size, 4:2:0).
     void draw(AVFrame* out, const AVFrame* content);
+    // The next draw writes the whole frame again: out was drawn over by something else.
+    void reprime() { m_primed = false; }
 
 private:
     // One plane's part of the screen: where it lies and its weights, 0 to 256.
