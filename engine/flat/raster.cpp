@@ -41,40 +41,6 @@ void parallelForImpl(int n, void (*fn)(void*, int), void* ctx) {
     work();
 }
 
-namespace {
-
-// Rows of a shape's bounding box that the rows loop needs, clipped to the surface.
-struct Span {
-    int x0, x1, y0, y1;  // [x0, x1) x [y0, y1), y up
-};
-
-Span spanOf(const Rect& r, int w, int h) {
-    return {std::max(0, int(std::floor(r.x)) - 1), std::min(w, int(std::ceil(r.maxX())) + 1),
-            std::max(0, int(std::floor(r.y)) - 1), std::min(h, int(std::ceil(r.maxY())) + 1)};
-}
-
-// Calls f(x, coverage) for the pixels of row y that the rounded rectangle touches;
-// the interior, far from the corners, is handed over without a distance each.
-template <class F> void coverRow(const Rect& r, float radius, const Span& s, int y, F&& f) {
-    const float cy = y + 0.5f;
-    const float rad = std::clamp(radius, 0.f, float(std::min(r.w, r.h)) / 2);
-    const bool straight = cy > r.y + rad + 1 && cy < r.maxY() - rad - 1;
-    for (int x = s.x0; x < s.x1; ++x) {
-        const float cx = x + 0.5f;
-        if (straight && cx > r.x + 1 && cx < r.maxX() - 1) {
-            const float edgeY = std::min(cy - float(r.y), float(r.maxY()) - cy);
-            const float c = coverageOf(-edgeY);
-            // Jump across the interior where coverage is whole.
-            const int xe = std::min(s.x1, int(std::floor(r.maxX() - 1.5)));
-            for (; x < xe; ++x) f(x, c);
-            if (x >= s.x1) break;
-        }
-        f(x, coverageOf(roundedRectDistance(x + 0.5f, cy, r, rad)));
-    }
-}
-
-}  // namespace
-
 void fill(View8 dst, Color c) {
     const Px8 p{unit8(float(c.b * c.a)), unit8(float(c.g * c.a)), unit8(float(c.r * c.a)), unit8(float(c.a))};
     const int ia = 255 - p.a;
@@ -90,42 +56,40 @@ void fill(View8 dst, Color c) {
 }
 
 void fillRoundedRect(View8 dst, const Rect& r, double radius, Color c) {
-    const Span s = spanOf(r, dst.w, dst.h);
-    const float cr = float(c.r * c.a), cg = float(c.g * c.a), cb = float(c.b * c.a), ca = float(c.a);
-    for (int y = s.y0; y < s.y1; ++y) {
-        Px8* row = dst.row(y);
-        coverRow(r, float(radius), s, y, [&](int x, float cov) {
-            if (cov <= 0) return;
-            const float k = cov, ik = 1 - ca * k;
-            Px8& d = row[x];
-            d.r = round8(cr * k * 255 + d.r * ik);
-            d.g = round8(cg * k * 255 + d.g * ik);
-            d.b = round8(cb * k * 255 + d.b * ik);
-            d.a = round8(ca * k * 255 + d.a * ik);
-        });
-    }
+    const float cr = float(c.r * c.a) * 255, cg = float(c.g * c.a) * 255, cb = float(c.b * c.a) * 255;
+    const float ca = float(c.a);
+    auto paint = [&](Px8& d, float cov) {
+        const float ik = 1 - ca * cov;
+        d = {round8(cb * cov + d.b * ik), round8(cg * cov + d.g * ik), round8(cr * cov + d.r * ik),
+             round8(ca * 255 * cov + d.a * ik)};
+    };
+    scanRoundedRect(
+        r, float(radius), 0.5f, dst.w, dst.h,
+        [&](int y, int x0, int x1) {
+            for (int x = x0; x < x1; ++x) paint(dst.row(y)[x], 1);
+        },
+        [&](int x, int y, float d) { paint(dst.row(y)[x], coverageOf(d)); });
 }
 
 void fillRoundedRect(SurfaceF& dst, const Rect& r, double radius, Color c) {
-    const Span s = spanOf(r, dst.w, dst.h);
     const float cr = float(c.r * c.a), cg = float(c.g * c.a), cb = float(c.b * c.a), ca = float(c.a);
-    for (int y = s.y0; y < s.y1; ++y) {
-        PxF* row = dst.row(y);
-        coverRow(r, float(radius), s, y, [&](int x, float cov) {
-            if (cov <= 0) return;
-            const float ik = 1 - ca * cov;
-            PxF& d = row[x];
-            d = {cr * cov + d.r * ik, cg * cov + d.g * ik, cb * cov + d.b * ik, ca * cov + d.a * ik};
-        });
-    }
+    auto paint = [&](PxF& d, float cov) {
+        const float ik = 1 - ca * cov;
+        d = {cr * cov + d.r * ik, cg * cov + d.g * ik, cb * cov + d.b * ik, ca * cov + d.a * ik};
+    };
+    scanRoundedRect(
+        r, float(radius), 0.5f, dst.w, dst.h,
+        [&](int y, int x0, int x1) {
+            for (int x = x0; x < x1; ++x) paint(dst.row(y)[x], 1);
+        },
+        [&](int x, int y, float d) { paint(dst.row(y)[x], coverageOf(d)); });
 }
 
 void coverRoundedRect(Plane& dst, const Rect& r, double radius) {
-    const Span s = spanOf(r, dst.w, dst.h);
-    for (int y = s.y0; y < s.y1; ++y) {
-        float* row = dst.row(y);
-        coverRow(r, float(radius), s, y, [&](int x, float cov) { row[x] = std::max(row[x], cov); });
-    }
+    scanRoundedRect(
+        r, float(radius), 0.5f, dst.w, dst.h,
+        [&](int y, int x0, int x1) { std::fill(dst.row(y) + x0, dst.row(y) + x1, 1.f); },
+        [&](int x, int y, float d) { dst.row(y)[x] = std::max(dst.row(y)[x], coverageOf(d)); });
 }
 
 namespace {
