@@ -47,6 +47,30 @@ TEST(SpinCommand, ClipOfAStill) {
     EXPECT_EQ(probe.out, "64,96,60/1,18\n");
 }
 
+// A recording goes through the frame command: it plays in the device from the first
+// slot, at 60 fps, for the longer of itself and the turn (0.5 s at 30 fps: 30 slots).
+TEST(SpinCommand, ClipOfARecording) {
+    const std::string dir = tempDir();
+    const std::string rec = dir + "/rec.mp4", out = dir + "/clip.mp4";
+    ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x128:rate=30 -frames:v 15 -pix_fmt yuv420p "
+                    "-c:v libx264 '" + rec + "'").status, 0);
+    const Ran r = pellmar({"spin", rec, out, "--size", "64x96", "--layout", "closeup", "--theme", "light"},
+                          {"TREVALO_LOOK=" + shortLook()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + out + "  (64x96, 30 frames @ 60fps)\n");
+    const Ran probe = shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                            "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" + out + "'");
+    EXPECT_EQ(probe.out, "64,96,60/1,30\n");
+    // A recording shorter than the turn is padded to the whole turn.
+    ASSERT_EQ(shell("ffmpeg -nostdin -v error -y -i '" + rec + "' -frames:v 3 '" + dir + "/short.mp4'").status, 0);
+    const Ran s = pellmar({"spin", dir + "/short.mp4", out, "--size", "64x96"}, {"TREVALO_LOOK=" + shortLook()});
+    ASSERT_EQ(s.status, 0) << s.err;
+    EXPECT_EQ(s.out, "saved " + out + "  (64x96, 18 frames @ 60fps)\n");
+    const Ran clean = shell("ffmpeg -nostdin -v error -xerror -i '" + out + "' -f null - 2>&1");
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(clean.out, "");
+}
+
 TEST(SpinCommand, Refusals) {
     const std::string dir = tempDir();
     const std::string usage =
