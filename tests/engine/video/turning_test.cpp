@@ -89,23 +89,31 @@ TEST(TurningOutputs, RecordingFrameKLandsOnSlot2K) {
 
 // A recording longer than the turn plays on after it, to its own end; the close-up
 // variant rests on the close-up frame before the turn and on the full one after it.
+// Two turning outputs render side by side on one device.
 TEST(TurningOutputs, LongerRecordingPlaysOnAfterTheTurn) {
     const std::string dir = tempDir();
     const std::string rec = coloured(dir + "/rec.mov", 30);
     const Ran r = pellmar({"frame", rec, "--out", dir + "/c.mp4", "90x90", "closeup_spin", "--out", dir + "/f.mp4",
-                           "90x90", "full", "--out", dir + "/k.mp4", "90x90", "closeup"},
+                           "90x90", "full", "--out", dir + "/k.mp4", "90x90", "closeup", "--out", dir + "/s.mp4",
+                           "90x90", "spin"},
                           {shortTurn(dir)});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + dir + "/c.mp4  (90x90, 60 frames @ 60fps)\n" + "saved " + dir +
                          "/f.mp4  (90x90, 30 frames @ 30fps)\n" + "saved " + dir +
-                         "/k.mp4  (90x90, 30 frames @ 30fps)\n");
+                         "/k.mp4  (90x90, 30 frames @ 30fps)\n" + "saved " + dir +
+                         "/s.mp4  (90x90, 60 frames @ 60fps)\n");
     const std::vector<Frame> c = decode(dir + "/c.mp4", 90, 90), f = decode(dir + "/f.mp4", 90, 90),
-                             k = decode(dir + "/k.mp4", 90, 90);
+                             k = decode(dir + "/k.mp4", 90, 90), t = decode(dir + "/s.mp4", 90, 90);
     ASSERT_EQ(c.size(), 60u);
     ASSERT_EQ(f.size(), 30u);
     ASSERT_EQ(k.size(), 30u);
+    ASSERT_EQ(t.size(), 60u);
     for (int i = 0; i < 6; ++i) EXPECT_LT(meanDiff(c[size_t(2 * i)], k[size_t(i)]), 1.0) << "slot " << 2 * i;
-    for (int i = 22; i < 30; ++i) EXPECT_LT(meanDiff(c[size_t(2 * i)], f[size_t(i)]), 1.0) << "slot " << 2 * i;
+    for (int i = 0; i < 6; ++i) EXPECT_LT(meanDiff(t[size_t(2 * i)], f[size_t(i)]), 1.0) << "slot " << 2 * i;
+    for (int i = 22; i < 30; ++i) {
+        EXPECT_LT(meanDiff(c[size_t(2 * i)], f[size_t(i)]), 1.0) << "slot " << 2 * i;
+        EXPECT_LT(meanDiff(t[size_t(2 * i)], f[size_t(i)]), 1.0) << "slot " << 2 * i;
+    }
     EXPECT_GT(meanDiff(c[0], f[0]), 2.0);
     EXPECT_TRUE(decodesCleanly(dir + "/c.mp4"));
 }
