@@ -203,7 +203,10 @@ GPU::GPU() : m(std::make_unique<Impl>()) {
     vkGetPhysicalDeviceFeatures(m->phys, &have);
     VkPhysicalDeviceProperties props;
     vkGetPhysicalDeviceProperties(m->phys, &props);
-    m->anisotropy = have.samplerAnisotropy;
+    // The CPU device's anisotropic filtering leaves a broken one-pixel line through the
+    // screen at some angles and zooms (seen mid-travel in close-up clips); plain
+    // trilinear filtering there, the real thing on GPUs.
+    m->anisotropy = have.samplerAnisotropy && m->kind != DeviceKind::Cpu;
     m->maxAnisotropy = std::min(16.f, props.limits.maxSamplerAnisotropy);
 
     const float priority = 1;
