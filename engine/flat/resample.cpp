@@ -205,20 +205,19 @@ Image8 resample(const View8& src, int w, int h) {
     return out;
 }
 
+void resolveRows(const PxF* a, const PxF* b, PxF* out, int w) {
+    for (int x = 0; x < w; ++x) {
+        const PxF p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], s = b[2 * x + 1];
+        out[x] = {(p.r + q.r + r.r + s.r) * 0.25f, (p.g + q.g + r.g + s.g) * 0.25f, (p.b + q.b + r.b + s.b) * 0.25f,
+                  (p.a + q.a + r.a + s.a) * 0.25f};
+    }
+}
+
 SurfaceF downscale(const SurfaceF& src, int w, int h) {
     SurfaceF out(w, h);
     if (src.w == 2 * w && src.h == 2 * h) {
         // A supersampled surface resolves exactly by averaging its 2 x 2 samples.
-        parallelFor(h, [&](int i) {
-            const PxF* a = src.top(2 * i);
-            const PxF* b = src.top(2 * i + 1);
-            PxF* d = out.top(i);
-            for (int x = 0; x < w; ++x) {
-                const PxF p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], s = b[2 * x + 1];
-                d[x] = {(p.r + q.r + r.r + s.r) * 0.25f, (p.g + q.g + r.g + s.g) * 0.25f,
-                        (p.b + q.b + r.b + s.b) * 0.25f, (p.a + q.a + r.a + s.a) * 0.25f};
-            }
-        });
+        parallelFor(h, [&](int i) { resolveRows(src.top(2 * i), src.top(2 * i + 1), out.top(i), w); });
         return out;
     }
     Lanczos(src.w, src.h, w, h).run(src, out);

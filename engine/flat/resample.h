@@ -39,3 +39,6 @@ private:
 Image8 resample(const View8& src, int w, int h);
 // Redraws at w x h with high-quality interpolation.
 SurfaceF downscale(const SurfaceF& src, int w, int h);
+// Resolves two supersampled rows (2w pixels each) into one row of w by averaging
+// each 2 x 2 block.
+void resolveRows(const PxF* a, const PxF* b, PxF* out, int w);

@@ -168,11 +168,7 @@ Scene::Scene(int width, int height, const std::string& layout, double a, double 
             } else {
                 rows.row(2 * y, lo.data(), scratch);
                 rows.row(2 * y + 1, hi.data(), scratch);
-                for (int x = 0; x < w; ++x) {
-                    const PxF p = lo[size_t(2 * x)], q = lo[size_t(2 * x + 1)], r = hi[size_t(2 * x)], s = hi[size_t(2 * x + 1)];
-                    out[size_t(x)] = {(p.r + q.r + r.r + s.r) * 0.25f, (p.g + q.g + r.g + s.g) * 0.25f,
-                                      (p.b + q.b + r.b + s.b) * 0.25f, (p.a + q.a + r.a + s.a) * 0.25f};
-                }
+                resolveRows(lo.data(), hi.data(), out.data(), w);
             }
             ditherRow(out.data(), plate.row(y), w, y, grain);
         }
