@@ -33,7 +33,8 @@ QList<Job> Studio::plan() const {
             for (Shape s : shapes) {
                 const QString stub = base + u'_' + shapeName(s);
                 const QString file = stub + (m_spin ? "_spin.mp4" : ".mp4");
-                job.args << "--out" << "{TMP}/" + file << shapeSize(s, 1) << layoutFor(s, m_spin);
+                job.args << "--out"
+                         << "{TMP}/" + file << shapeSize(s, 1) << layoutFor(s, m_spin);
                 job.outputs << folder.filePath(file);
                 job.stale << folder.filePath(stub + (m_spin ? ".mp4" : "_spin.mp4"));
             }
@@ -46,14 +47,16 @@ QList<Job> Studio::plan() const {
             Job job;
             job.source = input.path;
             if (m_spin) {
-                job.args = {"spin", input.path, "{TMP}/" + stub + "_spin.mp4", "--size", shapeSize(s, 1),
-                            "--theme", theme, "--layout", layout};
+                job.args = {"spin",   input.path,      "{TMP}/" + stub + "_spin.mp4",
+                            "--size", shapeSize(s, 1), "--theme",
+                            theme,    "--layout",      layout};
                 job.outputs = {folder.filePath(stub + "_spin.mp4")};
                 job.audio = m_audio;
                 job.stale = {folder.filePath(stub + ".png")};
             } else {
-                job.args = {"still", input.path, "{TMP}/" + stub + ".png", "--size", shapeSize(s, 2),
-                            "--theme", theme, "--layout", layout};
+                job.args = {"still",  input.path,      "{TMP}/" + stub + ".png",
+                            "--size", shapeSize(s, 2), "--theme",
+                            theme,    "--layout",      layout};
                 job.outputs = {folder.filePath(stub + ".png")};
                 job.stale = {folder.filePath(stub + "_spin.mp4")};
             }

@@ -78,7 +78,8 @@ void Studio::warmUp(QList<PreviewKey> rest, Token token) {
 
 void Studio::picture(const PreviewKey& key, Token token, std::function<void(Outcome, QImage)> done) {
     if (auto it = m_cache.constFind(key); it != m_cache.constEnd()) {
-        QMetaObject::invokeMethod(this, [done, img = *it] { done(Outcome::success(), img); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done, img = *it] { done(Outcome::success(), img); }, Qt::QueuedConnection);
         return;
     }
     Engine::preview(key.path, key.theme, key.shape, token, this, [this, key, done](Outcome o, QImage img) {

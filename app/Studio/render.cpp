@@ -33,20 +33,23 @@ void Studio::render() {
     run->token = m_renderToken = makeToken();
     setPhase(Phase::rendering(0, run->total));
 
-    QMetaObject::invokeMethod(this, [this, run] {
-        if (run->token->isCancelled()) {
-            m_renderToken.reset();
-            return setPhase(Phase::idle());
-        }
-        if (!QDir().mkpath(run->folder)) {
-            m_renderToken.reset();
-            return setPhase(Phase::finished(0, {"cannot create " + run->folder}, 0, run->folder));
-        }
-        // Recordings lead the plan, so the longest engine runs start first.
-        const int width = std::max(2, QThread::idealThreadCount());
-        while (run->running < width && run->next < run->jobs.size()) startJob(run);
-        if (run->jobs.isEmpty()) jobEnded(run, {}, std::nullopt);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, run] {
+            if (run->token->isCancelled()) {
+                m_renderToken.reset();
+                return setPhase(Phase::idle());
+            }
+            if (!QDir().mkpath(run->folder)) {
+                m_renderToken.reset();
+                return setPhase(Phase::finished(0, {"cannot create " + run->folder}, 0, run->folder));
+            }
+            // Recordings lead the plan, so the longest engine runs start first.
+            const int width = std::max(2, QThread::idealThreadCount());
+            while (run->running < width && run->next < run->jobs.size()) startJob(run);
+            if (run->jobs.isEmpty()) jobEnded(run, {}, std::nullopt);
+        },
+        Qt::QueuedConnection);
 }
 
 void Studio::startJob(const std::shared_ptr<RenderRun>& run) {

@@ -74,7 +74,8 @@ QList<Shape> Studio::orderedShapes() const {
 bool Studio::canRender() const { return !m_inputs.isEmpty() && !m_shapes.isEmpty() && !m_phase.isRendering(); }
 
 bool Studio::hasVideoOutput() const {
-    return m_spin || std::any_of(m_inputs.begin(), m_inputs.end(), [](const Input& i) { return i.kind == Kind::video; });
+    return m_spin ||
+           std::any_of(m_inputs.begin(), m_inputs.end(), [](const Input& i) { return i.kind == Kind::video; });
 }
 
 void Studio::saveSetting(const char* key) {
@@ -197,8 +198,7 @@ void Studio::add(const QStringList& paths) {
     if (m_selected.isEmpty() && !m_inputs.isEmpty()) setSelected(m_inputs.first().path);
     followName();
     touch();
-    if (rejected.size() == 1)
-        say("Skipped " + rejected.first() + " — not a screenshot, recording or sound");
+    if (rejected.size() == 1) say("Skipped " + rejected.first() + " — not a screenshot, recording or sound");
     else if (rejected.size() > 1)
         say("Skipped " + QString::number(rejected.size()) + " files — not screenshots, recordings or sounds");
 }

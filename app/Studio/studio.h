@@ -30,19 +30,19 @@ public:
     static Studio& shared();
 
     const QList<Input>& inputs() const { return m_inputs; }
-    QString selected() const { return m_selected; }   // empty: nothing selected
+    QString selected() const { return m_selected; }  // empty: nothing selected
     const QHash<QString, QImage>& thumbs() const { return m_thumbs; }
     const QHash<QString, double>& durations() const { return m_durations; }
     Theme theme() const { return m_theme; }
     bool hasShape(Shape s) const { return m_shapes.contains(s); }
     QList<Shape> orderedShapes() const;
     bool spin() const { return m_spin; }
-    QString audio() const { return m_audio; }         // empty: no sound
+    QString audio() const { return m_audio; }  // empty: no sound
     QString outRoot() const { return m_outRoot; }
     QString name() const { return m_name; }
     bool nameEdited() const { return m_nameEdited; }
     bool editingName() const { return m_editingName; }
-    QString notice() const { return m_notice; }       // empty: no notice
+    QString notice() const { return m_notice; }  // empty: no notice
     Shape previewShape() const { return m_previewShape; }
     QImage preview() const { return m_preview; }
     std::optional<PreviewKey> shown() const { return m_shown; }
@@ -54,9 +54,9 @@ public:
 
     // Settings: each change is stored at once and settles the state (touch).
     void setTheme(Theme t);
-    void toggle(Shape s);   // the last chosen shape stays on
+    void toggle(Shape s);  // the last chosen shape stays on
     void setSpin(bool on);
-    void setAudio(const QString& path);   // empty removes the sound
+    void setAudio(const QString& path);  // empty removes the sound
     void setOutRoot(const QString& folder);
 
     // Typing in the name field: the name no longer follows the first input.
@@ -72,13 +72,13 @@ public:
     void chooseFolder();
     void remove(const Input& input);
     void removeSelected();
-    void step(int delta);   // wraps at both ends
+    void step(int delta);  // wraps at both ends
     void say(const QString& text);
     void touch();
     void followName();
     static QString defaultName(const QString& fileName);
     QString folderName() const;
-    QString outputFolder() const;   // outRoot / folderName + "_trevalo"
+    QString outputFolder() const;  // outRoot / folderName + "_trevalo"
 
     // The engine runs of a render for the current state: recordings first, then screenshots.
     QList<Job> plan() const;
@@ -110,15 +110,15 @@ public:
 signals:
     void inputsChanged();
     void selectionChanged();
-    void settingsChanged();   // theme, shapes, spin, audio, outRoot
+    void settingsChanged();  // theme, shapes, spin, audio, outRoot
     void nameChanged();
     void editingNameChanged();
     void noticeChanged();
     void previewShapeChanged();
     void previewKeyChanged();
-    void previewChanged();    // preview, shown, previewLoading, previewError
+    void previewChanged();  // preview, shown, previewLoading, previewError
     void phaseChanged();
-    void thumbsChanged();     // thumbs and durations
+    void thumbsChanged();  // thumbs and durations
     void attentionRequested();
 
 private:

@@ -15,9 +15,8 @@ enum class Shape { vertical, horizontal, horizontal_closeup, square, square_clos
 
 enum class Kind { image, video, audio, other };
 
-inline constexpr std::array<Shape, 5> allShapes{Shape::vertical, Shape::horizontal,
-                                                Shape::horizontal_closeup, Shape::square,
-                                                Shape::square_closeup};
+inline constexpr std::array<Shape, 5> allShapes{Shape::vertical, Shape::horizontal, Shape::horizontal_closeup,
+                                                Shape::square, Shape::square_closeup};
 
 QString themeName(Theme t);
 // "light" gives light; anything else, nothing included, gives dark.
@@ -50,19 +49,19 @@ struct Job {
     QString source;
     QStringList args;
     QStringList outputs;
-    QString audio;        // sound to lay under each ".mp4" output; empty for none
-    QStringList stale;    // outputs of the other spin variant, removed after delivery
+    QString audio;      // sound to lay under each ".mp4" output; empty for none
+    QStringList stale;  // outputs of the other spin variant, removed after delivery
     bool operator==(const Job&) const = default;
 };
 
 struct Phase {
     enum class Case { rendering, finished, idle };
     Case kind = Case::idle;
-    int done = 0, total = 0;     // rendering: output files finished (delivered or failed)
-    int files = 0;               // finished: files delivered
-    QStringList failed;          // finished: one line per failed input
-    int seconds = 0;             // finished: wall time, whole seconds
-    QString folder;              // finished: the output folder
+    int done = 0, total = 0;  // rendering: output files finished (delivered or failed)
+    int files = 0;            // finished: files delivered
+    QStringList failed;       // finished: one line per failed input
+    int seconds = 0;          // finished: wall time, whole seconds
+    QString folder;           // finished: the output folder
 
     static Phase idle() { return {}; }
     static Phase rendering(int done, int total) {
@@ -86,7 +85,7 @@ struct Phase {
 };
 
 struct PreviewKey {
-    QString path;    // the input, or the blank placeholder
+    QString path;  // the input, or the blank placeholder
     Theme theme = Theme::dark;
     Shape shape = Shape::vertical;
     bool operator==(const PreviewKey&) const = default;

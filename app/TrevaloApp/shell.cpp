@@ -124,8 +124,7 @@ bool snapshot(QWidget* window, const QString& path) {
 
 void apply(MainWindow& window, Studio& studio, const QProcessEnvironment& env) {
     if (auto scheme = appearance(env)) Appearance::shared().setScheme(*scheme);
-    if (env.contains(QStringLiteral("TREVALO_AUTORENDER")))
-        QTimer::singleShot(1000, &studio, &Studio::render);
+    if (env.contains(QStringLiteral("TREVALO_AUTORENDER"))) QTimer::singleShot(1000, &studio, &Studio::render);
     if (env.contains(QStringLiteral("TREVALO_SNAPSHOT"))) {
         const QString path = env.value(QStringLiteral("TREVALO_SNAPSHOT"));
         const int ms = int(std::lround(std::min(snapshotDelay(env), 86400.0) * 1000));

@@ -53,7 +53,7 @@ Thumb::Thumb(Studio& studio, const Input& input, QWidget* parent)
     m_remove->setToolTip(QStringLiteral("Remove ") + name);
     m_remove->hide();
     connect(m_remove, &QAbstractButton::clicked, this, [this] {
-        const Input in = m_input;   // this cell goes away with the input
+        const Input in = m_input;  // this cell goes away with the input
         m_studio.remove(in);
     });
     connect(this, &QAbstractButton::clicked, this, [this] { m_studio.setSelected(m_input.path); });
@@ -61,7 +61,8 @@ Thumb::Thumb(Studio& studio, const Input& input, QWidget* parent)
 }
 
 QString Thumb::help(const QString& fileName, std::optional<double> seconds) {
-    if (seconds && *seconds > 60.5) return fileName + QStringLiteral(" — renders the first minute of ") + clock(*seconds);
+    if (seconds && *seconds > 60.5)
+        return fileName + QStringLiteral(" — renders the first minute of ") + clock(*seconds);
     return fileName;
 }
 
@@ -389,9 +390,9 @@ void Viewfinder::paintEvent(QPaintEvent*) {
     const QRectF marks = stage.adjusted(-6, -6, 6, 6);
     p.setPen(QPen(m_dropping ? textPrimary(s) : textSecondary(s), 1.5, Qt::SolidLine, Qt::SquareCap));
     const qreal a = armLength;
-    for (const auto& [corner, dx, dy] : {std::tuple{marks.topLeft(), 1.0, 1.0}, std::tuple{marks.topRight(), -1.0, 1.0},
-                                         std::tuple{marks.bottomLeft(), 1.0, -1.0},
-                                         std::tuple{marks.bottomRight(), -1.0, -1.0}}) {
+    for (const auto& [corner, dx, dy] :
+         {std::tuple{marks.topLeft(), 1.0, 1.0}, std::tuple{marks.topRight(), -1.0, 1.0},
+          std::tuple{marks.bottomLeft(), 1.0, -1.0}, std::tuple{marks.bottomRight(), -1.0, -1.0}}) {
         p.drawLine(corner, corner + QPointF(dx * a, 0));
         p.drawLine(corner, corner + QPointF(0, dy * a));
     }
@@ -461,7 +462,8 @@ CanvasView::CanvasView(Studio& studio, QWidget* parent) : QWidget(parent), m_stu
     connect(&m_studio, &Studio::settingsChanged, this, [this] {
         const QColor target = backdropFor(m_studio.theme());
         setSchemeOverride(this, schemeForTheme(m_studio.theme()));
-        if (target != (m_recolour.state() == QAbstractAnimation::Running ? m_recolour.endValue().value<QColor>() : m_backdrop)) {
+        if (target !=
+            (m_recolour.state() == QAbstractAnimation::Running ? m_recolour.endValue().value<QColor>() : m_backdrop)) {
             m_recolour.stop();
             m_recolour.setStartValue(m_backdrop);
             m_recolour.setEndValue(target);
@@ -490,7 +492,8 @@ void CanvasView::refreshPicker() {
         m_pickerShapes = shapes;
         QList<Segmented::Option> options;
         for (Shape s : shapes)
-            options << Segmented::Option{{}, [s](QPainter& p, const QRectF& r, const QColor& c) {
+            options << Segmented::Option{{},
+                                         [s](QPainter& p, const QRectF& r, const QColor& c) {
                                              paintShapeGlyph(p, s, r.adjusted(-3, -3, 3, 3), c);
                                          },
                                          shapeTitle(s)};

@@ -74,7 +74,7 @@ class Notice : public QWidget {
 public:
     static constexpr qreal radius = 7;
     explicit Notice(QWidget* parent = nullptr);
-    void setText(const QString& text);   // empty fades it out
+    void setText(const QString& text);  // empty fades it out
     QString text() const { return m_text; }
     QSize sizeHint() const override;
 
@@ -132,7 +132,7 @@ public:
     EmptyBar* emptyBar() const { return m_empty; }
     Notice* notice() const { return m_notice; }
     void setDropping(bool on) { m_viewfinder->setDropping(on); }
-    QColor backdrop() const { return m_backdrop; }          // the colour now painted
+    QColor backdrop() const { return m_backdrop; }  // the colour now painted
     static QColor backdropFor(Theme t);
 
 signals:

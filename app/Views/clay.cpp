@@ -223,8 +223,9 @@ QImage makeGrainTile(const std::function<quint8()>& randomByte) {
 }
 
 const QImage& grainTile() {
-    static const QImage tile = makeGrainTile([] { return quint8(QRandomGenerator::global()->generate() & 0xFF); })
-                                   .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    static const QImage tile = makeGrainTile([] {
+                                   return quint8(QRandomGenerator::global()->generate() & 0xFF);
+                               }).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     return tile;
 }
 

@@ -47,9 +47,9 @@ QFont sans(double points, QFont::Weight weight = QFont::Normal);
 QColor grey(double level, double alpha = 1.0);
 // The clay base level the surfaces are scaled by: the sidebar's own grey.
 double clayBase(Scheme s);
-QColor textPrimary(Scheme s);     // 0.955 dark, 0.045 light
-QColor textSecondary(Scheme s);   // 0.56 dark, 0.45 light
-QColor dividerColour(Scheme s);   // 0.2 dark, 0.86 light
+QColor textPrimary(Scheme s);    // 0.955 dark, 0.045 light
+QColor textSecondary(Scheme s);  // 0.56 dark, 0.45 light
+QColor dividerColour(Scheme s);  // 0.2 dark, 0.86 light
 QPalette paletteFor(Scheme s);
 
 enum class Press { none, hover, down };
@@ -65,7 +65,7 @@ void paintGrain(QPainter& p, const QPainterPath& area);
 // random bytes: a byte b is rejected when the low byte of b * 81 is below 13 (256 mod 81), else
 // the draw is (b * 81) >> 8.
 QImage makeGrainTile(const std::function<quint8()>& randomByte);
-const QImage& grainTile();   // made once per run
+const QImage& grainTile();  // made once per run
 
 // Glyphs drawn by the project in place of a symbol font. `r` is the glyph's box.
 enum class Glyph { moon, sun, waveform, folder, xmark, xmarkCircle, checkmark, plus, play };

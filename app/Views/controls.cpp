@@ -40,8 +40,8 @@ void paintShapeGlyph(QPainter& p, Shape s, const QRectF& box, const QColor& c) {
     const bool closeup = shapeCloseup(s);
     const qreal dh = closeup ? frame.height() * 0.95 : frame.height() * 0.6;
     const qreal dw = dh * 0.48;
-    QRectF device(frame.center().x() - dw / 2, closeup ? frame.top() + frame.height() * 0.3 : frame.center().y() - dh / 2,
-                  dw, dh);
+    QRectF device(frame.center().x() - dw / 2,
+                  closeup ? frame.top() + frame.height() * 0.3 : frame.center().y() - dh / 2, dw, dh);
     p.setClipRect(frame.adjusted(1, 1, -1, -1));
     p.setPen(Qt::NoPen);
     p.setBrush(c);
@@ -459,7 +459,7 @@ void ProgressTrack::setFraction(double f) {
     m_target = f;
     m_ease.stop();
     if (f < m_shown || !isVisible()) {
-        m_shown = f;   // a new run starts empty at once
+        m_shown = f;  // a new run starts empty at once
         update();
         return;
     }

@@ -27,7 +27,7 @@ public:
     explicit TextLine(const QFont& font, Role role = Role::primary, QWidget* parent = nullptr);
     void setText(const QString& text);
     QString text() const { return m_text; }
-    void setElide(Qt::TextElideMode mode);   // ElideNone wraps
+    void setElide(Qt::TextElideMode mode);  // ElideNone wraps
     void setAlignment(Qt::Alignment a);
     // The text as it fits the current width.
     QString shownText() const;
@@ -64,7 +64,7 @@ class Segmented : public QWidget {
     Q_OBJECT
 public:
     struct Option {
-        QString title;                                            // may be empty: icon only
+        QString title;  // may be empty: icon only
         std::function<void(QPainter&, const QRectF&, const QColor&)> icon;
         QString tip;
     };
@@ -75,11 +75,11 @@ public:
     explicit Segmented(QWidget* parent = nullptr);
     void setOptions(const QList<Option>& options);
     int count() const { return int(m_options.size()); }
-    void setSelected(int index);   // slides; -1 shows no key
+    void setSelected(int index);  // slides; -1 shows no key
     int selected() const { return m_selected; }
     void setStretch(bool on);
     QRectF segmentRect(int index) const;
-    QRectF keyRect() const;   // where the key is drawn now
+    QRectF keyRect() const;  // where the key is drawn now
     bool sliding() const { return m_slide.state() == QAbstractAnimation::Running; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -132,7 +132,7 @@ public:
     static constexpr QSize knob{14, 14};
     static constexpr qreal knobRadius = 7;
     explicit ClaySwitch(QWidget* parent = nullptr);
-    QRectF knobRect() const;   // where the knob is drawn now
+    QRectF knobRect() const;  // where the knob is drawn now
     QSize sizeHint() const override { return track; }
 
 protected:
@@ -142,7 +142,7 @@ protected:
 
 private:
     QVariantAnimation m_slide;
-    qreal m_pos = 0;   // 0 left, 1 right
+    qreal m_pos = 0;  // 0 left, 1 right
 };
 
 // A key-shaped secondary button: 32 points tall with a 13-point font, 24 and 12 when small.

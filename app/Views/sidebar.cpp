@@ -290,7 +290,8 @@ QString RenderFooter::statusText(const Studio& studio) {
         return countFiles(int(studio.inputs().size() * studio.orderedShapes().size())) + QStringLiteral(" → ") +
                tilde(studio.outputFolder());
     case Phase::Case::rendering:
-        return QStringLiteral("Rendering ") + QString::number(ph.done) + QStringLiteral(" of ") + QString::number(ph.total);
+        return QStringLiteral("Rendering ") + QString::number(ph.done) + QStringLiteral(" of ") +
+               QString::number(ph.total);
     case Phase::Case::finished:
         if (ph.files == 0) return QStringLiteral("✗ Nothing rendered");
         return QStringLiteral("✓ ") + countFiles(ph.files) + QStringLiteral(" · ") + QString::number(ph.seconds) + u's';
@@ -372,11 +373,16 @@ Sidebar::Sidebar(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(st
     m_theme = new Segmented(look);
     m_theme->setStretch(true);
     m_theme->setOptions({
-        {QStringLiteral("Dark"), [](QPainter& p, const QRectF& r, const QColor& c) { paintGlyph(p, Glyph::moon, r, c); }, {}},
-        {QStringLiteral("Light"), [](QPainter& p, const QRectF& r, const QColor& c) { paintGlyph(p, Glyph::sun, r, c); }, {}},
+        {QStringLiteral("Dark"),
+         [](QPainter& p, const QRectF& r, const QColor& c) { paintGlyph(p, Glyph::moon, r, c); },
+         {}},
+        {QStringLiteral("Light"),
+         [](QPainter& p, const QRectF& r, const QColor& c) { paintGlyph(p, Glyph::sun, r, c); },
+         {}},
     });
     m_theme->setSelected(m_studio.theme() == Theme::dark ? 0 : 1);
-    connect(m_theme, &Segmented::activated, this, [this](int i) { m_studio.setTheme(i == 0 ? Theme::dark : Theme::light); });
+    connect(m_theme, &Segmented::activated, this,
+            [this](int i) { m_studio.setTheme(i == 0 ? Theme::dark : Theme::light); });
     look->content()->addWidget(m_theme);
 
     Lever* shapes = section(QStringLiteral("Shapes"));

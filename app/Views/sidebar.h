@@ -44,7 +44,7 @@ class AudioRow : public QWidget {
     Q_OBJECT
 public:
     explicit AudioRow(Studio& studio, QWidget* parent = nullptr);
-    QString label() const;     // the file name or "No sound"
+    QString label() const;  // the file name or "No sound"
     QString caption() const;
     QAbstractButton* clearButton() const;
     QAbstractButton* chooseButton() const { return m_row; }

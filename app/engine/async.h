@@ -11,8 +11,7 @@
 namespace Engine::detail {
 
 // Calls `then` on the GUI thread, later, if `context` still exists then.
-template <class Then>
-void post(QObject* context, Then then) {
+template <class Then> void post(QObject* context, Then then) {
     QPointer<QObject> ctx(context);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
@@ -28,16 +27,15 @@ void post(QObject* context, Then then) {
 template <class Work, class Then>
 void offThread(QObject* context, Work work, Then then, QThreadPool* pool = QThreadPool::globalInstance()) {
     QPointer<QObject> ctx(context);
-    pool->start(
-        [ctx, work = std::move(work), then = std::move(then)]() mutable {
-            auto result = work();
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [ctx, then = std::move(then), result = std::move(result)]() mutable {
-                    if (ctx) then(std::move(result));
-                },
-                Qt::QueuedConnection);
-        });
+    pool->start([ctx, work = std::move(work), then = std::move(then)]() mutable {
+        auto result = work();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [ctx, then = std::move(then), result = std::move(result)]() mutable {
+                if (ctx) then(std::move(result));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 }  // namespace Engine::detail

@@ -42,7 +42,7 @@ int liveCount();
 // Grey level 0..1 of each theme's backdrop, read once from look.conf; entries only where found.
 QMap<Theme, double> backdrops();
 QMap<Theme, double> backdropsFrom(const QString& lookText);
-double backdrop(Theme t);   // with the 50/255 and 209/255 fall-backs
+double backdrop(Theme t);  // with the 50/255 and 209/255 fall-backs
 
 // The input rendered as `shape` in `theme`, through a scratch PNG that is always removed.
 void preview(const QString& path, Theme theme, Shape shape, Token token, QObject* context,
@@ -51,13 +51,11 @@ void preview(const QString& path, Theme theme, Shape shape, Token token, QObject
 // Carries out one job: renders into a private staging folder, lays the sound under each ".mp4",
 // then delivers over the outputs and removes the stale files. An error or cancellation leaves
 // the output folder untouched. `done` gets no message on success.
-void perform(const Job& job, Token token, QObject* context,
-             std::function<void(std::optional<QString>)> done);
+void perform(const Job& job, Token token, QObject* context, std::function<void(std::optional<QString>)> done);
 
 // Probes that never start the engine: a thumbnail of at most 240 pixels, oriented, and the
 // length of a recording in seconds. Failures give nothing.
-void thumbnail(const QString& path, Kind kind, QObject* context,
-               std::function<void(std::optional<QImage>)> done);
+void thumbnail(const QString& path, Kind kind, QObject* context, std::function<void(std::optional<QImage>)> done);
 void duration(const QString& path, QObject* context, std::function<void(std::optional<double>)> done);
 
 // The synchronous work behind the probes, for worker threads and tests.

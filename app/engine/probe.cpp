@@ -37,8 +37,7 @@ bool vipsReady() {
 }
 
 // Applies one vips operation that writes a new image; the input is released.
-template <class Op>
-bool step(VipsPtr& img, Op op) {
+template <class Op> bool step(VipsPtr& img, Op op) {
     VipsImage* out = nullptr;
     if (op(img.get(), &out) != 0) {
         vips_error_clear();
@@ -163,8 +162,8 @@ std::optional<QImage> videoThumb(const QString& path) {
     // Fit the upright picture into 240 × 240; the box is square, so turning does not change the scale.
     const double scale = std::min({1.0, double(thumbSize) / w, double(thumbSize) / h});
     const int sw = std::max(1, int(std::lround(w * scale))), sh = std::max(1, int(std::lround(h * scale)));
-    std::unique_ptr<SwsContext, SwsFree> sws(sws_getContext(w, h, AVPixelFormat(frame->format), sw, sh,
-                                                             AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr, nullptr));
+    std::unique_ptr<SwsContext, SwsFree> sws(sws_getContext(w, h, AVPixelFormat(frame->format), sw, sh, AV_PIX_FMT_RGBA,
+                                                            SWS_AREA, nullptr, nullptr, nullptr));
     if (!sws) return std::nullopt;
     QImage img(sw, sh, QImage::Format_RGBA8888);
     if (img.isNull()) return std::nullopt;
@@ -201,11 +200,13 @@ std::optional<double> durationNow(const QString& path) {
 }
 
 void thumbnail(const QString& path, Kind kind, QObject* context, std::function<void(std::optional<QImage>)> done) {
-    detail::offThread(context, [path, kind] { return thumbnailNow(path, kind); }, std::move(done), probePool());
+    detail::offThread(
+        context, [path, kind] { return thumbnailNow(path, kind); }, std::move(done), probePool());
 }
 
 void duration(const QString& path, QObject* context, std::function<void(std::optional<double>)> done) {
-    detail::offThread(context, [path] { return durationNow(path); }, std::move(done), probePool());
+    detail::offThread(
+        context, [path] { return durationNow(path); }, std::move(done), probePool());
 }
 
 }  // namespace Engine

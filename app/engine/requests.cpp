@@ -69,7 +69,7 @@ struct Perform : std::enable_shared_from_this<Perform> {
     std::function<void(std::optional<QString>)> done;
     QString stage;
     QStringList staged;
-    QStringList sounds;   // staged videos still waiting for their sound
+    QStringList sounds;  // staged videos still waiting for their sound
 
     void start() {
         if (token->isCancelled()) return end(QStringLiteral("cancelled"));
@@ -90,8 +90,7 @@ struct Perform : std::enable_shared_from_this<Perform> {
         if (!sounds.isEmpty()) {
             const QString video = sounds.takeFirst();
             auto self = shared_from_this();
-            return run({"audio", video, job.audio}, token, app(),
-                       [self](Outcome r) { self->afterEngine(r); });
+            return run({"audio", video, job.audio}, token, app(), [self](Outcome r) { self->afterEngine(r); });
         }
         // The engine may have finished just as the render was cancelled: deliver nothing then.
         if (token->isCancelled()) return end(QStringLiteral("cancelled"));
@@ -107,9 +106,7 @@ struct Perform : std::enable_shared_from_this<Perform> {
                 QDir(stage).removeRecursively();
                 return error;
             },
-            [self](QString error) {
-                self->finish(error.isEmpty() ? std::nullopt : std::optional<QString>(error));
-            });
+            [self](QString error) { self->finish(error.isEmpty() ? std::nullopt : std::optional<QString>(error)); });
     }
 
     // Failure or cancellation: nothing reaches the output folder, the staging folder goes.
@@ -184,7 +181,7 @@ void preview(const QString& path, Theme theme, Shape shape, Token token, QObject
     QPointer<QObject> ctx(context);
     run(args, linked(token, context), app(), [ctx, out, done](Outcome o) {
         if (!o.ok()) {
-            QFile::remove(out);   // a cancelled engine may have left part of it
+            QFile::remove(out);  // a cancelled engine may have left part of it
             if (ctx) done(o, {});
             return;
         }

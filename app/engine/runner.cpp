@@ -119,13 +119,12 @@ void run(const QStringList& args, Token token, QObject* context, std::function<v
         proc->deleteLater();
         if (context) post(context, [done, o] { done(o); });
     };
-    QObject::connect(proc, &QProcess::finished, proc,
-                     [buffer, drain, finish](int code, QProcess::ExitStatus status) {
-                         drain();
-                         if (status == QProcess::CrashExit) finish(Outcome::cancel());
-                         else if (code == 0) finish(Outcome::success());
-                         else finish(Outcome::failure(firstLine(*buffer)));
-                     });
+    QObject::connect(proc, &QProcess::finished, proc, [buffer, drain, finish](int code, QProcess::ExitStatus status) {
+        drain();
+        if (status == QProcess::CrashExit) finish(Outcome::cancel());
+        else if (code == 0) finish(Outcome::success());
+        else finish(Outcome::failure(firstLine(*buffer)));
+    });
     QObject::connect(proc, &QProcess::errorOccurred, proc, [proc, finish](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart) finish(Outcome::failure(proc->errorString()));
     });

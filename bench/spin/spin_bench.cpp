@@ -16,17 +16,15 @@
 
 namespace {
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 const char* kindName(DeviceKind k) {
     switch (k) {
-        case DeviceKind::Discrete: return "discrete GPU";
-        case DeviceKind::Integrated: return "integrated GPU";
-        case DeviceKind::Virtual: return "virtual GPU";
-        case DeviceKind::Cpu: return "CPU device";
-        default: return "other device";
+    case DeviceKind::Discrete: return "discrete GPU";
+    case DeviceKind::Integrated: return "integrated GPU";
+    case DeviceKind::Virtual: return "virtual GPU";
+    case DeviceKind::Cpu: return "CPU device";
+    default: return "other device";
     }
 }
 

@@ -26,8 +26,9 @@ void startVips() {
         // since every image is read once.
         vips_cache_set_max(0);
         // The engine's only error channel is its one line: decoder chatter stays quiet.
-        g_log_set_handler("VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
-                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        g_log_set_handler(
+            "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
 }
 
@@ -65,8 +66,9 @@ Image8 loadCG(const std::string& path) {
     if (!step(img, vips_autorot(img.get(), &out, nullptr), out)) fail();
     // Phone pictures often carry a wide-gamut profile: bring them to sRGB as drawing would.
     if (vips_image_get_typeof(img.get(), VIPS_META_ICC_NAME)) {
-        if (!step(img, vips_icc_transform(img.get(), &out, "srgb", "embedded", TRUE, "intent",
-                                          VIPS_INTENT_PERCEPTUAL, nullptr),
+        if (!step(img,
+                  vips_icc_transform(img.get(), &out, "srgb", "embedded", TRUE, "intent", VIPS_INTENT_PERCEPTUAL,
+                                     nullptr),
                   out))
             vips_error_clear();
     }
@@ -86,8 +88,8 @@ Image8 loadCG(const std::string& path) {
     if (vips_image_get_bands(img.get()) != 4 || img->BandFmt != VIPS_FORMAT_UCHAR) fail();
 
     size_t size = 0;
-    std::unique_ptr<uint8_t, decltype(&g_free)> mem(
-        static_cast<uint8_t*>(vips_image_write_to_memory(img.get(), &size)), &g_free);
+    std::unique_ptr<uint8_t, decltype(&g_free)> mem(static_cast<uint8_t*>(vips_image_write_to_memory(img.get(), &size)),
+                                                    &g_free);
     const int w = vips_image_get_width(img.get()), h = vips_image_get_height(img.get());
     if (!mem || size != size_t(w) * size_t(h) * 4) fail();
     Image8 result(w, h);
@@ -111,13 +113,13 @@ Image8 orient(const Image8& img, int o) {
             // (j, i) in the upright picture, top-left origin, read from the stored one.
             int sx = 0, sy = 0;
             switch (o) {
-                case 2: sx = img.w - 1 - j, sy = i; break;
-                case 3: sx = img.w - 1 - j, sy = img.h - 1 - i; break;
-                case 4: sx = j, sy = img.h - 1 - i; break;
-                case 5: sx = i, sy = j; break;
-                case 6: sx = i, sy = img.h - 1 - j; break;
-                case 7: sx = img.w - 1 - i, sy = img.h - 1 - j; break;
-                case 8: sx = img.w - 1 - i, sy = j; break;
+            case 2: sx = img.w - 1 - j, sy = i; break;
+            case 3: sx = img.w - 1 - j, sy = img.h - 1 - i; break;
+            case 4: sx = j, sy = img.h - 1 - i; break;
+            case 5: sx = i, sy = j; break;
+            case 6: sx = i, sy = img.h - 1 - j; break;
+            case 7: sx = img.w - 1 - i, sy = img.h - 1 - j; break;
+            case 8: sx = img.w - 1 - i, sy = j; break;
             }
             d[j] = img.top(sy)[sx];
         }
@@ -160,8 +162,8 @@ void savePNG(const Image8& img, const std::string& path) {
         (target.parent_path() / ("." + target.filename().string() + ".pellmar-" + std::to_string(getpid()))).string();
     // zlib level 1 with the sub filter: measured both faster and smaller than level 6
     // without filters on framed screenshots (bench/still).
-    const int rc = vips_pngsave(v.get(), tmp.c_str(), "compression", 1, "filter", VIPS_FOREIGN_PNG_FILTER_SUB,
-                                "strip", TRUE, nullptr);
+    const int rc = vips_pngsave(v.get(), tmp.c_str(), "compression", 1, "filter", VIPS_FOREIGN_PNG_FILTER_SUB, "strip",
+                                TRUE, nullptr);
     std::error_code ec;
     if (rc != 0) {
         std::filesystem::remove(tmp, ec);

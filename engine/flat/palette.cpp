@@ -12,7 +12,10 @@ Color cgColor(const std::string& text, double alpha) {
     bool ok = hex.size() == 6;
     unsigned v = 0;
     for (char c : hex) {
-        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        int d = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
         if (d < 0) ok = false;
         v = v * 16 + unsigned(d < 0 ? 0 : d);
     }

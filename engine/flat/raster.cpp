@@ -20,7 +20,8 @@ float normalCdf(float x) {
     // this for every pixel near an outline.
     const float z = std::abs(x) * float(M_SQRT1_2);
     const float t = 1.f / (1.f + 0.3275911f * z);
-    const float poly = t * (0.254829592f + t * (-0.284496736f + t * (1.421413741f + t * (-1.453152027f + t * 1.061405429f))));
+    const float poly =
+        t * (0.254829592f + t * (-0.284496736f + t * (1.421413741f + t * (-1.453152027f + t * 1.061405429f))));
     const float erfz = 1.f - poly * std::exp(-z * z);
     return x >= 0 ? 0.5f * (1 + erfz) : 0.5f * (1 - erfz);
 }

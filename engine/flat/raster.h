@@ -36,7 +36,8 @@ void drawOver(View8 dst, const Image8& src, int x, int y);
 template <class F> void parallelFor(int n, F&& body);
 void parallelForImpl(int n, void (*fn)(void*, int), void* ctx);
 template <class F> void parallelFor(int n, F&& body) {
-    parallelForImpl(n, [](void* c, int i) { (*static_cast<F*>(c))(i); }, &body);
+    parallelForImpl(
+        n, [](void* c, int i) { (*static_cast<F*>(c))(i); }, &body);
 }
 
 // Visits a rounded rectangle row by row, bottom row first: interior(y, x0, x1) for the

@@ -10,8 +10,8 @@
 
 // A screen glass overlay: black with this alpha, only inside the screen outline.
 struct Glass {
-    Plane alpha;                                    // w x h
-    std::vector<std::pair<int, int>> spans;         // per top-row index: [x0, x1) holding alpha
+    Plane alpha;                             // w x h
+    std::vector<std::pair<int, int>> spans;  // per top-row index: [x0, x1) holding alpha
 };
 
 // One flat output: everything that does not change from frame to frame.

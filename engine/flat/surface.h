@@ -37,7 +37,9 @@ struct Image8 {
     Image8() = default;
     Image8(int width, int height) : w(width), h(height), px(size_t(width) * size_t(height), Px8{0, 0, 0, 0}) {}
     View8 view() { return {reinterpret_cast<uint8_t*>(px.data()), w, h, ptrdiff_t(w) * 4}; }
-    View8 view() const { return {const_cast<uint8_t*>(reinterpret_cast<const uint8_t*>(px.data())), w, h, ptrdiff_t(w) * 4}; }
+    View8 view() const {
+        return {const_cast<uint8_t*>(reinterpret_cast<const uint8_t*>(px.data())), w, h, ptrdiff_t(w) * 4};
+    }
     Px8* top(int i) { return px.data() + size_t(i) * size_t(w); }
     const Px8* top(int i) const { return px.data() + size_t(i) * size_t(w); }
     Px8* row(int y) { return top(h - 1 - y); }

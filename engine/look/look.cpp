@@ -37,14 +37,14 @@ size_t spaceAt(const std::string& s, size_t i) {
     unsigned char c = s[i];
     if (c == ' ' || c == '\t') return 1;
     auto is = [&](const char* seq, size_t len) { return s.compare(i, len, seq) == 0; };
-    if (is("\xc2\xa0", 2)) return 2;                                   // no-break space
-    if (is("\xe1\x9a\x80", 3)) return 3;                               // ogham space mark
+    if (is("\xc2\xa0", 2)) return 2;      // no-break space
+    if (is("\xe1\x9a\x80", 3)) return 3;  // ogham space mark
     if (c == 0xe2 && i + 2 < s.size() && (unsigned char)s[i + 1] == 0x80) {
         unsigned char d = s[i + 2];
-        if ((d >= 0x80 && d <= 0x8a) || d == 0xaf) return 3;           // en quad .. hair space, narrow nbsp
+        if ((d >= 0x80 && d <= 0x8a) || d == 0xaf) return 3;  // en quad .. hair space, narrow nbsp
     }
-    if (is("\xe2\x81\x9f", 3)) return 3;                               // medium mathematical space
-    if (is("\xe3\x80\x80", 3)) return 3;                               // ideographic space
+    if (is("\xe2\x81\x9f", 3)) return 3;  // medium mathematical space
+    if (is("\xe3\x80\x80", 3)) return 3;  // ideographic space
     return 0;
 }
 

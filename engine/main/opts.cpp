@@ -93,8 +93,8 @@ std::pair<int, int> parseSize(const std::string& text) {
     }
     if (!cur.empty()) pieces.push_back(cur);
     long long w = 0, h = 0;
-    if (pieces.size() != 2 || !readInt(pieces[0], w) || !readInt(pieces[1], h) || w < 1 || h < 1 ||
-        w > 2147483647 || h > 2147483647)
+    if (pieces.size() != 2 || !readInt(pieces[0], w) || !readInt(pieces[1], h) || w < 1 || h < 1 || w > 2147483647 ||
+        h > 2147483647)
         die("bad --size: " + text + "  (want WxH, e.g. 1080x1920)");
     return {int(w), int(h)};
 }

@@ -15,16 +15,16 @@ extern const char spinUniformsHeader[];
 
 std::string vkText(VkResult r) {
     switch (r) {
-        case VK_ERROR_OUT_OF_HOST_MEMORY: return "out of host memory";
-        case VK_ERROR_OUT_OF_DEVICE_MEMORY: return "out of device memory";
-        case VK_ERROR_INITIALIZATION_FAILED: return "initialization failed";
-        case VK_ERROR_DEVICE_LOST: return "device lost";
-        case VK_ERROR_INCOMPATIBLE_DRIVER: return "incompatible driver";
-        case VK_ERROR_FEATURE_NOT_PRESENT: return "feature not present";
-        case VK_ERROR_EXTENSION_NOT_PRESENT: return "extension not present";
-        case VK_ERROR_FORMAT_NOT_SUPPORTED: return "format not supported";
-        case VK_TIMEOUT: return "timeout";
-        default: return "VkResult " + std::to_string(int(r));
+    case VK_ERROR_OUT_OF_HOST_MEMORY: return "out of host memory";
+    case VK_ERROR_OUT_OF_DEVICE_MEMORY: return "out of device memory";
+    case VK_ERROR_INITIALIZATION_FAILED: return "initialization failed";
+    case VK_ERROR_DEVICE_LOST: return "device lost";
+    case VK_ERROR_INCOMPATIBLE_DRIVER: return "incompatible driver";
+    case VK_ERROR_FEATURE_NOT_PRESENT: return "feature not present";
+    case VK_ERROR_EXTENSION_NOT_PRESENT: return "extension not present";
+    case VK_ERROR_FORMAT_NOT_SUPPORTED: return "format not supported";
+    case VK_TIMEOUT: return "timeout";
+    default: return "VkResult " + std::to_string(int(r));
     }
 }
 
@@ -41,11 +41,11 @@ std::string lower(std::string s) {
 
 DeviceKind kindOf(VkPhysicalDeviceType t) {
     switch (t) {
-        case VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU: return DeviceKind::Discrete;
-        case VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU: return DeviceKind::Integrated;
-        case VK_PHYSICAL_DEVICE_TYPE_VIRTUAL_GPU: return DeviceKind::Virtual;
-        case VK_PHYSICAL_DEVICE_TYPE_CPU: return DeviceKind::Cpu;
-        default: return DeviceKind::Other;
+    case VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU: return DeviceKind::Discrete;
+    case VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU: return DeviceKind::Integrated;
+    case VK_PHYSICAL_DEVICE_TYPE_VIRTUAL_GPU: return DeviceKind::Virtual;
+    case VK_PHYSICAL_DEVICE_TYPE_CPU: return DeviceKind::Cpu;
+    default: return DeviceKind::Other;
     }
 }
 
@@ -55,8 +55,8 @@ struct Entry {
     shaderc_shader_kind kind;
 };
 constexpr Entry entries[] = {
-    {"vmain", "VMAIN", shaderc_vertex_shader},     {"fmain", "FMAIN", shaderc_fragment_shader},
-    {"svert", "SVERT", shaderc_vertex_shader},     {"sfrag", "SFRAG", shaderc_fragment_shader},
+    {"vmain", "VMAIN", shaderc_vertex_shader},      {"fmain", "FMAIN", shaderc_fragment_shader},
+    {"svert", "SVERT", shaderc_vertex_shader},      {"sfrag", "SFRAG", shaderc_fragment_shader},
     {"compose", "COMPOSE", shaderc_compute_shader}, {"blur", "BLUR", shaderc_compute_shader},
 };
 
@@ -95,8 +95,8 @@ int pickDevice(const std::vector<DeviceInfo>& devices, const std::string& choice
     };
     const std::string c = lower(choice);
     if (c.empty()) {
-        for (DeviceKind k : {DeviceKind::Discrete, DeviceKind::Integrated, DeviceKind::Virtual, DeviceKind::Cpu,
-                             DeviceKind::Other}) {
+        for (DeviceKind k :
+             {DeviceKind::Discrete, DeviceKind::Integrated, DeviceKind::Virtual, DeviceKind::Cpu, DeviceKind::Other}) {
             const int i = firstOf(k);
             if (i >= 0) return i;
         }

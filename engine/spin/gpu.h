@@ -59,14 +59,14 @@ std::vector<uint32_t> compileStage(const std::string& source, const std::string&
 
 // What the GPU side of one spin scene is built from. Images are top row first.
 struct SpinSetup {
-    int w = 0, h = 0;                  // output size
-    int regionW = 0, regionH = 0;      // device target, supersampled px
-    int maskW = 0, maskH = 0;          // shadow masks
-    int texW = 0, texH = 0;            // screen texture
+    int w = 0, h = 0;              // output size
+    int regionW = 0, regionH = 0;  // device target, supersampled px
+    int maskW = 0, maskH = 0;      // shadow masks
+    int texW = 0, texH = 0;        // screen texture
     std::span<const SpinVtx> verts;
-    std::span<const PxF> studio;       // w * h premultiplied RGBA
-    std::span<const float> grain;      // w * h
-    double blurSigma[2] = {0, 0};      // per shadow layer, in mask px
+    std::span<const PxF> studio;   // w * h premultiplied RGBA
+    std::span<const float> grain;  // w * h
+    double blurSigma[2] = {0, 0};  // per shadow layer, in mask px
 };
 
 // Pipelines, targets and buffers of one spin scene. One frame at a time: every call

@@ -266,7 +266,8 @@ struct SpinRenderer::Impl {
     void begin();
     void submitAndWait(const char* failure);
     VkDescriptorSet allocSet(VkDescriptorSetLayout l);
-    void writeImage(VkDescriptorSet set, uint32_t binding, VkDescriptorType type, VkImageView view, VkImageLayout layout);
+    void writeImage(VkDescriptorSet set, uint32_t binding, VkDescriptorType type, VkImageView view,
+                    VkImageLayout layout);
     void writeBuffer(VkDescriptorSet set, uint32_t binding, VkDescriptorType type, const GBuffer& b);
     void uploadImage(const GImage& img, const void* bytes, size_t pixelBytes);
 };
@@ -297,7 +298,8 @@ SpinRenderer::Impl::Impl(const SpinSetup& setup) : g(GPU::shared().impl()), s(se
     // 16-bit unsigned colour where the device renders it; half floats carry as much for 8-bit output.
     const VkFormatFeatureFlags target = VK_FORMAT_FEATURE_COLOR_ATTACHMENT_BIT | VK_FORMAT_FEATURE_SAMPLED_IMAGE_BIT;
     if (!g.supports(colourFormat, target)) colourFormat = VK_FORMAT_R16G16B16A16_SFLOAT;
-    if (!g.supports(depthFormat, VK_FORMAT_FEATURE_DEPTH_STENCIL_ATTACHMENT_BIT)) depthFormat = VK_FORMAT_X8_D24_UNORM_PACK32;
+    if (!g.supports(depthFormat, VK_FORMAT_FEATURE_DEPTH_STENCIL_ATTACHMENT_BIT))
+        depthFormat = VK_FORMAT_X8_D24_UNORM_PACK32;
 
     const VkImageUsageFlags att = VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT, sampled = VK_IMAGE_USAGE_SAMPLED_BIT;
     const VkSampleCountFlagBits x4 = VK_SAMPLE_COUNT_4_BIT;
@@ -315,11 +317,15 @@ SpinRenderer::Impl::Impl(const SpinSetup& setup) : g(GPU::shared().impl()), s(se
                                        {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, VK_SHADER_STAGE_FRAGMENT_BIT}});
     devLayout = makePipeLayout(dev, devSetLayout);
     devPipe = makeGraphics(g, devPass, devLayout,
-                           {"vmain", "fmain", sizeof(SpinVtx),
-                            {{0, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 0}, {1, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 16}}, 2,
-                            true, "spin pipeline: "});
-    verts = makeBuffer(g, nVerts * sizeof(SpinVtx), VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT,
-                       false);
+                           {"vmain",
+                            "fmain",
+                            sizeof(SpinVtx),
+                            {{0, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 0}, {1, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 16}},
+                            2,
+                            true,
+                            "spin pipeline: "});
+    verts = makeBuffer(g, nVerts * sizeof(SpinVtx),
+                       VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT, false);
     spinUBO = makeBuffer(g, sizeof(SpinUniforms), VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, true);
     const int mips = int(std::floor(std::log2(std::max({s.texW, s.texH, 1})))) + 1;
     screenTex = makeImage(g, VK_FORMAT_B8G8R8A8_UNORM, s.texW, s.texH,
@@ -342,8 +348,8 @@ SpinRenderer::Impl::Impl(const SpinSetup& setup) : g(GPU::shared().impl()), s(se
                               {"svert", "sfrag", 8, {{0, 0, VK_FORMAT_R32G32_SFLOAT, 0}}, 1, false, "spin shadow: "});
     polys = makeBuffer(g, polyBytes, VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, true);
     const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
-    blurSetLayout = makeSetLayout(dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
-                                        {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
+    blurSetLayout =
+        makeSetLayout(dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
     blurLayout = makePipeLayout(dev, blurSetLayout, 20);
     blurPipe = makeCompute(g, blurLayout, "blur", "spin shadow: ");
 
@@ -354,13 +360,20 @@ SpinRenderer::Impl::Impl(const SpinSetup& setup) : g(GPU::shared().impl()), s(se
     out = makeBuffer(g, frameBytes, VK_BUFFER_USAGE_STORAGE_BUFFER_BIT, true);
     composeUBO = makeBuffer(g, sizeof(ComposeUniforms), VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, true);
     const VkDescriptorType tex = VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, sb = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
-    composeSetLayout = makeSetLayout(dev, {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, cs}, {tex, cs}, {tex, cs}, {tex, cs},
-                                           {tex, cs}, {tex, cs}, {tex, cs}, {sb, cs}, {sb, cs}});
+    composeSetLayout = makeSetLayout(dev, {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, cs},
+                                           {tex, cs},
+                                           {tex, cs},
+                                           {tex, cs},
+                                           {tex, cs},
+                                           {tex, cs},
+                                           {tex, cs},
+                                           {sb, cs},
+                                           {sb, cs}});
     composeLayout = makePipeLayout(dev, composeSetLayout);
     composePipe = makeCompute(g, composeLayout, "compose", "spin compose: ");
 
-    const VkDescriptorPoolSize sizes[] = {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 2}, {tex, 11},
-                                          {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}, {sb, 2}};
+    const VkDescriptorPoolSize sizes[] = {
+        {VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 2}, {tex, 11}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}, {sb, 2}};
     VkDescriptorPoolCreateInfo dpi{VK_STRUCTURE_TYPE_DESCRIPTOR_POOL_CREATE_INFO};
     dpi.maxSets = 6;
     dpi.poolSizeCount = 4;
@@ -426,7 +439,8 @@ SpinRenderer::Impl::Impl(const SpinSetup& setup) : g(GPU::shared().impl()), s(se
                              VK_ACCESS_SHADER_READ_BIT));
     for (int i = 0; i < 2; ++i)
         for (const GImage* im : {&shadowTmp[i], &shadowBlur[i]})
-            barrier(cmd, top, all, imageBarrier(im->img, VK_IMAGE_LAYOUT_UNDEFINED, general, 0, VK_ACCESS_SHADER_WRITE_BIT));
+            barrier(cmd, top, all,
+                    imageBarrier(im->img, VK_IMAGE_LAYOUT_UNDEFINED, general, 0, VK_ACCESS_SHADER_WRITE_BIT));
     memoryBarrier(cmd, xfer, VK_PIPELINE_STAGE_VERTEX_INPUT_BIT, VK_ACCESS_TRANSFER_WRITE_BIT,
                   VK_ACCESS_VERTEX_ATTRIBUTE_READ_BIT);
     submitAndWait("spin: GPU upload failed: ");
@@ -486,7 +500,9 @@ void SpinRenderer::Impl::writeBuffer(VkDescriptorSet set, uint32_t binding, VkDe
 SpinRenderer::SpinRenderer(const SpinSetup& setup) : m(std::make_unique<Impl>(setup)) {}
 SpinRenderer::~SpinRenderer() = default;
 
-View8 SpinRenderer::staging() const { return {static_cast<uint8_t*>(m->flat.map), m->s.w, m->s.h, ptrdiff_t(m->s.w) * 4}; }
+View8 SpinRenderer::staging() const {
+    return {static_cast<uint8_t*>(m->flat.map), m->s.w, m->s.h, ptrdiff_t(m->s.w) * 4};
+}
 
 std::span<float> SpinRenderer::shadowArea(int layer) const {
     if (layer < 0 || layer > 1) die("spin: shadow layer " + std::to_string(layer));

@@ -15,8 +15,7 @@ std::string vkText(VkResult r);
 void vkCheck(VkResult r, const char* what);
 
 // One owner per handle; destroyed through the device that made it.
-template <class T, void (*Destroy)(VkDevice, T, const VkAllocationCallbacks*)>
-class Owned {
+template <class T, void (*Destroy)(VkDevice, T, const VkAllocationCallbacks*)> class Owned {
 public:
     Owned() = default;
     Owned(VkDevice dev, T h) : m_dev(dev), m_h(h) {}

@@ -18,8 +18,8 @@ std::vector<RingPoint> rrRing(Vec2 c, Vec2 h, double r, double inset, int seg) {
         for (int j = 0; j <= seg; ++j) {
             const double theta = (k.a0 + j * 0.5 / seg) * std::numbers::pi;
             const double cs = std::cos(theta), sn = std::sin(theta);
-            ring.push_back({{c.x + k.sx * (h.x - r) + (r - inset) * cs, c.y + k.sy * (h.y - r) + (r - inset) * sn},
-                            {cs, sn}});
+            ring.push_back(
+                {{c.x + k.sx * (h.x - r) + (r - inset) * cs, c.y + k.sy * (h.y - r) + (r - inset) * sn}, {cs, sn}});
         }
     }
     return ring;
@@ -74,8 +74,18 @@ DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e) {
     DeviceMesh out;
     Mesh& m = out.mesh;
 
-    SlabSpec body{.c = {0, 0}, .h = {hw, hh}, .r = R, .w0 = 0, .w1 = T / 2, .e = e,
-                  .capKind = FrontFace, .wallKind = Clay, .tint = 1, .seg = 48, .round = 8, .outline = true};
+    SlabSpec body{.c = {0, 0},
+                  .h = {hw, hh},
+                  .r = R,
+                  .w0 = 0,
+                  .w1 = T / 2,
+                  .e = e,
+                  .capKind = FrontFace,
+                  .wallKind = Clay,
+                  .tint = 1,
+                  .seg = 48,
+                  .round = 8,
+                  .outline = true};
     m.slab(Frame3::front(), body);
     body.capKind = BackFace;
     m.slab(Frame3::back(), body);
@@ -92,31 +102,58 @@ DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e) {
         // Buttons in the lower half stand out less.
         const double out_ = b.top > 0.5 ? 0.45 * p : p;
         const Frame3 side{{0, 1, 0}, {0, 0, 1}, {b.side, 0, 0}};
-        m.slab(side, {.c = {hh - hh * (b.top + b.bottom), 0}, .h = {hh * (b.bottom - b.top), 0.21 * T},
-                      .r = 0.21 * T, .w0 = hw - 2 * p, .w1 = hw + out_, .e = 0.6 * out_,
-                      .capKind = Clay, .wallKind = Clay, .tint = 1, .seg = 10, .round = 4});
+        m.slab(side, {.c = {hh - hh * (b.top + b.bottom), 0},
+                      .h = {hh * (b.bottom - b.top), 0.21 * T},
+                      .r = 0.21 * T,
+                      .w0 = hw - 2 * p,
+                      .w1 = hw + out_,
+                      .e = 0.6 * out_,
+                      .capKind = Clay,
+                      .wallKind = Clay,
+                      .tint = 1,
+                      .seg = 10,
+                      .round = 4});
     }
 
     // Camera plateau, top right seen from the front; sunk 2 px into the back face so no
     // gap shows at its foot.
     const double P = 0.47 * W, H = 0.016 * W;
     const Vec2 C{hw - 0.045 * W - P / 2, hh - 0.045 * W - P / 2};
-    m.slab(Frame3::back(), {.c = C, .h = {P / 2, P / 2}, .r = 0.26 * P, .w0 = T / 2 - 2, .w1 = T / 2 + H,
-                            .e = H / 2, .capKind = PlateauTop, .wallKind = Clay, .tint = 1, .seg = 20, .round = 5});
+    m.slab(Frame3::back(), {.c = C,
+                            .h = {P / 2, P / 2},
+                            .r = 0.26 * P,
+                            .w0 = T / 2 - 2,
+                            .w1 = T / 2 + H,
+                            .e = H / 2,
+                            .capKind = PlateauTop,
+                            .wallKind = Clay,
+                            .tint = 1,
+                            .seg = 20,
+                            .round = 5});
 
     const double rho = 0.205 * P, top = T / 2 + H, L = 0.02 * W;
     const float lensTint = float(lv().spinLensTint);
-    const Vec2 lenses[] = {{C.x + 0.235 * P, C.y + 0.235 * P}, {C.x + 0.235 * P, C.y - 0.235 * P}, {C.x - 0.21 * P, C.y}};
+    const Vec2 lenses[] = {
+        {C.x + 0.235 * P, C.y + 0.235 * P}, {C.x + 0.235 * P, C.y - 0.235 * P}, {C.x - 0.21 * P, C.y}};
     auto disc = [&](Vec2 c, double radius, double w0, double w1, double edge, int round, float tint, int seg) {
-        m.slab(Frame3::back(), {.c = c, .h = {radius, radius}, .r = radius, .w0 = w0, .w1 = w1, .e = edge,
-                                .capKind = Clay, .wallKind = Clay, .tint = tint, .seg = seg, .round = round});
+        m.slab(Frame3::back(), {.c = c,
+                                .h = {radius, radius},
+                                .r = radius,
+                                .w0 = w0,
+                                .w1 = w1,
+                                .e = edge,
+                                .capKind = Clay,
+                                .wallKind = Clay,
+                                .tint = tint,
+                                .seg = seg,
+                                .round = round});
     };
     for (const Vec2& c : lenses) {
-        disc(c, rho, top - 2, top + L, 0.35 * L, 5, 1, 18);                                 // barrel
-        disc(c, 0.8 * rho, top + L - 2, top + 1.16 * L, 0.12 * L, 5, 0.82f, 18);           // inner ring
+        disc(c, rho, top - 2, top + L, 0.35 * L, 5, 1, 18);                                  // barrel
+        disc(c, 0.8 * rho, top + L - 2, top + 1.16 * L, 0.12 * L, 5, 0.82f, 18);             // inner ring
         disc(c, 0.6 * rho, top + 1.16 * L - 2, top + 1.16 * L + 0.8, 0.5, 2, lensTint, 18);  // glass
     }
-    disc({C.x - 0.25 * P, C.y + 0.32 * P}, 0.055 * P, top - 2, top + 1.5, 0.8, 2, 1, 10);         // flash
+    disc({C.x - 0.25 * P, C.y + 0.32 * P}, 0.055 * P, top - 2, top + 1.5, 0.8, 2, 1, 10);        // flash
     disc({C.x - 0.25 * P, C.y - 0.32 * P}, 0.06 * P, top - 2, top + 1.5, 0.8, 2, lensTint, 10);  // sensor
 
     out.camera = {C, P / 2, 0.26 * P, {lenses[0], lenses[1], lenses[2]}, rho, H};

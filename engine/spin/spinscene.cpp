@@ -98,11 +98,8 @@ int shadowTriangles(const std::vector<Vec2>& poly, double grow, std::span<float>
 
 SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& style, double grain, bool closeup)
     : flat(w_, h_, "full", contentW, contentH, style, grain),
-      start(closeup ? Scene(w_, h_, "closeup", contentW, contentH, style, grain) : flat),
-      w(w_),
-      h(h_),
-      ss(std::min(w_, h_) < 2160 ? 2 : 1),
-      m_pal(style.pal) {
+      start(closeup ? Scene(w_, h_, "closeup", contentW, contentH, style, grain) : flat), w(w_), h(h_),
+      ss(std::min(w_, h_) < 2160 ? 2 : 1), m_pal(style.pal) {
     const int W = w * ss, H = h * ss;
     m_motion.geo = layoutGeo("full", W, H, contentW, contentH);
     if (closeup) m_motion.from = layoutGeo("closeup", W, H, contentW, contentH);

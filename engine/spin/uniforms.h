@@ -33,7 +33,8 @@ SPIN_BLOCK(0, SpinUniforms) {
     vec4 lensB;             // lens 2 x, y, lens radius
     vec4 ao;                // contact shade strength, reach in px
     vec4 zoom;              // device scale on screen
-} SPIN_INSTANCE(u);
+}
+SPIN_INSTANCE(u);
 #endif
 
 #if defined(__cplusplus) || defined(COMPOSE)
@@ -43,7 +44,8 @@ SPIN_BLOCK(0, ComposeUniforms) {
     vec4 shA;     // shadow layer 0: opacity, drop in mask px, mask px per output px
     vec4 shB;     // shadow layer 1: the same
     vec4 misc;    // supersample factor, hand-off weight
-} SPIN_INSTANCE(c);
+}
+SPIN_INSTANCE(c);
 #endif
 
 #ifdef __cplusplus

@@ -14,8 +14,7 @@ std::pair<int, int> parseVideoSize(const std::string& text) {
 
 void refuseOverwrite(const std::string& out, const std::string& recording) {
     std::error_code ec;
-    if (std::filesystem::equivalent(out, recording, ec))
-        die("will not write over the recording: " + out);
+    if (std::filesystem::equivalent(out, recording, ec)) die("will not write over the recording: " + out);
 }
 
 std::string shortestDecimal(double v) {

@@ -106,8 +106,7 @@ void cmd_audio(const Args& args) {
         AVChannelLayout in;
         if (t.dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || t.dec->ch_layout.nb_channels == 0)
             av_channel_layout_default(&in, std::max(t.dec->ch_layout.nb_channels, 1));
-        else
-            av_channel_layout_copy(&in, &t.dec->ch_layout);
+        else av_channel_layout_copy(&in, &t.dec->ch_layout);
         SwrContext* swr = nullptr;
         const int rc = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, sampleRate, &in, t.dec->sample_fmt,
                                            t.dec->sample_rate, 0, nullptr);

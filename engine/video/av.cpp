@@ -28,5 +28,3 @@ PacketPtr newAVPacket() {
 }
 
 void quietAV() { av_log_set_level(AV_LOG_QUIET); }
-
-

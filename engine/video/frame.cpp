@@ -76,11 +76,8 @@ public:
 
 protected:
     Sink(std::string path_, Scene scene_, int fps_)
-        : path(std::move(path_)),
-          scene(std::move(scene_)),
-          fps(fps_),
-          writer(path, scene.w, scene.h, fps, Container::MP4),
-          painter(scene) {}
+        : path(std::move(path_)), scene(std::move(scene_)), fps(fps_),
+          writer(path, scene.w, scene.h, fps, Container::MP4), painter(scene) {}
 
     virtual void fillSlot(int64_t slot) { writer.repeat(slot); }
     virtual void render(int64_t slot) {
@@ -205,7 +202,8 @@ void cmd_frame(const Args& args) {
     setUpTurning(outs);
 
     std::vector<std::unique_ptr<Sink>> sinks;
-    for (size_t i = 0; i < outs.size(); ++i) sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style));
+    for (size_t i = 0; i < outs.size(); ++i)
+        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style));
 
     FrameReader reader(src, opts.startSec);
     const AVRational tb = reader.timeBase();

@@ -9,9 +9,9 @@ struct Source;
 // records itself. Found once in the first frame, then tidied in every frame.
 // Rectangles are in the frame's bottom-up pixel coordinates; probes are (x, top row).
 struct Island {
-    Rect wipe;    // the detected pill grown on every side: painted with the bar colour
-    Rect pill;    // an ordinary pill, centred: drawn black over the wipe
-    Rect dotless; // exactly the detected pill: drawn black when the bar is not flat
+    Rect wipe;     // the detected pill grown on every side: painted with the bar colour
+    Rect pill;     // an ordinary pill, centred: drawn black over the wipe
+    Rect dotless;  // exactly the detected pill: drawn black when the bar is not flat
     int probeLX = 0, probeRX = 0, probeY = 0;
 
     // The widened pill with its recording dot in the top 8 % of a frame in stored

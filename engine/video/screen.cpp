@@ -26,7 +26,7 @@ uint16_t weight(float v) { return uint16_t(std::lround(std::clamp(v, 0.f, 1.f) *
 void bgraToYUV(const View8& src, AVFrame* out) {
     // BT.709 in 1/65536: Y = 16 + 219/255 (Kr R + Kg G + Kb B), Cb and Cr with 224/255;
     // each chroma row sums to 0, so greys get exactly 128.
-    constexpr int yr = 11966, yg = 40254, yb = 4064;   // 219/255 * (0.2126, 0.7152, 0.0722)
+    constexpr int yr = 11966, yg = 40254, yb = 4064;    // 219/255 * (0.2126, 0.7152, 0.0722)
     constexpr int ur = -6596, ug = -22189, ub = 28785;  // 224/255 * (-0.1146, -0.3854, 0.5)
     constexpr int vr = 28784, vg = -26145, vb = -2639;  // 224/255 * (0.5, -0.4542, -0.0458)
     parallelFor((src.h / 2 + 15) / 16, [&](int band) {
@@ -129,8 +129,7 @@ void ScreenPainter::mix(const Part& p, int plane, AVFrame* out, const AVFrame* s
     const int w = p.x1 - p.x0;
     for (int i = p.y0; i < p.y1; ++i) {
         const uint8_t* under = m_plate->data[plane] + ptrdiff_t(i) * m_plate->linesize[plane] + p.x0;
-        const uint8_t* over =
-            scaled->data[plane] + ptrdiff_t(i - p.sy) * scaled->linesize[plane] + (p.x0 - p.sx);
+        const uint8_t* over = scaled->data[plane] + ptrdiff_t(i - p.sy) * scaled->linesize[plane] + (p.x0 - p.sx);
         uint8_t* d = out->data[plane] + ptrdiff_t(i) * out->linesize[plane] + p.x0;
         const uint16_t* cover = p.cover.data() + size_t(i - p.y0) * size_t(w);
         const uint16_t* keep = p.keep.data() + size_t(i - p.y0) * size_t(w);
@@ -154,8 +153,8 @@ void ScreenPainter::draw(AVFrame* out, const AVFrame* content) {
                                      m_scaled->width, m_scaled->height, AV_PIX_FMT_YUV420P, SWS_LANCZOS, nullptr,
                                      nullptr, nullptr));
     if (!m_sws)
-        die("cannot scale " + std::to_string(content->width) + "x" + std::to_string(content->height) +
-                " frames to " + std::to_string(m_scaled->width) + "x" + std::to_string(m_scaled->height));
+        die("cannot scale " + std::to_string(content->width) + "x" + std::to_string(content->height) + " frames to " +
+            std::to_string(m_scaled->width) + "x" + std::to_string(m_scaled->height));
     sws_scale(m_sws.get(), content->data, content->linesize, 0, content->height, m_scaled->data, m_scaled->linesize);
     for (int p = 0; p < 3; ++p) mix(m_parts[p], p, out, m_scaled.get());
 }

@@ -126,8 +126,8 @@ bool FrameReader::next() {
     for (;;) {
         int rc = avcodec_receive_frame(m_dec.get(), m_frame.get());
         if (rc == 0) {
-            const int64_t pts = m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp
-                                                                                 : m_frame->pts;
+            const int64_t pts =
+                m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp : m_frame->pts;
             // Frames before the start may lack references after a seek; they are not used.
             if (pts == AV_NOPTS_VALUE || pts < m_startTs) continue;
             if (m_frame->flags & AV_FRAME_FLAG_CORRUPT) die("read failed: corrupt frame in " + m_src.path);
@@ -167,8 +167,9 @@ void FrameReader::picture(Image8& out) {
     SwsContext* sws = sws_getCachedContext(m_sws.release(), f->width, f->height, AVPixelFormat(f->format), f->width,
                                            f->height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     m_sws.reset(sws);
-    if (!sws) die("read failed: cannot convert " + std::string(av_get_pix_fmt_name(AVPixelFormat(f->format)) ?: "?") +
-                  " frames");
+    if (!sws)
+        die("read failed: cannot convert " + std::string(av_get_pix_fmt_name(AVPixelFormat(f->format)) ?: "?") +
+            " frames");
     if (!std::equal(key, key + 5, m_swsKey)) {
         const int* coeffs = sws_getCoefficients(space);
         sws_setColorspaceDetails(sws, coeffs, full, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);

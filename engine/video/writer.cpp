@@ -82,10 +82,11 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     avCheck(av_frame_get_buffer(m_yuv.get(), 0), "av_frame_get_buffer");
     m_pkt = newAVPacket();
 
-    m_sws.reset(sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                               nullptr));
-    if (!m_sws) die("cannot write " + path + ": no BGRA to 4:2:0 conversion for " + std::to_string(w) + "x" +
-                    std::to_string(h));
+    m_sws.reset(
+        sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!m_sws)
+        die("cannot write " + path + ": no BGRA to 4:2:0 conversion for " + std::to_string(w) + "x" +
+            std::to_string(h));
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
     sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
 }
@@ -115,7 +116,7 @@ bool Writer::repeat(int64_t slot) {
     if (!m_hasLast) return false;
     if (slot <= m_lastSlot || (m_slots == Slots::Consecutive && slot != m_lastSlot + 1))
         die("writer failed: " + m_path + ": frame " + std::to_string(slot) + " cannot follow frame " +
-                std::to_string(m_lastSlot));
+            std::to_string(m_lastSlot));
     m_yuv->pts = slot;
     m_lastSlot = slot;
     encode(m_yuv.get());

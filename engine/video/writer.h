@@ -30,8 +30,7 @@ class Writer {
 public:
     // Deletes whatever is at path, then opens the file. Ends with "cannot create video
     // writer at " + path or "cannot write " + path + ": " + the library's text.
-    Writer(const std::string& path, int w, int h, int fps, Container container,
-           Slots slots = Slots::Consecutive);
+    Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots = Slots::Consecutive);
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 

@@ -23,11 +23,12 @@ private slots:
         support::writePng(shot, {300, 650});
         const QString out = m_dir.path() + "/out/shot_square.png";
         QDir().mkpath(m_dir.path() + "/out");
-        const Job job{shot,
-                      {"still", shot, "{TMP}/shot_square.png", "--size", "1080x1080", "--theme", "light", "--layout", "full"},
-                      {out},
-                      {},
-                      {}};
+        const Job job{
+            shot,
+            {"still", shot, "{TMP}/shot_square.png", "--size", "1080x1080", "--theme", "light", "--layout", "full"},
+            {out},
+            {},
+            {}};
         bool ended = false;
         std::optional<QString> result;
         Engine::perform(job, makeToken(), this, [&](std::optional<QString> r) {

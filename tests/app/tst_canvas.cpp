@@ -35,7 +35,7 @@ private slots:
 
     void slateTexts_data() {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<double>("seconds");   // negative: unknown
+        QTest::addColumn<double>("seconds");  // negative: unknown
         QTest::addColumn<QString>("slate");
         QTest::newRow("nothing selected") << "" << -1.0 << "Drop screenshots or screen recordings";
         QTest::newRow("screenshot") << "/x/shot.png" << -1.0 << "shot.png";
@@ -200,7 +200,7 @@ private slots:
         QVERIFY(canvas.notice()->isVisible());
         // It floats 100 points above the bottom edge.
         QCOMPARE(canvas.notice()->geometry().bottom() + 1, 600 - 100);
-        studio->add({});   // nothing new; the notice stays until its time is up
+        studio->add({});  // nothing new; the notice stays until its time is up
         QVERIFY(canvas.notice()->isVisible());
     }
 };

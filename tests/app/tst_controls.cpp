@@ -127,7 +127,7 @@ private slots:
 
     void appearanceSwitchesShading_data() {
         QTest::addColumn<int>("which");
-        QTest::addColumn<bool>("ink");   // the ink is dark on light clay and light on dark clay
+        QTest::addColumn<bool>("ink");  // the ink is dark on light clay and light on dark clay
         QTest::newRow("button") << 0 << false;
         QTest::newRow("render button") << 1 << true;
         QTest::newRow("segmented") << 2 << false;
@@ -137,7 +137,7 @@ private slots:
     void appearanceSwitchesShading() {
         QFETCH(int, which);
         QFETCH(bool, ink);
-        QWidget holder;   // outlives w, which it may hold at the end
+        QWidget holder;  // outlives w, which it may hold at the end
         std::unique_ptr<QWidget> w;
         if (which == 0) w = std::make_unique<ClayButton>("Show in Folder");
         if (which == 1) w = std::make_unique<RenderButton>();
@@ -154,7 +154,8 @@ private slots:
         const double light = meanLevel(*w);
         Appearance::shared().setScheme(Scheme::dark);
         const double dark = meanLevel(*w);
-        QVERIFY2((ink ? dark - light : light - dark) > 40, qPrintable(QString("light %1, dark %2").arg(light).arg(dark)));
+        QVERIFY2((ink ? dark - light : light - dark) > 40,
+                 qPrintable(QString("light %1, dark %2").arg(light).arg(dark)));
         QVERIFY(changed.size() >= 1);
         // A part of the window can paint in its own appearance, whatever the window's.
         setSchemeOverride(&holder, Scheme::light);
@@ -171,7 +172,7 @@ private slots:
         b.resize(200, 38);
         const double on = meanLevel(b);
         b.setEnabled(false);
-        QVERIFY(meanLevel(b) > on + 40);   // the dark ink gives way to a pale flat key
+        QVERIFY(meanLevel(b) > on + 40);  // the dark ink gives way to a pale flat key
     }
 
     void clockTable_data() {

@@ -57,14 +57,22 @@ private slots:
     void defaultName_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("name");
-        QTest::newRow("digits only") << "Login_Screenshot_2.png" << "Login_Screenshot";
-        QTest::newRow("word") << "login-screenshot.png" << "login";
-        QTest::newRow("no separator") << "screenshot.png" << "screenshot";
-        QTest::newRow("both") << "demo_rec_12.mov" << "demo";
-        QTest::newRow("nothing left") << "_rec.mov" << "_rec";
-        QTest::newRow("dotted word") << "app.shot.png" << "app";
-        QTest::newRow("no extension") << "plain" << "plain";
-        QTest::newRow("inner digits stay") << "a_1b.png" << "a_1b";
+        QTest::newRow("digits only") << "Login_Screenshot_2.png"
+                                     << "Login_Screenshot";
+        QTest::newRow("word") << "login-screenshot.png"
+                              << "login";
+        QTest::newRow("no separator") << "screenshot.png"
+                                      << "screenshot";
+        QTest::newRow("both") << "demo_rec_12.mov"
+                              << "demo";
+        QTest::newRow("nothing left") << "_rec.mov"
+                                      << "_rec";
+        QTest::newRow("dotted word") << "app.shot.png"
+                                     << "app";
+        QTest::newRow("no extension") << "plain"
+                                      << "plain";
+        QTest::newRow("inner digits stay") << "a_1b.png"
+                                           << "a_1b";
     }
     void defaultName() {
         QFETCH(QString, file);
@@ -75,10 +83,14 @@ private slots:
     void folderName_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("cleaned") << " ..a/b:c " << "a-b-c";
-        QTest::newRow("dots only") << "..." << "trevalo";
-        QTest::newRow("empty") << "" << "trevalo";
-        QTest::newRow("inner dots stay") << "v1.2" << "v1.2";
+        QTest::newRow("cleaned") << " ..a/b:c "
+                                 << "a-b-c";
+        QTest::newRow("dots only") << "..."
+                                   << "trevalo";
+        QTest::newRow("empty") << ""
+                               << "trevalo";
+        QTest::newRow("inner dots stay") << "v1.2"
+                                         << "v1.2";
     }
     void folderName() {
         QFETCH(QString, name);
@@ -137,7 +149,7 @@ private slots:
         auto studio = fresh();
         studio->say("first");
         QTest::qWait(1000);
-        studio->say("second");   // a newer notice gets its full time
+        studio->say("second");  // a newer notice gets its full time
         QTest::qWait(3300);
         QCOMPARE(studio->notice(), "second");
         QTRY_COMPARE_WITH_TIMEOUT(studio->notice(), QString(), 1500);

@@ -28,24 +28,25 @@ class PerformTest : public QObject {
     QStringList leftovers() const {
         return QDir(tmp()).entryList({"trevalo-*"}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     }
-    QStringList calls() const {
-        return QString::fromUtf8(readFile(log())).split(u'\n', Qt::SkipEmptyParts);
-    }
+    QStringList calls() const { return QString::fromUtf8(readFile(log())).split(u'\n', Qt::SkipEmptyParts); }
 
 private slots:
     void initTestCase() {
         support::makeBundle(m_dir.path() + "/bin",
-                            "echo \"$*\" >> " + log().toUtf8() + "\n"
-                            "w=$1; shift\n"
-                            "case \"$w\" in\n"
-                            "  make) for f in \"$@\"; do printf 'new' > \"$f\"; done ;;\n"
-                            "  partial) printf 'new' > \"$1\" ;;\n"
-                            "  audio) printf '+sound' >> \"$1\" ;;\n"
-                            "  fail) printf 'half' > \"$1\"; echo 'boom: bad input' >&2; exit 1 ;;\n"
-                            "  sleep) printf 'half' > \"$1\"; exec sleep 30 ;;\n"
-                            "  still|poster) cp " + picture().toUtf8() + " \"$2\" ;;\n"
-                            "  garbage) printf 'not a picture' > \"$2\" ;;\n"
-                            "esac\n");
+                            "echo \"$*\" >> " + log().toUtf8() +
+                                "\n"
+                                "w=$1; shift\n"
+                                "case \"$w\" in\n"
+                                "  make) for f in \"$@\"; do printf 'new' > \"$f\"; done ;;\n"
+                                "  partial) printf 'new' > \"$1\" ;;\n"
+                                "  audio) printf '+sound' >> \"$1\" ;;\n"
+                                "  fail) printf 'half' > \"$1\"; echo 'boom: bad input' >&2; exit 1 ;;\n"
+                                "  sleep) printf 'half' > \"$1\"; exec sleep 30 ;;\n"
+                                "  still|poster) cp " +
+                                picture().toUtf8() +
+                                " \"$2\" ;;\n"
+                                "  garbage) printf 'not a picture' > \"$2\" ;;\n"
+                                "esac\n");
         Engine::setAppDir(m_dir.path() + "/bin");
         QDir().mkpath(tmp());
         qputenv("TMPDIR", QFile::encodeName(tmp()));
@@ -61,7 +62,10 @@ private slots:
     }
 
     void deliversOverOutputsAndRemovesStale() {
-        const Job job{"/in/a.png", {"make", "{TMP}/a.png", "{TMP}/b.mp4"}, {out("a.png"), out("b.mp4")}, {},
+        const Job job{"/in/a.png",
+                      {"make", "{TMP}/a.png", "{TMP}/b.mp4"},
+                      {out("a.png"), out("b.mp4")},
+                      {},
                       {out("a_spin.mp4"), out("never-there.png")}};
         QCOMPARE(performNow(job), std::nullopt);
         QCOMPARE(readFile(out("a.png")), "new");
@@ -72,8 +76,11 @@ private slots:
     }
 
     void soundGoesUnderEachVideoInOrder() {
-        const Job job{"/in/a.mov", {"make", "{TMP}/a.png", "{TMP}/b.mp4", "{TMP}/c.mp4", "{TMP}/d.MP4"},
-                      {out("a.png"), out("b.mp4"), out("c.mp4"), out("d.MP4")}, "/in/bed.mp3", {}};
+        const Job job{"/in/a.mov",
+                      {"make", "{TMP}/a.png", "{TMP}/b.mp4", "{TMP}/c.mp4", "{TMP}/d.MP4"},
+                      {out("a.png"), out("b.mp4"), out("c.mp4"), out("d.MP4")},
+                      "/in/bed.mp3",
+                      {}};
         QCOMPARE(performNow(job), std::nullopt);
         const QStringList c = calls();
         QCOMPARE(c.size(), 3);
@@ -99,7 +106,10 @@ private slots:
 
     void missingStagedFileKeepsOldOutput() {
         // The engine claimed success but wrote only its first file: the old second output stays.
-        const Job job{"/in/a.png", {"partial", "{TMP}/a.png", "{TMP}/b.mp4"}, {out("a.png"), out("b.mp4")}, {},
+        const Job job{"/in/a.png",
+                      {"partial", "{TMP}/a.png", "{TMP}/b.mp4"},
+                      {out("a.png"), out("b.mp4")},
+                      {},
                       {out("a_spin.mp4")}};
         const auto r = performNow(job);
         QVERIFY(r && r->startsWith("cannot deliver b.mp4: "));
@@ -132,8 +142,10 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<Shape>("shape");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("recording") << "/in/clip.MOV" << Shape::vertical << "poster /in/clip.MOV % --size 1080x1920 --theme light --layout full";
-        QTest::newRow("screenshot") << "/in/s.png" << Shape::square_closeup << "still /in/s.png % --size 1080x1080 --theme light --layout closeup";
+        QTest::newRow("recording") << "/in/clip.MOV" << Shape::vertical
+                                   << "poster /in/clip.MOV % --size 1080x1920 --theme light --layout full";
+        QTest::newRow("screenshot") << "/in/s.png" << Shape::square_closeup
+                                    << "still /in/s.png % --size 1080x1080 --theme light --layout closeup";
     }
     void previewArguments() {
         QFETCH(QString, input);
@@ -182,7 +194,7 @@ private slots:
         QCOMPARE(thumb->size(), QSize(111, 240));
         const auto small = Engine::thumbnailNow(picture(), Kind::image);
         QVERIFY(small);
-        QCOMPARE(small->size(), QSize(30, 60));   // never enlarged
+        QCOMPARE(small->size(), QSize(30, 60));  // never enlarged
         QCOMPARE(small->pixelColor(5, 5), QColor(200, 40, 40));
     }
 };

@@ -60,14 +60,13 @@ private slots:
         s->setSpin(spin);
         s->add({"/in/shot.png", "/in/demo.mov"});
         const QList<Job> jobs = s->plan();
-        QCOMPARE(jobs.size(), 3);   // the recording leads though it was dropped second
+        QCOMPARE(jobs.size(), 3);  // the recording leads though it was dropped second
         const QString end = spin ? "_spin.mp4" : ".mp4", other = spin ? ".mp4" : "_spin.mp4";
         const QString out = root() + "/App_trevalo/";
         QCOMPARE(jobs[0].args,
-                 (QStringList{"frame", "/in/demo.mov", "--theme", "dark",
-                              "--out", "{TMP}/demo_vertical" + end, "1080x1920", spin ? "spin" : "full",
-                              "--out", "{TMP}/demo_horizontal_closeup" + end, "1920x1080",
-                              spin ? "closeup_spin" : "closeup"}));
+                 (QStringList{"frame", "/in/demo.mov", "--theme", "dark", "--out", "{TMP}/demo_vertical" + end,
+                              "1080x1920", spin ? "spin" : "full", "--out", "{TMP}/demo_horizontal_closeup" + end,
+                              "1920x1080", spin ? "closeup_spin" : "closeup"}));
         QCOMPARE(jobs[0].outputs, (QStringList{out + "demo_vertical" + end, out + "demo_horizontal_closeup" + end}));
         QCOMPARE(jobs[0].stale, (QStringList{out + "demo_vertical" + other, out + "demo_horizontal_closeup" + other}));
         QCOMPARE(jobs[1].source, "/in/shot.png");
@@ -88,9 +87,7 @@ private slots:
         QCOMPARE(QFileInfo(s->plan().first().outputs.first()).dir().dirName(), "trevalo_trevalo");
     }
 
-    void nothingToPlan() {
-        QVERIFY(studio({"square"})->plan().isEmpty());
-    }
+    void nothingToPlan() { QVERIFY(studio({"square"})->plan().isEmpty()); }
 };
 
 QTEST_GUILESS_MAIN(PlanTest)

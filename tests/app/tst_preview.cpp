@@ -8,9 +8,7 @@ class PreviewTest : public QObject {
     QTemporaryDir m_dir;
     QString log() const { return m_dir.path() + "/log"; }
     QString picture() const { return m_dir.path() + "/picture.png"; }
-    QStringList calls() const {
-        return QString::fromUtf8(support::readFile(log())).split(u'\n', Qt::SkipEmptyParts);
-    }
+    QStringList calls() const { return QString::fromUtf8(support::readFile(log())).split(u'\n', Qt::SkipEmptyParts); }
     // "size theme" of every engine run so far: enough to tell the variants apart.
     QStringList variants() const {
         QStringList out;
@@ -26,13 +24,14 @@ class PreviewTest : public QObject {
 
 private slots:
     void initTestCase() {
-        support::makeBundle(m_dir.path() + "/bin",
-                            "echo \"$*\" >> " + log().toUtf8() + "\n"
-                            "case \"$2\" in\n"
-                            "  *bad*) echo \"cannot open $2\" >&2; exit 1 ;;\n"
-                            "  *slow*) exec sleep 30 ;;\n"
-                            "esac\n"
-                            "cp " + picture().toUtf8() + " \"$3\"\n");
+        support::makeBundle(m_dir.path() + "/bin", "echo \"$*\" >> " + log().toUtf8() +
+                                                       "\n"
+                                                       "case \"$2\" in\n"
+                                                       "  *bad*) echo \"cannot open $2\" >&2; exit 1 ;;\n"
+                                                       "  *slow*) exec sleep 30 ;;\n"
+                                                       "esac\n"
+                                                       "cp " +
+                                                       picture().toUtf8() + " \"$3\"\n");
         Engine::setAppDir(m_dir.path() + "/bin");
         qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
         support::writePng(picture(), {27, 48});
@@ -44,7 +43,7 @@ private slots:
         studio->add({"/in/home.png"});
         QSignalSpy changed(studio.get(), &Studio::previewChanged);
         studio->restartPreview();
-        QVERIFY(studio->previewLoading() == false);   // still inside the debounce
+        QVERIFY(studio->previewLoading() == false);  // still inside the debounce
         QTRY_VERIFY(studio->shown().has_value());
         QCOMPARE(*studio->shown(), (PreviewKey{"/in/home.png", Theme::dark, Shape::vertical}));
         QCOMPARE(studio->preview().size(), QSize(27, 48));
@@ -71,7 +70,7 @@ private slots:
         studio->restartPreview();
         QTRY_COMPARE(studio->cacheOrder().size(), 3);
         QCOMPARE(variants().first(), "1080x1920 dark");
-        QCOMPARE(variants().count("1080x1080 dark"), 1);   // only as the last warm-up entry
+        QCOMPARE(variants().count("1080x1080 dark"), 1);  // only as the last warm-up entry
         QCOMPARE(variants().last(), "1080x1080 dark");
     }
 
@@ -108,7 +107,9 @@ private slots:
 
     void cacheEvictsOldestFirst() {
         auto studio = fresh({"vertical"});
-        const auto key = [](int i) { return PreviewKey{"/in/" + QString::number(i) + ".png", Theme::dark, Shape::vertical}; };
+        const auto key = [](int i) {
+            return PreviewKey{"/in/" + QString::number(i) + ".png", Theme::dark, Shape::vertical};
+        };
         for (int i = 0; i < 17; ++i) {
             bool done = false;
             studio->picture(key(i), makeToken(), [&](Outcome o, QImage) { done = o.ok(); });
@@ -136,7 +137,7 @@ private slots:
         studio->step(1);
         QCOMPARE(spy.count(), 4);
         QCOMPARE(studio->previewKey(), (PreviewKey{"/in/b.png", Theme::light, Shape::square}));
-        studio->toggle(Shape::square);   // the canvas moves to the first chosen shape
+        studio->toggle(Shape::square);  // the canvas moves to the first chosen shape
         QCOMPARE(studio->previewKey()->shape, Shape::vertical);
     }
 

@@ -9,7 +9,9 @@ class ProgressTest : public QObject {
     QTemporaryDir m_dir;
     QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
 
-    std::unique_ptr<Studio> fresh(const QStringList& shapes) { return support::makeStudio(support::caseDir(m_dir), shapes); }
+    std::unique_ptr<Studio> fresh(const QStringList& shapes) {
+        return support::makeStudio(support::caseDir(m_dir), shapes);
+    }
 
 private slots:
     void initTestCase() {

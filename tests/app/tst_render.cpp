@@ -41,7 +41,7 @@ private slots:
         const bool pending = Studio::blank().isEmpty();
         QSignalSpy keys(studio.get(), &Studio::previewKeyChanged);
         QTRY_VERIFY(!Studio::blank().isEmpty());
-        if (pending) QTRY_COMPARE(keys.count(), 1);   // the canvas learns that there is a picture
+        if (pending) QTRY_COMPARE(keys.count(), 1);  // the canvas learns that there is a picture
         const QString blank = Studio::blank();
         QCOMPARE(blank, QDir(m_dir.path()).filePath("trevalo-blank.png"));
         const QImage img(blank);
@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(staging(), QStringList());
         QCOMPARE(attention.count(), QGuiApplication::applicationState() == Qt::ApplicationActive ? 0 : 1);
 
-        studio->setTheme(Theme::light);   // any change clears the summary
+        studio->setTheme(Theme::light);  // any change clears the summary
         QCOMPARE(studio->phase(), Phase::idle());
     }
 
@@ -131,7 +131,6 @@ private slots:
         const QString folder = m_dir.path() + "/a-file/Launch_trevalo";
         QCOMPARE(studio->phase(), Phase::finished(0, {"cannot create " + folder}, 0, folder));
     }
-
 };
 
 QTEST_MAIN(RenderTest)

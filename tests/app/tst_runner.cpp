@@ -21,17 +21,18 @@ class RunnerTest : public QObject {
 
 private slots:
     void initTestCase() {
-        makeBundle(bundle(), "touch " + marker().toUtf8() + "\n"
-                             "case \"$1\" in\n"
-                             "  fail2) printf '\\n\\nfirst error\\r\\nsecond line\\n' >&2; exit 2 ;;\n"
-                             "  fail1) exit 1 ;;\n"
-                             "  warn) echo 'warning: slow' >&2; echo 'saved x'; exit 0 ;;\n"
-                             "  chatty) yes 'slow warning' | head -c 3000000 >&2; exit 3 ;;\n"
-                             "  latin) printf 'bad \\351 byte\\n' >&2; exit 1 ;;\n"
-                             "  killed) kill -KILL $$ ;;\n"
-                             "  env) env > \"$2\" ;;\n"
-                             "  sleep) exec sleep 30 ;;\n"
-                             "esac\n");
+        makeBundle(bundle(), "touch " + marker().toUtf8() +
+                                 "\n"
+                                 "case \"$1\" in\n"
+                                 "  fail2) printf '\\n\\nfirst error\\r\\nsecond line\\n' >&2; exit 2 ;;\n"
+                                 "  fail1) exit 1 ;;\n"
+                                 "  warn) echo 'warning: slow' >&2; echo 'saved x'; exit 0 ;;\n"
+                                 "  chatty) yes 'slow warning' | head -c 3000000 >&2; exit 3 ;;\n"
+                                 "  latin) printf 'bad \\351 byte\\n' >&2; exit 1 ;;\n"
+                                 "  killed) kill -KILL $$ ;;\n"
+                                 "  env) env > \"$2\" ;;\n"
+                                 "  sleep) exec sleep 30 ;;\n"
+                                 "esac\n");
         Engine::setAppDir(bundle());
     }
     void init() { QFile::remove(marker()); }
@@ -91,7 +92,7 @@ private slots:
     }
 
     void terminateAllStopsEveryEngine() {
-        Engine::terminateAll();   // nothing running: nothing happens
+        Engine::terminateAll();  // nothing running: nothing happens
         int ended = 0, cancelled = 0;
         for (int i = 0; i < 3; ++i)
             Engine::run({"sleep"}, makeToken(), this, [&](Outcome o) {
@@ -99,7 +100,7 @@ private slots:
                 cancelled += o.cancelled();
             });
         QCOMPARE(Engine::liveCount(), 3);
-        QTest::qWait(300);   // let the shells reach their sleep
+        QTest::qWait(300);  // let the shells reach their sleep
         Engine::terminateAll();
         QTRY_COMPARE(ended, 3);
         QCOMPARE(cancelled, 3);

@@ -7,7 +7,9 @@ class SettingsTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString file() const { return m_dir.path() + "/" + QTest::currentTestFunction() + ".ini"; }
-    std::unique_ptr<Studio> open() const { return std::make_unique<Studio>(new QSettings(file(), QSettings::IniFormat)); }
+    std::unique_ptr<Studio> open() const {
+        return std::make_unique<Studio>(new QSettings(file(), QSettings::IniFormat));
+    }
     QSettings raw() const { return QSettings(file(), QSettings::IniFormat); }
 
 private slots:

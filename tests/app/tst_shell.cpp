@@ -33,9 +33,9 @@ class ShellTest : public QObject {
 private slots:
     void initTestCase() {
         // An engine that records its process id and then runs until it is stopped.
-        support::makeBundle(m_dir.path() + "/bin",
-                            "echo $$ >> \"" + QFile::encodeName(m_dir.path()) + "/pids\"\n"
-                            "exec sleep 30\n");
+        support::makeBundle(m_dir.path() + "/bin", "echo $$ >> \"" + QFile::encodeName(m_dir.path()) +
+                                                       "/pids\"\n"
+                                                       "exec sleep 30\n");
         Engine::setAppDir(m_dir.path() + "/bin");
         qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
     }
@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(studio->previewShape(), Shape::square);
         QTest::keyClick(&w, Qt::Key_1, Qt::ControlModifier);
         QCOMPARE(studio->previewShape(), Shape::horizontal);
-        QTest::keyClick(&w, Qt::Key_3, Qt::ControlModifier);   // there is no third
+        QTest::keyClick(&w, Qt::Key_3, Qt::ControlModifier);  // there is no third
         QCOMPARE(studio->previewShape(), Shape::horizontal);
 
         // Choosing vertical as well hands the digits out afresh.
@@ -100,7 +100,7 @@ private slots:
         studio->add({in("b.png")});
         QVERIFY(w.nextFile()->isEnabled());
         w.nextFile()->trigger();
-        w.nextFile()->trigger();   // wraps back to the first
+        w.nextFile()->trigger();  // wraps back to the first
         QCOMPARE(QFileInfo(studio->selected()).fileName(), QString("a.png"));
         w.previousFile()->trigger();
         QCOMPARE(QFileInfo(studio->selected()).fileName(), QString("b.png"));
@@ -202,8 +202,10 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QString shot = m_dir.path() + "/shot.png";
-        DevHooks::apply(w, *studio, env({{"TREVALO_APPEARANCE", "light"}, {"TREVALO_SNAPSHOT", qPrintable(shot)},
-                                         {"TREVALO_SNAPSHOT_DELAY", "0.8"}}));
+        DevHooks::apply(w, *studio,
+                        env({{"TREVALO_APPEARANCE", "light"},
+                             {"TREVALO_SNAPSHOT", qPrintable(shot)},
+                             {"TREVALO_SNAPSHOT_DELAY", "0.8"}}));
         QCOMPARE(currentScheme(), Scheme::light);
         QTest::qWait(200);
         QVERIFY(!QFileInfo::exists(shot));
@@ -221,8 +223,8 @@ private slots:
         QVERIFY(first.listen());
         QSignalSpy received(&first, &Forwarder::received);
         Forwarder second(name);
-        QVERIFY(!second.listen());   // the first window answers
-        QVERIFY(received.wait(2000));   // that probe is an empty batch
+        QVERIFY(!second.listen());     // the first window answers
+        QVERIFY(received.wait(2000));  // that probe is an empty batch
         QCOMPARE(received.takeFirst().first().toStringList(), QStringList());
 
         const QStringList paths{"/tmp/a b.png", "/tmp/ü.mov"};

@@ -69,7 +69,8 @@ private slots:
                                  << "Add a screenshot or recording to begin";
         QTest::newRow("2 x 3") << QStringList{"Name.png", "b.png"} << QStringList{"vertical", "horizontal", "square"}
                                << "6 files → ~/Desktop/Name_trevalo";
-        QTest::newRow("singular") << QStringList{"Name.png"} << QStringList{"square"} << "1 file → ~/Desktop/Name_trevalo";
+        QTest::newRow("singular") << QStringList{"Name.png"} << QStringList{"square"}
+                                  << "1 file → ~/Desktop/Name_trevalo";
     }
 
     void idleStatus() {
@@ -118,8 +119,10 @@ private slots:
         QTest::addColumn<QString>("failures");
         QTest::addColumn<bool>("show");
         // %1 stands for the seconds the run took.
-        QTest::newRow("one file") << QStringList{"one.png"} << "✓ 1 file · %1s" << "" << true;
-        QTest::newRow("nothing") << QStringList{"bad.png"} << "✗ Nothing rendered" << "bad.png — no good" << false;
+        QTest::newRow("one file") << QStringList{"one.png"} << "✓ 1 file · %1s"
+                                  << "" << true;
+        QTest::newRow("nothing") << QStringList{"bad.png"} << "✗ Nothing rendered"
+                                 << "bad.png — no good" << false;
         QTest::newRow("some failed") << QStringList{"bad.png", "good.png", "bad2.png"} << "✓ 1 file · %1s"
                                      << "bad.png — no good\nbad2.png — no good" << true;
     }

@@ -43,13 +43,13 @@ private slots:
         const QDir folder(out + "/launch_trevalo");
         QTRY_COMPARE_WITH_TIMEOUT(folder.entryList({"*.png"}, QDir::Files).size(), 2, 120000);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(shot).size() > 0, 20000);
-        QTest::qWait(200);   // the snapshot file may still be being written
+        QTest::qWait(200);  // the snapshot file may still be being written
         const QImage picture(shot);
         QVERIFY(!picture.isNull());
         QCOMPARE(picture.size(), QSize(1180, 760));
         for (const QString& name : folder.entryList({"*.png"}, QDir::Files))
             QVERIFY2(!QImage(folder.filePath(name)).isNull(), qPrintable(name));
-        QCOMPARE(app.state(), QProcess::Running);   // the snapshot leaves it running
+        QCOMPARE(app.state(), QProcess::Running);  // the snapshot leaves it running
 
         // A second launch hands its file to the running window and ends at once.
         QProcess second;
@@ -67,8 +67,9 @@ private slots:
     void quittingDuringARenderStopsTheEngines() {
         QDir().mkpath(m_dir.path() + "/tmp");
         const QString out = m_dir.path() + "/out2";
-        support::writeFile(m_dir.path() + "/config/trevalo/trevalo.conf",
-                           "[General]\noutRoot=" + out.toUtf8() + "\nshapes=vertical, horizontal, square\nspin=false\n");
+        support::writeFile(
+            m_dir.path() + "/config/trevalo/trevalo.conf",
+            "[General]\noutRoot=" + out.toUtf8() + "\nshapes=vertical, horizontal, square\nspin=false\n");
         const QString pellmar = QFileInfo(TREVALO_EXE).dir().filePath("pellmar");
         const QString clip = m_dir.path() + "/in/clip.mov";
         QDir().mkpath(m_dir.path() + "/in");

@@ -10,11 +10,16 @@ private slots:
         QTest::addColumn<QString>("one");
         QTest::addColumn<QString>("two");
         QTest::addColumn<bool>("closeup");
-        QTest::newRow("vertical") << Shape::vertical << "1080x1920" << "2160x3840" << false;
-        QTest::newRow("horizontal") << Shape::horizontal << "1920x1080" << "3840x2160" << false;
-        QTest::newRow("horizontal_closeup") << Shape::horizontal_closeup << "1920x1080" << "3840x2160" << true;
-        QTest::newRow("square") << Shape::square << "1080x1080" << "2160x2160" << false;
-        QTest::newRow("square_closeup") << Shape::square_closeup << "1080x1080" << "2160x2160" << true;
+        QTest::newRow("vertical") << Shape::vertical << "1080x1920"
+                                  << "2160x3840" << false;
+        QTest::newRow("horizontal") << Shape::horizontal << "1920x1080"
+                                    << "3840x2160" << false;
+        QTest::newRow("horizontal_closeup") << Shape::horizontal_closeup << "1920x1080"
+                                            << "3840x2160" << true;
+        QTest::newRow("square") << Shape::square << "1080x1080"
+                                << "2160x2160" << false;
+        QTest::newRow("square_closeup") << Shape::square_closeup << "1080x1080"
+                                        << "2160x2160" << true;
     }
     void shapeSizes() {
         QFETCH(Shape, shape);

@@ -40,7 +40,7 @@ bool remuxTurned(const QString& in, const QString& out) {
         if (os->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
             auto* m = reinterpret_cast<int32_t*>(av_stream_new_side_data(os, AV_PKT_DATA_DISPLAYMATRIX, 9 * 4));
             ok = m != nullptr;
-            if (ok) av_display_rotation_set(m, 90);   // (0, 1, -1, 0): orientation 6
+            if (ok) av_display_rotation_set(m, 90);  // (0, 1, -1, 0): orientation 6
         }
     }
     ok = ok && avio_open(&oc->pb, QFile::encodeName(out).constData(), AVIO_FLAG_WRITE) >= 0 &&

@@ -92,9 +92,9 @@ TEST(NeutralizeGrays, GreysSnapColoursStay) {
     Image8 img(5, 1);
     img.px = {{0, 0, 255, 255}, {129, 128, 128, 255}, {100, 100, 113, 255}, {100, 100, 107, 255}, {40, 40, 40, 255}};
     const Image8 out = neutralizeGrays(img);
-    EXPECT_EQ(out.px[0], (Px8{0, 0, 255, 255}));       // pure red untouched
-    EXPECT_EQ(out.px[1], (Px8{128, 128, 128, 255}));   // within 2/255: the mean
-    EXPECT_EQ(out.px[2], (Px8{100, 100, 113, 255}));   // 13/255 apart: left alone
+    EXPECT_EQ(out.px[0], (Px8{0, 0, 255, 255}));      // pure red untouched
+    EXPECT_EQ(out.px[1], (Px8{128, 128, 128, 255}));  // within 2/255: the mean
+    EXPECT_EQ(out.px[2], (Px8{100, 100, 113, 255}));  // 13/255 apart: left alone
     EXPECT_EQ(out.px[4], (Px8{40, 40, 40, 255}));
     // 7/255 apart sits between: blended toward the mean (102.33) by 1 - (24*7-48)/255.
     const float m = (24.f * 7 - 48) / 255;

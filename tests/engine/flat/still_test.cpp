@@ -56,7 +56,8 @@ TEST(StillCommand, ArgumentFaultsComeInStepOrder) {
         {{"still", "a.png", "--layout", "closeup_spin"}, usage},
         {{"still", "a.png", "b.png", "--layout", "closeup_spin", "--size", "bad"},
          "spin renders video: use `pellmar spin` for a screenshot\n"},
-        {{"still", "a.png", "b.png", "--size", "0x5", "--theme", "pink"}, "bad --size: 0x5  (want WxH, e.g. 1080x1920)\n"},
+        {{"still", "a.png", "b.png", "--size", "0x5", "--theme", "pink"},
+         "bad --size: 0x5  (want WxH, e.g. 1080x1920)\n"},
         {{"still", "a.png", "b.png", "--theme", "pink"}, "unknown theme: pink  (want dark·light)\n"},
         {{"still", "missing.png", "b.png"}, "cannot read image: missing.png\n"},
         {{"still", "a.png", "b.png", "--frobnicate"}, "unknown option: --frobnicate\n"},
@@ -131,7 +132,8 @@ TEST(StillCommand, RotatedJpegIsDrawnUpright) {
     const std::string dir = tempDir();
     // Stored 80 x 40: red on the left, blue on the right. Orientation 6 turns it a
     // quarter clockwise, so upright it is 40 x 80 with red on top.
-    ASSERT_EQ(shell("convert -size 80x40 xc:red -fill blue -draw 'rectangle 40,0 79,39' '" + dir + "/r.jpg'").status, 0);
+    ASSERT_EQ(shell("convert -size 80x40 xc:red -fill blue -draw 'rectangle 40,0 79,39' '" + dir + "/r.jpg'").status,
+              0);
     addOrientation(dir + "/r.jpg", 6);
     const Ran r = pellmar({"still", dir + "/r.jpg", dir + "/o.png", "--size", "200x200", "--theme", "light"});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -65,9 +65,9 @@ TEST(LookFormat, ShippedFileHoldsEveryKeyQuoted) {
     const Look l = Look::parse(text);
     const LookValues v = LookValues::read(l);  // would end the process on a missing key
     EXPECT_GT(v.frameReference, 0);
-    for (const char* key : {"theme_dark", "theme_light", "bezel_edge_dark", "bezel_edge_light", "screen_glass_dark",
-                            "screen_glass_light", "layout_closeup_square", "layout_closeup_horizontal",
-                            "spin_rim_dark", "spin_rim_light"})
+    for (const char* key :
+         {"theme_dark", "theme_light", "bezel_edge_dark", "bezel_edge_light", "screen_glass_dark", "screen_glass_light",
+          "layout_closeup_square", "layout_closeup_horizontal", "spin_rim_dark", "spin_rim_light"})
         EXPECT_TRUE(l.has(key)) << key;
     // The application finds the theme base colours by this exact pattern.
     EXPECT_NE(text.find("\ntheme_dark=\"#"), std::string::npos);

@@ -13,8 +13,8 @@ TEST(ParseSize, AcceptsWxHAndItsLenientForms) {
 }
 
 TEST(ParseSizeDeathTest, RejectsWithTheSizeMessage) {
-    for (const char* bad : {"1080X1920", "1080x", "0x100", "1080x1920x2", "axb", "12", "-5x10", "1080 x1920",
-                            "99999999999x10", ""}) {
+    for (const char* bad :
+         {"1080X1920", "1080x", "0x100", "1080x1920x2", "axb", "12", "-5x10", "1080 x1920", "99999999999x10", ""}) {
         EXPECT_EXIT(parseSize(bad), ExitedWithCode(1),
                     "^bad --size: " + std::string(bad) + "  \\(want WxH, e\\.g\\. 1080x1920\\)\n$")
             << bad;
@@ -56,7 +56,8 @@ TEST(OptsDeathTest, EachFaultHasItsLine) {
     EXPECT_EXIT(Opts(V{"a", "--theme"}), ExitedWithCode(1), "^--theme needs a value\n$");
     EXPECT_EXIT(Opts(V{"--start"}), ExitedWithCode(1), "^--start needs a value\n$");
     for (const char* bad : {"-1", "nan", "abc", " 1", ""})
-        EXPECT_EXIT(Opts(V{"--start", bad}), ExitedWithCode(1), "^--start wants seconds, got " + std::string(bad) + "\n$");
+        EXPECT_EXIT(Opts(V{"--start", bad}), ExitedWithCode(1),
+                    "^--start wants seconds, got " + std::string(bad) + "\n$");
     EXPECT_EXIT(Opts(V{"--max", "-0.5"}), ExitedWithCode(1), "^--max wants seconds, got -0.5\n$");
     EXPECT_EXIT(Opts(V{"--verbose"}), ExitedWithCode(1), "^unknown option: --verbose\n$");
     EXPECT_EXIT(Opts(V{"--out", "a", "1x1"}), ExitedWithCode(1), "^--out needs <path> <WxH> <layout>\n$");

@@ -45,8 +45,8 @@ TEST(RRRing, OneStepCornersAndInset) {
 TEST(RRRingDeathTest, RejectsNoSegments) {
     EXPECT_EXIT(rrRing({0, 0}, {1, 1}, 0.5, 0, 0), testing::ExitedWithCode(1), "segment count 0");
     Mesh m;
-    EXPECT_EXIT(m.slab(Frame3::front(), {.c = {0, 0}, .h = {4, 4}, .r = 1, .w1 = 1, .round = 0}), testing::ExitedWithCode(1),
-                "round 0");
+    EXPECT_EXIT(m.slab(Frame3::front(), {.c = {0, 0}, .h = {4, 4}, .r = 1, .w1 = 1, .round = 0}),
+                testing::ExitedWithCode(1), "round 0");
 }
 
 TEST(DeviceMesh, WholeTrianglesAndFiniteValues) {
@@ -103,7 +103,8 @@ TEST(DeviceMesh, NothingStandsProudOfTheFrontFace) {
     EXPECT_GT(xmax, hw);  // buttons
     EXPECT_LT(xmax, hw * 1.02);
     ASSERT_EQ(c.lenses.size(), 3u);
-    for (const Vec2& l : c.lenses) EXPECT_LE(sdRR(l.x - c.centre.x, l.y - c.centre.y, c.half, c.half, c.radius), -c.lensR * 0.5);
+    for (const Vec2& l : c.lenses)
+        EXPECT_LE(sdRR(l.x - c.centre.x, l.y - c.centre.y, c.half, c.half, c.radius), -c.lensR * 0.5);
     EXPECT_LE(c.centre.x + c.half, hw);
     EXPECT_LE(c.centre.y + c.half, hh);
     EXPECT_GT(c.centre.x, 0);

@@ -38,12 +38,14 @@ TEST(SpinCommand, PictureAtAnAngle) {
 
 TEST(SpinCommand, ClipOfAStill) {
     const std::string out = tempDir() + "/clip.mp4";
-    const Ran r = pellmar({"spin", sample(), out, "--size", "64x96", "--layout", "closeup"},
-                          {"TREVALO_LOOK=" + shortLook()});
+    const Ran r =
+        pellmar({"spin", sample(), out, "--size", "64x96", "--layout", "closeup"}, {"TREVALO_LOOK=" + shortLook()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + out + "  (64x96, 18 frames @ 60fps)\n");
-    const Ran probe = shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                            "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" + out + "'");
+    const Ran probe = shell(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+        out + "'");
     EXPECT_EQ(probe.out, "64,96,60/1,18\n");
 }
 
@@ -53,13 +55,18 @@ TEST(SpinCommand, ClipOfARecording) {
     const std::string dir = tempDir();
     const std::string rec = dir + "/rec.mp4", out = dir + "/clip.mp4";
     ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x128:rate=30 -frames:v 15 -pix_fmt yuv420p "
-                    "-c:v libx264 '" + rec + "'").status, 0);
+                    "-c:v libx264 '" +
+                    rec + "'")
+                  .status,
+              0);
     const Ran r = pellmar({"spin", rec, out, "--size", "64x96", "--layout", "closeup", "--theme", "light"},
                           {"TREVALO_LOOK=" + shortLook()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + out + "  (64x96, 30 frames @ 60fps)\n");
-    const Ran probe = shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                            "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" + out + "'");
+    const Ran probe = shell(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+        out + "'");
     EXPECT_EQ(probe.out, "64,96,60/1,30\n");
     // A recording shorter than the turn is padded to the whole turn.
     ASSERT_EQ(shell("ffmpeg -nostdin -v error -y -i '" + rec + "' -frames:v 3 '" + dir + "/short.mp4'").status, 0);
@@ -102,8 +109,8 @@ TEST(SpinCommand, Refusals) {
 }
 
 TEST(SpinHandOff, RecordingGoesToFrameWithASpinLayout) {
-    EXPECT_EQ(spinHandOffArgs({"rec.mov", "out.mp4", "--layout", "closeup", "--theme", "light"}, "out.mp4",
-                              "1080x1080", true),
+    EXPECT_EQ(spinHandOffArgs({"rec.mov", "out.mp4", "--layout", "closeup", "--theme", "light"}, "out.mp4", "1080x1080",
+                              true),
               (Args{"rec.mov", "--theme", "light", "--out", "out.mp4", "1080x1080", "closeup_spin"}));
     // Only the first --layout pair goes; every copy of the output path goes.
     EXPECT_EQ(spinHandOffArgs({"out.mp4", "rec.mp4", "out.mp4", "--layout", "full", "--layout", "x"}, "out.mp4",

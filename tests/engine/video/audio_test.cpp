@@ -34,8 +34,10 @@ TEST(AudioCommand, LaysTheSoundUnderInPlace) {
     const std::string video = framedVideo(dir);
     const std::string before = readFile(video);
     // Two tracks of different rates and lengths, longer than the video: mixed and cut.
-    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440:sample_rate=44100:duration=3 -f lavfi -i "
-                       "sine=f=660:sample_rate=22050:duration=0.5 -map 0 -map 1 -c:a aac " + dir + "/two.m4a"));
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i sine=f=440:sample_rate=44100:duration=3 -f lavfi -i "
+               "sine=f=660:sample_rate=22050:duration=0.5 -map 0 -map 1 -c:a aac " +
+               dir + "/two.m4a"));
     const Ran r = pellmar({"audio", video, dir + "/two.m4a"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + video + "  (+ two.m4a, 1.00s)\n");
@@ -76,8 +78,8 @@ TEST(AudioCommand, ShortSoundEndsEarlyAndASecondRunReplacesTheFirst) {
 
 TEST(AudioCommand, KeepsTheTrackMatrixAndDropsOldSound) {
     const std::string dir = tempDir();
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30 -f lavfi -i sine=f=440 -t 1 -c:v libx264 -c:a aac "
-                       + dir + "/plain.mp4"));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30 -f lavfi -i sine=f=440 -t 1 -c:v libx264 -c:a aac " +
+                       dir + "/plain.mp4"));
     ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=90 " + dir + "/rot.mp4"));
     ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=880:duration=5 " + dir + "/s.wav"));
     const Ran r = pellmar({"audio", dir + "/rot.mp4", dir + "/s.wav"});

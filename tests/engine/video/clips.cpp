@@ -29,9 +29,7 @@ std::string makeScreenshot(const std::string& dir, int w, int h, bool withIsland
     return path;
 }
 
-bool ffmpeg(const std::string& args) {
-    return shell("ffmpeg -nostdin -v error -y " + args).status == 0;
-}
+bool ffmpeg(const std::string& args) { return shell("ffmpeg -nostdin -v error -y " + args).status == 0; }
 
 std::map<std::string, std::string> probe(const std::string& path, const std::string& which,
                                          const std::string& entries) {

@@ -13,8 +13,7 @@ bool ffmpeg(const std::string& args);
 
 // ffprobe's key=value lines for one stream ("v:0", "a:0") or the container ("format")
 // and the given entries, e.g. probe(p, "v:0", "codec_name,nb_frames").
-std::map<std::string, std::string> probe(const std::string& path, const std::string& which,
-                                         const std::string& entries);
+std::map<std::string, std::string> probe(const std::string& path, const std::string& which, const std::string& entries);
 int audioStreams(const std::string& path);
 // Presentation times of the video packets, in the stream's time base, in order.
 std::vector<long> packetTimes(const std::string& path);

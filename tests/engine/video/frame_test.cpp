@@ -62,12 +62,12 @@ TEST(FrameCommand, FramesThatRoundToATakenSlotAreDropped) {
 TEST(FrameCommand, ThreeShapesInOnePass) {
     const std::string dir = tempDir();
     const std::string rec = genTest(dir, {"--seconds", "1", "--vfr"});
-    const Ran r = pellmar({"frame", rec, "--out", dir + "/v.mp4", "96x160", "full", "--out", dir + "/h.mp4",
-                           "160x96", "full", "--out", dir + "/s.mp4", "128x128", "closeup", "--theme", "light"});
+    const Ran r = pellmar({"frame", rec, "--out", dir + "/v.mp4", "96x160", "full", "--out", dir + "/h.mp4", "160x96",
+                           "full", "--out", dir + "/s.mp4", "128x128", "closeup", "--theme", "light"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "saved " + dir + "/v.mp4  (96x160, 30 frames @ 30fps, island tidied)\n" +
-                         "saved " + dir + "/h.mp4  (160x96, 30 frames @ 30fps, island tidied)\n" +
-                         "saved " + dir + "/s.mp4  (128x128, 30 frames @ 30fps, island tidied)\n");
+    EXPECT_EQ(r.out, "saved " + dir + "/v.mp4  (96x160, 30 frames @ 30fps, island tidied)\n" + "saved " + dir +
+                         "/h.mp4  (160x96, 30 frames @ 30fps, island tidied)\n" + "saved " + dir +
+                         "/s.mp4  (128x128, 30 frames @ 30fps, island tidied)\n");
     for (const char* f : {"/v.mp4", "/h.mp4", "/s.mp4"}) {
         auto v = probe(dir + f, "v:0", "profile,time_base,nb_frames,color_space");
         EXPECT_EQ(v["profile"], "High");
@@ -98,8 +98,10 @@ TEST(FrameCommand, StartAndMaxChooseTheStretch) {
 
 TEST(FrameCommand, PhoneRecordingHevcRotatedWithSound) {
     const std::string dir = tempDir();
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
-                       "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " + dir + "/plain.mp4"));
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
+               "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " +
+               dir + "/plain.mp4"));
     ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=90 " + dir + "/phone.mov"));
     const Ran r = pellmar({"frame", dir + "/phone.mov", dir + "/out.mp4", "--size", "64x128"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -126,7 +128,10 @@ TEST(FrameCommand, ArgumentErrors) {
     Ran r = pellmar({"frame"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("usage: frame <recording> <out.mp4> | frame <recording> --out <path> <WxH> <layout> "
-                          "[--out ...]  [--theme ..]", 0), 0u) << r.err;
+                          "[--out ...]  [--theme ..]",
+                          0),
+              0u)
+        << r.err;
     r = pellmar({"frame", rec});
     EXPECT_EQ(r.err, "no output given (out path or --out)\n");
     r = pellmar({"frame", rec, rec});

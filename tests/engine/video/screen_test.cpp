@@ -39,8 +39,8 @@ TEST(BgraToYUV, AgreesWithSwscaleWithinOneLevel) {
     int worst = 0;
     for (int i = 0; i < img.h; ++i)
         for (int x = 0; x < img.w; ++x)
-            worst = std::max(worst, std::abs(mine->data[0][i * mine->linesize[0] + x] -
-                                             full->data[0][i * full->linesize[0] + x]));
+            worst = std::max(
+                worst, std::abs(mine->data[0][i * mine->linesize[0] + x] - full->data[0][i * full->linesize[0] + x]));
     for (int p = 1; p < 3; ++p)
         for (int i = 0; i < img.h / 2; ++i)
             for (int x = 0; x < img.w / 2; ++x) {

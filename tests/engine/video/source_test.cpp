@@ -39,8 +39,10 @@ TEST(OpenVideo, RotatedHevcPhoneRecording) {
     const std::string dir = tempDir();
     // Stored landscape, 29.97 fps, HEVC with sound, turned upright by its track matrix.
     // ffmpeg 5.1 writes (0, 1, -1, 0), a phone held upright, for rotate=270.
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
-                       "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " + dir + "/plain.mp4"));
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
+               "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " +
+               dir + "/plain.mp4"));
     ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=270 " + dir + "/phone.mov"));
     Source s = openVideo(dir + "/phone.mov");
     EXPECT_EQ(s.W, 64);

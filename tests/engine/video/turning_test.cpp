@@ -62,9 +62,9 @@ std::string shortTurn(const std::string& dir) {
 TEST(TurningOutputs, RecordingFrameKLandsOnSlot2K) {
     const std::string dir = tempDir();
     const std::string rec = coloured(dir + "/rec.mov", 12);
-    const Ran r = pellmar({"frame", rec, "--out", dir + "/flat.mp4", "90x160", "full", "--out", dir + "/spin.mp4",
-                           "90x160", "spin"},
-                          {shortTurn(dir)});
+    const Ran r = pellmar(
+        {"frame", rec, "--out", dir + "/flat.mp4", "90x160", "full", "--out", dir + "/spin.mp4", "90x160", "spin"},
+        {shortTurn(dir)});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + dir + "/flat.mp4  (90x160, 12 frames @ 30fps)\n" + "saved " + dir +
                          "/spin.mp4  (90x160, 42 frames @ 60fps)\n");
@@ -93,10 +93,10 @@ TEST(TurningOutputs, RecordingFrameKLandsOnSlot2K) {
 TEST(TurningOutputs, LongerRecordingPlaysOnAfterTheTurn) {
     const std::string dir = tempDir();
     const std::string rec = coloured(dir + "/rec.mov", 30);
-    const Ran r = pellmar({"frame", rec, "--out", dir + "/c.mp4", "90x90", "closeup_spin", "--out", dir + "/f.mp4",
-                           "90x90", "full", "--out", dir + "/k.mp4", "90x90", "closeup", "--out", dir + "/s.mp4",
-                           "90x90", "spin"},
-                          {shortTurn(dir)});
+    const Ran r =
+        pellmar({"frame", rec, "--out", dir + "/c.mp4", "90x90", "closeup_spin", "--out", dir + "/f.mp4", "90x90",
+                 "full", "--out", dir + "/k.mp4", "90x90", "closeup", "--out", dir + "/s.mp4", "90x90", "spin"},
+                {shortTurn(dir)});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + dir + "/c.mp4  (90x90, 60 frames @ 60fps)\n" + "saved " + dir +
                          "/f.mp4  (90x90, 30 frames @ 30fps)\n" + "saved " + dir +
@@ -122,9 +122,9 @@ TEST(TurningOutputs, LongerRecordingPlaysOnAfterTheTurn) {
 TEST(TurningOutputs, NoDeviceFailsBeforeAnyOutput) {
     const std::string dir = tempDir();
     const std::string rec = coloured(dir + "/rec.mov", 2);
-    const Ran r = pellmar({"frame", rec, "--out", dir + "/a.mp4", "64x128", "full", "--out", dir + "/b.mp4",
-                           "64x128", "spin"},
-                          {"PELLMAR_GPU=no such device"});
+    const Ran r =
+        pellmar({"frame", rec, "--out", dir + "/a.mp4", "64x128", "full", "--out", dir + "/b.mp4", "64x128", "spin"},
+                {"PELLMAR_GPU=no such device"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("spin needs a Vulkan GPU", 0), 0u) << r.err;
     EXPECT_EQ(r.out, "");

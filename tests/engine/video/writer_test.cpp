@@ -33,8 +33,9 @@ std::string writeClip(const std::string& path, int n, int fps, Container c = Con
 
 TEST(Writer, H264HighCabacBt709AtTheFrameRate) {
     const std::string path = writeClip(tempDir() + "/w.mp4", 45, 30);
-    auto v = probe(path, "v:0", "codec_name,profile,pix_fmt,width,height,time_base,nb_frames,duration,"
-                                "color_range,color_space,color_primaries,color_transfer");
+    auto v = probe(path, "v:0",
+                   "codec_name,profile,pix_fmt,width,height,time_base,nb_frames,duration,"
+                   "color_range,color_space,color_primaries,color_transfer");
     EXPECT_EQ(v["codec_name"], "h264");
     EXPECT_EQ(v["profile"], "High");
     EXPECT_EQ(v["pix_fmt"], "yuv420p");
@@ -52,7 +53,8 @@ TEST(Writer, H264HighCabacBt709AtTheFrameRate) {
     EXPECT_TRUE(decodesCleanly(path));
 
     // The entropy coder and the key frame interval, read from the stream itself.
-    const Ran pps = shell("ffmpeg -nostdin -i " + path + " -c copy -bsf:v trace_headers -f null - 2>&1"
+    const Ran pps = shell("ffmpeg -nostdin -i " + path +
+                          " -c copy -bsf:v trace_headers -f null - 2>&1"
                           " | grep entropy_coding_mode_flag | sed 's/.* = //' | sort -u");
     EXPECT_EQ(pps.out, "1\n");  // CABAC
     // Key frames at least once a second (scene cuts may add more).
