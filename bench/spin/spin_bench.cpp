@@ -9,7 +9,7 @@
 #include "flat/imageio.h"
 #include "flat/palette.h"
 #include "look/look.h"
-#include "main/opts.h"
+#include "base/opts.h"
 #include "spin/gpu.h"
 #include "spin/spinscene.h"
 #include "video/writer.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "look/look.h"
-#include "main/die.h"
+#include "base/die.h"
 
 namespace {
 
@@ -36,9 +36,8 @@ Geo geoFrom(const Rect& body, double a, int W, int H) {
     return finish(body, body.w / (a + 2 * t), a, W, H);
 }
 
-Geo layoutGeo(const std::string& layout, int W, int H, double a, double b) {
-    if (layout == "full" || layout == "spin") return geometry(W, H, a, b);
-    if (layout != "closeup") die("unknown layout: " + layout + "  (want full·closeup)");
+Geo layoutGeo(Layout layout, int W, int H, double a, double b) {
+    if (!isCloseup(layout)) return geometry(W, H, a, b);
     const std::vector<double> fm = look().nums(H < W ? "layout_closeup_horizontal" : "layout_closeup_square", 2);
     const double f = fm[0], m = fm[1];
     const double t = lv().bezelFrac * a;

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "base/opts.h"
 #include "flat/surface.h"
 
 // Where the device sits in a frame.
@@ -17,5 +18,5 @@ struct Geo {
 Geo geometry(int W, int H, double a, double b);
 // The device with a given body rectangle; the scale comes from its width.
 Geo geoFrom(const Rect& body, double a, int W, int H);
-// "full" and "spin" give the full layout, "closeup" the cut-off closeup.
-Geo layoutGeo(const std::string& layout, int W, int H, double a, double b);
+// The full layout, or the cut-off close-up for the close-up layouts.
+Geo layoutGeo(Layout layout, int W, int H, double a, double b);

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "flat/scene.h"
-#include "main/die.h"
+#include "base/die.h"
 
 namespace {
 

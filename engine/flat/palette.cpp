@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "look/look.h"
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/die.h"
+#include "base/opts.h"
 
 Color cgColor(const std::string& text, double alpha) {
     std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;

@@ -7,7 +7,7 @@
 #include "flat/plate.h"
 #include "flat/raster.h"
 #include "flat/resample.h"
-#include "main/die.h"
+#include "base/die.h"
 
 namespace {
 
@@ -141,7 +141,7 @@ void drawScreen(View8 dst, const View8& content, const Geo& geo) {
 
 void drawScreen(View8 dst, const Image8& content, const Geo& geo) { drawScreen(dst, content.view(), geo); }
 
-Scene::Scene(int width, int height, const std::string& layout, double a, double b, const Style& style, double grain)
+Scene::Scene(int width, int height, Layout layout, double a, double b, const Style& style, double grain)
     : w(width), h(height) {
     if (w > maxSurfaceSide || h > maxSurfaceSide)
         die("size too large: " + std::to_string(w) + "x" + std::to_string(h) + "  (max " +

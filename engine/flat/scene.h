@@ -22,7 +22,7 @@ struct Scene {
     std::optional<Glass> glass;  // none when the palette's glass is 0 or less
 
     // Ends the process on an unknown layout or a size beyond maxSurfaceSide.
-    Scene(int w, int h, const std::string& layout, double a, double b, const Style& style, double grain);
+    Scene(int w, int h, Layout layout, double a, double b, const Style& style, double grain);
 
     // Plate, screen, glass into a w x h surface.
     void draw(View8 dst, const Image8& content) const;

@@ -1,14 +1,14 @@
 #include "flat/imageio.h"
 #include "flat/scene.h"
-#include "main/commands.h"
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/commands.h"
+#include "base/die.h"
+#include "base/opts.h"
 
 void cmd_still(const Args& args) {
     const Opts o(args);
     if (o.files.size() != 2 || !o.outs.empty())
         die("usage: still <screenshot> <out.png> [--theme ..] [--size WxH] [--layout ..]");
-    if (endsWith(o.layout, "spin")) die("spin renders video: use `pellmar spin` for a screenshot");
+    if (isTurning(o.layout)) die("spin renders video: use `pellmar spin` for a screenshot");
     const auto [w, h] = parseSize(o.size);
     const Style style(o);
     const Image8 image = loadCG(o.files[0]);

@@ -5,8 +5,8 @@
 #include <memory>
 #include <sstream>
 
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/die.h"
+#include "base/opts.h"
 
 namespace {
 

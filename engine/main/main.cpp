@@ -1,8 +1,8 @@
 #include <clocale>
 
 #include "look/look.h"
-#include "main/commands.h"
-#include "main/die.h"
+#include "base/commands.h"
+#include "base/die.h"
 
 int main(int argc, char** argv) {
     // Numbers in look.conf and options are C-locale text whatever the user's locale.

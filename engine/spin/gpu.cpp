@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "main/die.h"
+#include "base/die.h"
 #include "spin/gpu_vk.h"
 
 extern const char spinShader[];

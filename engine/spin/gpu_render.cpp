@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "main/die.h"
+#include "base/die.h"
 #include "spin/gpu.h"
 #include "spin/gpu_vk.h"
 

@@ -4,7 +4,7 @@
 #include <numbers>
 
 #include "look/look.h"
-#include "main/die.h"
+#include "base/die.h"
 
 std::vector<RingPoint> rrRing(Vec2 c, Vec2 h, double r, double inset, int seg) {
     if (seg < 1) die("rrRing: segment count " + std::to_string(seg) + " is below 1");

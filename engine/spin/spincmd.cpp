@@ -8,9 +8,9 @@
 
 #include "flat/imageio.h"
 #include "look/look.h"
-#include "main/commands.h"
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/commands.h"
+#include "base/die.h"
+#include "base/opts.h"
 #include "spin/spincmd.h"
 #include "spin/spinscene.h"
 #include "video/writer.h"
@@ -60,8 +60,8 @@ void cmd_spin(const Args& given) {
     }
     const Opts o(args);
     if (o.files.size() != 2 || !o.outs.empty()) die(usage);
-    if (o.layout != "full" && o.layout != "closeup") die("spin --layout wants full·closeup, got " + o.layout);
-    const bool closeup = o.layout == "closeup";
+    if (isTurning(o.layout)) die("spin --layout wants full·closeup, got " + std::string(layoutName(o.layout)));
+    const bool closeup = o.layout == Layout::closeup;
     const std::string& in = o.files[0];
     const std::string& out = o.files[1];
     refuseSameFile(in, out);

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "main/commands.h"
+#include "base/commands.h"
 
 // The frame command's arguments for a recording given to spin: the output path and the
 // first --layout pair taken out, one --out group with the spin layout added.

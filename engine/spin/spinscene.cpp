@@ -7,7 +7,7 @@
 #include "flat/plate.h"
 #include "flat/resample.h"
 #include "look/look.h"
-#include "main/die.h"
+#include "base/die.h"
 
 namespace {
 
@@ -97,12 +97,12 @@ int shadowTriangles(const std::vector<Vec2>& poly, double grow, std::span<float>
 }
 
 SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& style, double grain, bool closeup)
-    : flat(w_, h_, "full", contentW, contentH, style, grain),
-      start(closeup ? Scene(w_, h_, "closeup", contentW, contentH, style, grain) : flat), w(w_), h(h_),
+    : flat(w_, h_, Layout::full, contentW, contentH, style, grain),
+      start(closeup ? Scene(w_, h_, Layout::closeup, contentW, contentH, style, grain) : flat), w(w_), h(h_),
       ss(std::min(w_, h_) < 2160 ? 2 : 1), m_pal(style.pal) {
     const int W = w * ss, H = h * ss;
-    m_motion.geo = layoutGeo("full", W, H, contentW, contentH);
-    if (closeup) m_motion.from = layoutGeo("closeup", W, H, contentW, contentH);
+    m_motion.geo = layoutGeo(Layout::full, W, H, contentW, contentH);
+    if (closeup) m_motion.from = layoutGeo(Layout::closeup, W, H, contentW, contentH);
     const Geo& geo = m_motion.geo;
 
     const double hw = geo.body.w / 2, hh = geo.body.h / 2, T = hw * 2 * lv().spinThick;

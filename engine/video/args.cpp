@@ -3,8 +3,8 @@
 #include <charconv>
 #include <filesystem>
 
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/die.h"
+#include "base/opts.h"
 
 std::pair<int, int> parseVideoSize(const std::string& text) {
     const auto [w, h] = parseSize(text);

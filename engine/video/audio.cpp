@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "main/commands.h"
-#include "main/die.h"
+#include "base/commands.h"
+#include "base/die.h"
 #include "video/av.h"
 
 namespace fs = std::filesystem;

@@ -1,6 +1,6 @@
 #include "video/av.h"
 
-#include "main/die.h"
+#include "base/die.h"
 
 #include <mutex>
 

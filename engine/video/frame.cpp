@@ -10,9 +10,9 @@
 #include "flat/palette.h"
 #include "flat/scene.h"
 #include "look/look.h"
-#include "main/commands.h"
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/commands.h"
+#include "base/die.h"
+#include "base/opts.h"
 #include "spin/gpu.h"
 #include "spin/motion.h"
 #include "spin/spinscene.h"
@@ -153,12 +153,12 @@ private:
     const ScreenPainter* painted = nullptr;  // the painter whose frame the canvas holds
 };
 
-// Turning-device outputs (layouts ending in "spin") share one GPU context, made here
+// Turning-device outputs share one GPU context, made here
 // before any output is set up, so that a machine without one fails before any output
 // file is touched.
 void setUpTurning(const std::vector<OutRequest>& outs) {
     for (const auto& o : outs)
-        if (endsWith(o.layout, "spin")) {
+        if (isTurning(o.layout)) {
             GPU::shared();
             return;
         }
@@ -166,9 +166,9 @@ void setUpTurning(const std::vector<OutRequest>& outs) {
 
 // The branch point between flat and turning-device outputs.
 std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style) {
-    if (!endsWith(req.layout, "spin")) return std::make_unique<Sink>(req, w, h, src, style);
+    if (!isTurning(req.layout)) return std::make_unique<Sink>(req, w, h, src, style);
     return std::make_unique<TurningSink>(
-        req, std::make_unique<SpinScene>(w, h, src.W, src.H, style, 0.03, req.layout == "closeup_spin"));
+        req, std::make_unique<SpinScene>(w, h, src.W, src.H, style, 0.03, req.layout == Layout::closeupSpin));
 }
 
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.

@@ -1,16 +1,16 @@
 #include "flat/imageio.h"
 #include "flat/palette.h"
 #include "flat/scene.h"
-#include "main/commands.h"
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/commands.h"
+#include "base/die.h"
+#include "base/opts.h"
 #include "video/args.h"
 #include "video/island.h"
 #include "video/source.h"
 
 void cmd_poster(const Args& args) {
     Opts opts(args);
-    if (endsWith(opts.layout, "spin")) die("poster draws a flat frame: want --layout full·closeup");
+    if (isTurning(opts.layout)) die("poster draws a flat frame: want --layout full·closeup");
     if (opts.files.size() != 2 || !opts.outs.empty())
         die("usage: poster <recording> <out.png> [--theme ..] [--size WxH] [--layout ..] [--start SEC]");
     const auto [w, h] = parseSize(opts.size);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "flat/raster.h"
-#include "main/die.h"
+#include "base/die.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "main/die.h"
+#include "base/die.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "flat/palette.h"
 #include "flat/raster.h"
 #include "flat/resample.h"
-#include "main/commands.h"
-#include "main/die.h"
-#include "main/opts.h"
+#include "base/commands.h"
+#include "base/die.h"
+#include "base/opts.h"
 #include "video/args.h"
 #include "video/writer.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "main/die.h"
+#include "base/die.h"
 
 int64_t videoBitRate(int w, int h, int fps) {
     const double bits = std::clamp(double(w) * h * fps * 0.2, 8e6, 9e7);

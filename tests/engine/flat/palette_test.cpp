@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "flat/palette.h"
-#include "main/opts.h"
+#include "base/opts.h"
 #include "support/support.h"
 
 using testing::ExitedWithCode;

@@ -102,7 +102,7 @@ TEST(SpinMotion, TurnsInPlaceWithoutCloseup) {
 TEST(SpinMotion, TravelsFromCloseupToCentre) {
     SpinMotion m;
     m.geo = geometry(2160, 2160, 1179, 2556);
-    m.from = layoutGeo("closeup", 2160, 2160, 1179, 2556);
+    m.from = layoutGeo(Layout::closeup, 2160, 2160, 1179, 2556);
     m.centre = {m.geo.body.x + m.geo.body.w / 2, m.geo.body.y + m.geo.body.h / 2};
     const Placement a = m.placement(0), b = m.placement(360), mid = m.placement(180);
     EXPECT_NEAR(a.zoom, m.from->body.w / m.geo.body.w, 1e-12);

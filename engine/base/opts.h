@@ -3,20 +3,32 @@
 #include <utility>
 #include <vector>
 
-// Every layout name the option parser accepts, in the order the messages list them.
-inline const std::vector<std::string> layouts = {"full", "closeup", "spin", "closeup_spin"};
+// Where the device sits in an output. The two turning layouts are video only: the device
+// turns once and comes to rest on the full layout (spin) or leaves the close-up (closeup_spin).
+enum class Layout { full, closeup, spin, closeupSpin };
+
+// Every layout, in the order the messages list them.
+inline constexpr Layout allLayouts[] = {Layout::full, Layout::closeup, Layout::spin, Layout::closeupSpin};
+
+// The option word of a layout ("full", "closeup", "spin", "closeup_spin").
+const char* layoutName(Layout l);
+// The layout named by an option word, or the end of the process with "unknown layout: ...".
+Layout parseLayout(const std::string& name);
+inline bool isTurning(Layout l) { return l == Layout::spin || l == Layout::closeupSpin; }
+// The flat picture a layout starts from: closeup_spin leaves the close-up.
+inline bool isCloseup(Layout l) { return l == Layout::closeup || l == Layout::closeupSpin; }
 
 struct OutRequest {
     std::string path;
     std::string size;
-    std::string layout;
+    Layout layout = Layout::full;
 };
 
 // The common options of still, frame, poster and spin.
 struct Opts {
     std::string theme = "dark";
     std::string size = "1080x1920";
-    std::string layout = "full";
+    Layout layout = Layout::full;
     double startSec = 0;
     double maxSec = 60;
     std::vector<OutRequest> outs;

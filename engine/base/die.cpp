@@ -1,4 +1,4 @@
-#include "main/die.h"
+#include "base/die.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "main/opts.h"
+#include "base/opts.h"
 #include "support/support.h"
 
 using testing::ExitedWithCode;
@@ -25,7 +25,7 @@ TEST(Opts, DefaultsAndPositionals) {
     const Opts o({"a.png", "-v", "b.png"});
     EXPECT_EQ(o.theme, "dark");
     EXPECT_EQ(o.size, "1080x1920");
-    EXPECT_EQ(o.layout, "full");
+    EXPECT_EQ(o.layout, Layout::full);
     EXPECT_EQ(o.startSec, 0);
     EXPECT_EQ(o.maxSec, 60);
     EXPECT_TRUE(o.outs.empty());
@@ -45,9 +45,9 @@ TEST(Opts, EveryOutIsKeptInOrder) {
     const Opts o({"rec.mov", "--out", "a.mp4", "1x1", "spin", "--out", "b.mp4", "2x2", "closeup_spin"});
     ASSERT_EQ(o.outs.size(), 2u);
     EXPECT_EQ(o.outs[0].path, "a.mp4");
-    EXPECT_EQ(o.outs[0].layout, "spin");
+    EXPECT_EQ(o.outs[0].layout, Layout::spin);
     EXPECT_EQ(o.outs[1].size, "2x2");
-    EXPECT_EQ(o.outs[1].layout, "closeup_spin");
+    EXPECT_EQ(o.outs[1].layout, Layout::closeupSpin);
     EXPECT_EQ(o.files, std::vector<std::string>{"rec.mov"});
 }
 

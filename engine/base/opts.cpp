@@ -1,10 +1,10 @@
-#include "main/opts.h"
+#include "base/opts.h"
 
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
 
-#include "main/die.h"
+#include "base/die.h"
 
 bool readNumber(const std::string& text, double& out) {
     if (text.empty() || text[0] == ' ' || text[0] == '\t') return false;
@@ -45,17 +45,40 @@ const std::string& value(const std::vector<std::string>& args, size_t i) {
     return args[i + 1];
 }
 
+const char* layoutName(Layout l) {
+    switch (l) {
+    case Layout::full: return "full";
+    case Layout::closeup: return "closeup";
+    case Layout::spin: return "spin";
+    case Layout::closeupSpin: return "closeup_spin";
+    }
+    return "full";
+}
+
+Layout parseLayout(const std::string& name) {
+    std::vector<std::string> names;
+    for (Layout l : allLayouts) {
+        if (name == layoutName(l)) return l;
+        names.push_back(layoutName(l));
+    }
+    die("unknown layout: " + name + "  (want " + joinDots(names) + ")");
+}
+
 Opts::Opts(const std::vector<std::string>& args) {
+    // Layout words are checked after the pass, outs first, so keep the text until then.
+    std::string layoutWord = "full";
+    std::vector<std::string> outLayouts;
     size_t i = 0;
     while (i < args.size()) {
         const std::string& a = args[i];
         if (a == "--out") {
             if (i + 3 >= args.size()) die("--out needs <path> <WxH> <layout>");
-            outs.push_back({args[i + 1], args[i + 2], args[i + 3]});
+            outs.push_back({args[i + 1], args[i + 2], Layout::full});
+            outLayouts.push_back(args[i + 3]);
             i += 4;
         } else if (a == "--theme" || a == "--size" || a == "--layout") {
             const std::string& v = value(args, i);
-            (a == "--theme" ? theme : a == "--size" ? size : layout) = v;
+            (a == "--theme" ? theme : a == "--size" ? size : layoutWord) = v;
             i += 2;
         } else if (a == "--start" || a == "--max") {
             const std::string& v = value(args, i);
@@ -70,14 +93,8 @@ Opts::Opts(const std::vector<std::string>& args) {
             i += 1;
         }
     }
-    auto known = [](const std::string& name) {
-        for (const auto& l : layouts)
-            if (l == name) return true;
-        return false;
-    };
-    for (const auto& o : outs)
-        if (!known(o.layout)) die("unknown layout: " + o.layout + "  (want " + joinDots(layouts) + ")");
-    if (!known(layout)) die("unknown layout: " + layout + "  (want " + joinDots(layouts) + ")");
+    for (size_t k = 0; k < outs.size(); ++k) outs[k].layout = parseLayout(outLayouts[k]);
+    layout = parseLayout(layoutWord);
 }
 
 std::pair<int, int> parseSize(const std::string& text) {
