@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "flat/imageio.h"
@@ -11,6 +12,7 @@
 #include "look/look.h"
 #include "base/opts.h"
 #include "spin/gpu.h"
+#include "spin/schedule.h"
 #include "spin/spinscene.h"
 #include "video/writer.h"
 
@@ -56,17 +58,15 @@ int main(int argc, char** argv) {
     SpinScene scene(w, h, image.w, image.h, style, 0.03);
     const double tScene = now() - t0;
 
-    const int frames = int(spinSeconds() * spinFPS);
+    const int frames = int(stillClipSlots());
     int turning = 0;
-    for (int i = 0; i < frames; ++i) turning += handoffWeight(spinAngle(double(i) / spinFPS)) > 0;
+    for (int i = 0; i < frames; ++i) turning += shownAt(i).rendered();
 
     // Render only: every turning frame into memory, then the flat drawing of as many.
     Image8 out(w, h);
     t0 = now();
-    for (int i = 0; i < frames; ++i) {
-        const double deg = spinAngle(double(i) / spinFPS), wgt = handoffWeight(deg);
-        if (wgt > 0) scene.turned(out.view(), image, deg, wgt);
-    }
+    for (int i = 0; i < frames; ++i)
+        if (const Shown s = shownAt(i); s.rendered()) scene.draw(out.view(), image, s);
     const double tTurn = (now() - t0) / std::max(1, turning);
     t0 = now();
     for (int i = 0; i < turning; ++i) scene.flat.draw(out.view(), image);
@@ -77,26 +77,21 @@ int main(int argc, char** argv) {
     t0 = now();
     {
         Writer writer(dir + "/bench-spin.mp4", w, h, spinFPS, Container::MP4);
-        int lastRest = -1;
+        std::optional<bool> restHeld;
         for (int i = 0; i < frames; ++i) {
-            const double deg = spinAngle(double(i) / spinFPS), wgt = handoffWeight(deg);
-            if (deg > 0 && deg < 360) {
-                if (wgt > 0) scene.turned(writer.newFrame(), image, deg, wgt);
-                else scene.rest(deg).draw(writer.newFrame(), image);
-                writer.append(i);
-                lastRest = -1;
-            } else if (const int rest = deg >= 180; rest != lastRest || !writer.repeat(i)) {
-                scene.rest(deg).draw(writer.newFrame(), image);
-                writer.append(i);
-                lastRest = rest;
-            }
+            const Shown s = shownAt(i);
+            if (s.moving()) restHeld.reset();
+            else if (restHeld == s.before() && writer.repeat(i)) continue;
+            else restHeld = s.before();
+            scene.draw(writer.newFrame(), image, s);
+            writer.append(i);
         }
         writer.finish(frames);
     }
     const double tSpinClip = now() - t0 + tScene;
     t0 = now();
     {
-        const Scene flat(w, h, "full", image.w, image.h, style, 0.03);
+        const Scene flat(w, h, Layout::full, image.w, image.h, style, 0.03);
         Writer writer(dir + "/bench-flat.mp4", w, h, spinFPS, Container::MP4);
         for (int i = 0; i < frames; ++i) {
             flat.draw(writer.newFrame(), image);

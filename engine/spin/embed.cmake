@@ -8,9 +8,9 @@ foreach(text shader header)
   endif()
 endforeach()
 file(WRITE ${OUT}.tmp
-  "// Generated from spin.glsl and uniforms.h; edit those.\n"
-  "extern const char spinShader[];\nextern const char spinUniformsHeader[];\n"
+  "// Generated from spin.glsl and program.h; edit those.\n"
+  "extern const char spinShader[];\nextern const char spinProgramHeader[];\n"
   "const char spinShader[] = R\"glsl(${shader})glsl\";\n"
-  "const char spinUniformsHeader[] = R\"glsl(${header})glsl\";\n")
+  "const char spinProgramHeader[] = R\"glsl(${header})glsl\";\n")
 file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)
 file(REMOVE ${OUT}.tmp)

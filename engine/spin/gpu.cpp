@@ -10,8 +10,7 @@
 #include "base/die.h"
 #include "spin/gpu_vk.h"
 
-extern const char spinShader[];
-extern const char spinUniformsHeader[];
+extern const char spinProgramHeader[];
 
 std::string vkText(VkResult r) {
     switch (r) {
@@ -63,14 +62,14 @@ constexpr Entry entries[] = {
 // The program's one include is the header it shares with the engine.
 shaderc_include_result* resolveInclude(void*, const char* requested, int, const char*, size_t) {
     auto* r = new shaderc_include_result{};
-    static const std::string header = "uniforms.h";
+    static const std::string header = "program.h";
     if (requested == header) {
         r->source_name = header.c_str();
         r->source_name_length = header.size();
-        r->content = spinUniformsHeader;
-        r->content_length = std::strlen(spinUniformsHeader);
+        r->content = spinProgramHeader;
+        r->content_length = std::strlen(spinProgramHeader);
     } else {
-        static const char* missing = "only uniforms.h can be included";
+        static const char* missing = "only program.h can be included";
         r->content = missing;
         r->content_length = std::strlen(missing);
     }
@@ -113,6 +112,12 @@ int pickDevice(const std::vector<DeviceInfo>& devices, const std::string& choice
     for (size_t i = 0; i < devices.size(); ++i)
         if (devices[i].usable && lower(devices[i].name).find(c) != std::string::npos) return int(i);
     return -1;
+}
+
+std::vector<std::string> spinStages() {
+    std::vector<std::string> names;
+    for (const Entry& e : entries) names.push_back(e.name);
+    return names;
 }
 
 std::vector<uint32_t> compileStage(const std::string& source, const std::string& entry) {
@@ -286,7 +291,8 @@ VMemory allocate(GPU::Impl& g, VkMemoryRequirements req, VkMemoryPropertyFlags n
 
 }  // namespace
 
-GBuffer makeBuffer(GPU::Impl& g, VkDeviceSize size, VkBufferUsageFlags usage, bool host) {
+GBuffer makeBuffer(GPU::Impl& g, VkDeviceSize size, VkBufferUsageFlags usage, Memory where) {
+    const bool host = where == Memory::HostMapped;
     GBuffer b;
     b.size = std::max<VkDeviceSize>(size, 4);
     VkBufferCreateInfo bi{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
@@ -306,7 +312,8 @@ GBuffer makeBuffer(GPU::Impl& g, VkDeviceSize size, VkBufferUsageFlags usage, bo
 }
 
 GImage makeImage(GPU::Impl& g, VkFormat format, int w, int h, VkImageUsageFlags usage, VkSampleCountFlagBits samples,
-                 int mips, bool transient, VkImageAspectFlags aspect) {
+                 int mips, Contents contents, VkImageAspectFlags aspect) {
+    const bool transient = contents == Contents::Transient;
     GImage im;
     im.format = format;
     im.w = std::max(1, w);

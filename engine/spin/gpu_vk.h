@@ -1,5 +1,6 @@
 #pragma once
-// Vulkan helpers shared by gpu.cpp and gpu_render.cpp; nothing else includes this.
+// Vulkan helpers shared by the context and the renderer; nothing outside engine/spin
+// includes this.
 #include <vulkan/vulkan.h>
 
 #include <cstdint>
@@ -85,7 +86,10 @@ struct GBuffer {
     void* map = nullptr;
     VkDeviceSize size = 0;
 };
-GBuffer makeBuffer(GPU::Impl& g, VkDeviceSize size, VkBufferUsageFlags usage, bool host);
+// Where a buffer lives: device memory the host never sees, or host memory that stays
+// mapped for the life of the buffer.
+enum class Memory { Device, HostMapped };
+GBuffer makeBuffer(GPU::Impl& g, VkDeviceSize size, VkBufferUsageFlags usage, Memory where);
 
 // An image with its memory and one view over all its levels.
 struct GImage {
@@ -95,9 +99,13 @@ struct GImage {
     VkFormat format = VK_FORMAT_UNDEFINED;
     int w = 0, h = 0, mips = 1;
 };
-// At least 1 x 1. Transient images take lazily allocated memory where the device has it.
+// Whether an image's contents outlive the render pass that writes them. A transient one
+// (a multisample target resolved inside its pass) takes lazily allocated memory where the
+// device has it.
+enum class Contents { Kept, Transient };
+// At least 1 x 1.
 GImage makeImage(GPU::Impl& g, VkFormat format, int w, int h, VkImageUsageFlags usage,
-                 VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT, int mips = 1, bool transient = false,
-                 VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
+                 VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT, int mips = 1,
+                 Contents contents = Contents::Kept, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
 
 VShader makeShader(GPU::Impl& g, const std::string& entry);

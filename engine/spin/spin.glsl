@@ -2,7 +2,8 @@
 // The spin program. The engine compiles it once per stage, defining one of VMAIN,
 // FMAIN, SVERT, SFRAG, COMPOSE or BLUR. All colour arithmetic outside the clay's
 // lighting works on the stored sRGB-encoded values, as the flat engine does.
-#include "uniforms.h"
+#extension GL_GOOGLE_include_directive : require
+#include "program.h"
 
 // Signed distance to a rounded rectangle centred on the origin; negative inside.
 float sdRR(vec2 p, vec2 h, float r) {
@@ -21,8 +22,8 @@ vec3 enc(vec3 c) {
 }
 
 #ifdef VMAIN
-layout(location = 0) in vec4 vp;  // x, y, z, kind
-layout(location = 1) in vec4 vn;  // normal, tint
+layout(location = vtxPosition) in vec4 vp;  // x, y, z, kind
+layout(location = vtxNormal) in vec4 vn;    // normal, tint
 layout(location = 0) out vec3 local;
 layout(location = 1) out vec3 wn;
 layout(location = 2) out vec3 wp;
@@ -50,14 +51,14 @@ void main() {
 #endif
 
 #ifdef FMAIN
-layout(set = 0, binding = 1) uniform sampler2D screenTex;
+layout(set = 0, binding = devScreenAt) uniform sampler2D screenTex;
 layout(location = 0) in vec3 local;
 layout(location = 1) in vec3 wn;
 layout(location = 2) in vec3 wp;
 layout(location = 3) flat in float kind;
 layout(location = 4) flat in float tint;
-layout(location = 0) out vec4 outColor;
-layout(location = 1) out float outMask;
+layout(location = devColourOut) out vec4 outColor;
+layout(location = devMaskOut) out float outMask;
 
 void main() {
     int k = int(floor(kind + 0.5));
@@ -106,7 +107,7 @@ void main() {
 #endif
 
 #ifdef SVERT
-layout(location = 0) in vec2 pos;  // clip space, y up
+layout(location = shadowPosition) in vec2 pos;  // clip space, y up
 void main() { gl_Position = vec4(pos.x, -pos.y, 0.0, 1.0); }
 #endif
 
@@ -119,33 +120,25 @@ void main() { cover = 1.0; }
 // One direction of a Gaussian blur; pixels outside the image count as 0. A workgroup
 // takes 256 pixels of one line and reads the line with its margins into shared memory
 // once, instead of fetching every tap from the image.
-#define LINE 256
-#define MAXR 256
-layout(local_size_x = LINE) in;
-layout(set = 0, binding = 0) uniform sampler2D src;
-layout(set = 0, binding = 1, r32f) uniform writeonly image2D dst;
-layout(push_constant) uniform Blur {
-    ivec2 dir;     // (1, 0) along rows, (0, 1) along columns
-    int radius;    // taps each side, at most MAXR
-    float sigma;
-    float norm;    // 1 / the sum of all 2 * radius + 1 weights
-} pc;
+layout(local_size_x = blurLine) in;
+layout(set = 0, binding = blurSourceAt) uniform sampler2D src;
+layout(set = 0, binding = blurTargetAt, r32f) uniform writeonly image2D dst;
 
-shared float line[LINE + 2 * MAXR];
-shared float weight[2 * MAXR + 1];
+shared float line[blurLine + 2 * blurMaxRadius];
+shared float weight[2 * blurMaxRadius + 1];
 
 void main() {
     ivec2 size = imageSize(dst);
     int along = pc.dir.x == 1 ? size.x : size.y, across = pc.dir.x == 1 ? size.y : size.x;
-    int lane = int(gl_WorkGroupID.y), base = int(gl_WorkGroupID.x) * LINE, lid = int(gl_LocalInvocationID.x);
+    int lane = int(gl_WorkGroupID.y), base = int(gl_WorkGroupID.x) * blurLine, lid = int(gl_LocalInvocationID.x);
     if (lane >= across) return;  // the whole workgroup leaves together
     int r = pc.radius;
-    for (int k = lid; k < LINE + 2 * r; k += LINE) {
+    for (int k = lid; k < blurLine + 2 * r; k += blurLine) {
         int p = base - r + k;
         ivec2 q = pc.dir.x == 1 ? ivec2(p, lane) : ivec2(lane, p);
         line[k] = p >= 0 && p < along ? texelFetch(src, q, 0).r : 0.0;
     }
-    for (int k = lid; k <= 2 * r; k += LINE) {
+    for (int k = lid; k <= 2 * r; k += blurLine) {
         float d = float(k - r);
         weight[k] = r == 0 ? 1.0 : exp(-d * d / (2.0 * pc.sigma * pc.sigma));
     }
@@ -160,15 +153,15 @@ void main() {
 
 #ifdef COMPOSE
 // One thread per output pixel; gid counts from the top-left. Frames are BGRA bytes.
-layout(local_size_x = 16, local_size_y = 16) in;
-layout(set = 0, binding = 1) uniform sampler2D studio;
-layout(set = 0, binding = 2) uniform sampler2D devColor;
-layout(set = 0, binding = 3) uniform sampler2D devMask;
-layout(set = 0, binding = 4) uniform sampler2D shadow0;
-layout(set = 0, binding = 5) uniform sampler2D shadow1;
-layout(set = 0, binding = 6) uniform sampler2D grain;
-layout(set = 0, binding = 7) readonly buffer Flat { uint px[]; } flatFrame;
-layout(set = 0, binding = 8) writeonly buffer Out { uint px[]; } outFrame;
+layout(local_size_x = composeTile, local_size_y = composeTile) in;
+layout(set = 0, binding = composeStudioAt) uniform sampler2D studio;
+layout(set = 0, binding = composeColourAt) uniform sampler2D devColor;
+layout(set = 0, binding = composeMaskAt) uniform sampler2D devMask;
+layout(set = 0, binding = composeShadow0At) uniform sampler2D shadow0;
+layout(set = 0, binding = composeShadow1At) uniform sampler2D shadow1;
+layout(set = 0, binding = composeGrainAt) uniform sampler2D grain;
+layout(set = 0, binding = composeFlatAt) readonly buffer Flat { uint px[]; } flatFrame;
+layout(set = 0, binding = composeOutAt) writeonly buffer Out { uint px[]; } outFrame;
 
 // Bilinear, with zero outside the mask.
 float maskAt(sampler2D m, vec2 p) {
@@ -191,8 +184,7 @@ const float lw[8] = float[8](-0.0179, -0.0847, 0.2353, 0.8774, 0.8774, 0.2353, -
 // Supersampled: the 8 x 8 Lanczos-2 window is separable, so the workgroup first sums
 // each needed texel row across (16 columns x 38 rows, into shared memory), then each
 // pixel sums 8 of those down. The same weights and clamping as the 2-D window.
-#define TILE 16
-#define ROWS (2 * TILE + 6)
+const int TILE = composeTile, ROWS = 2 * TILE + 6;
 shared vec4 rowColour[ROWS * TILE];
 shared float rowMask[ROWS * TILE];
 

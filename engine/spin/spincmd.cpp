@@ -11,6 +11,7 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "spin/schedule.h"
 #include "spin/spincmd.h"
 #include "spin/spinscene.h"
 #include "video/writer.h"
@@ -83,24 +84,19 @@ void cmd_spin(const Args& given) {
     }
 
     Writer writer(out, w, h, spinFPS, Container::MP4);
-    const int frames = int(spinSeconds() * spinFPS);
+    const int frames = int(stillClipSlots());
     // The rests before and after the turn are drawn once each and then re-sent.
-    int lastRest = -1;
+    std::optional<bool> restHeld;  // whether the writer holds the rest before the turn or after it
     for (int i = 0; i < frames; ++i) {
-        const double deg = spinAngle(double(i) / spinFPS);
-        if (deg > 0 && deg < 360) {
-            const double weight = handoffWeight(deg);
-            if (weight > 0) scene.turned(writer.newFrame(), image, deg, weight);
-            else scene.rest(deg).draw(writer.newFrame(), image);
-            writer.append(i);
-            lastRest = -1;
-            continue;
+        const Shown shown = shownAt(i);
+        if (shown.moving()) {
+            restHeld.reset();
+        } else {
+            if (restHeld == shown.before() && writer.repeat(i)) continue;
+            restHeld = shown.before();
         }
-        const int rest = deg >= 180 ? 1 : 0;
-        if (rest == lastRest && writer.repeat(i)) continue;
-        scene.rest(deg).draw(writer.newFrame(), image);
+        scene.draw(writer.newFrame(), image, shown);
         writer.append(i);
-        lastRest = rest;
     }
     writer.finish(frames);
     std::printf("saved %s  (%dx%d, %d frames @ %dfps)\n", absolutePath(out).c_str(), w, h, frames, spinFPS);

@@ -215,10 +215,9 @@ void SpinScene::upload(const Image8& content) {
     ++m_uploads;
 }
 
-void SpinScene::frame(View8 into, const Image8& content, double t) {
-    const double deg = spinAngle(t), weight = handoffWeight(deg);
-    if (weight > 0) return turned(into, content, deg, weight);
-    rest(deg).draw(into, content);
+void SpinScene::draw(View8 into, const Image8& content, const Shown& slot) {
+    if (slot.rendered()) return turned(into, content, slot.deg, slot.weight);
+    rest(slot.deg).draw(into, content);
 }
 
 void SpinScene::turned(View8 into, const Image8& content, double deg, double handoff) {
@@ -238,8 +237,8 @@ void SpinScene::turned(View8 into, const Image8& content, double deg, double han
     const int maskW = std::max(1, w * ss / 4), maskH = std::max(1, h * ss / 4);
     int counts[2];
     for (int i = 0; i < 2; ++i)
-        counts[i] = shadowTriangles(poly, geo().sig * m_layers[size_t(i)][3], m_gpu->shadowArea(i),
-                                    SpinRenderer::shadowRoom, maskW, maskH);
+        counts[i] =
+            shadowTriangles(poly, geo().sig * m_layers[size_t(i)][3], m_gpu->shadowArea(i), shadowRoom, maskW, maskH);
 
     ComposeUniforms c;
     c.region = f4(m_region.x / ss, (h * ss - m_region.maxY()) / ss, m_region.w / ss, m_region.h / ss);

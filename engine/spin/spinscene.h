@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "flat/scene.h"
-#include "spin/gpu.h"
 #include "spin/mesh.h"
 #include "spin/motion.h"
+#include "spin/renderer.h"
+#include "spin/schedule.h"
 
 // Everything one output size needs to turn the device: the two flat frames shown at
 // rest, the mesh and camera, and the GPU passes. Built once before the first frame;
@@ -19,14 +20,13 @@ public:
     // closeup: the clip starts from the close-up framing and travels to the full one.
     SpinScene(int w, int h, int contentW, int contentH, const Style& style, double grain, bool closeup = false);
 
-    // The frame of clip time t.
-    void frame(View8 into, const Image8& content, double t);
+    // A slot of the clip as the schedule has it: rendered, or the flat frame at rest.
+    void draw(View8 into, const Image8& content, const Shown& slot);
     // The turned device at deg, mixed with the flat frame by the hand-off weight (0..1).
     void turned(View8 into, const Image8& content, double deg, double handoff);
 
     // The flat frame shown at rest at an angle: `start` before the turn's midpoint.
     const Scene& rest(double deg) const { return restBefore(deg) ? start : flat; }
-    double travel(double deg) const { return m_motion.travel(deg); }
     Placement placement(double deg) const { return m_motion.placement(deg); }
 
     // The device's projected outline at an angle (canvas px, y up), counter-clockwise.
@@ -41,9 +41,7 @@ public:
     const std::optional<Geo>& from() const { return m_motion.from; }
     Rect region() const { return m_region; }
     int texW() const { return m_texW; }
-    int texH() const { return m_texH; }
     int uploads() const { return m_uploads; }
-    const SpinUniforms& uniforms() const { return m_u; }
 
 private:
     void upload(const Image8& content);

@@ -13,11 +13,9 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
-#include "spin/gpu.h"
-#include "spin/motion.h"
-#include "spin/spinscene.h"
 #include "video/args.h"
 #include "video/island.h"
+#include "video/output.h"
 #include "video/screen.h"
 #include "video/source.h"
 #include "video/writer.h"
@@ -34,141 +32,79 @@ int64_t slotAt(int64_t delta, AVRational tb, int fps) {
     return av_rescale_rnd(delta, int64_t(tb.num) * fps, tb.den, AV_ROUND_NEAR_INF);
 }
 
-// One output of the command: its scene, its writer and its place on the time grid.
-// Turning-device outputs derive from it with their own rendering, gap fill and end;
-// everything else about the run is shared.
+// A flat output: the recording frame composed into the scene straight in the encoder's
+// 4:2:0 picture; a slot without a frame of its own repeats the last picture.
+class FlatOutput final : public FrameOutput {
+public:
+    FlatOutput(int w, int h, Layout layout, const Source& src, const Style& style)
+        : m_scene(w, h, layout, src.W, src.H, style, 0.03), m_painter(m_scene) {}
+
+    void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
+        if (!yuv) {
+            out.repeat(slot);
+            return;
+        }
+        m_painter.draw(out.canvas(), yuv);
+        out.appendCanvas(slot);
+    }
+    bool redrawsHeldFrames() const override { return false; }
+
+private:
+    Scene m_scene;
+    ScreenPainter m_painter;
+};
+
+// One output of the command: its writer, its place on the time grid and what draws it.
 class Sink {
 public:
-    Sink(const OutRequest& req, int w, int h, const Source& src, const Style& style)
-        : Sink(req.path, Scene(w, h, req.layout, src.W, src.H, style, 0.03), src.fps) {}
-    virtual ~Sink() = default;
+    // The output is built before the writer replaces whatever is at the path.
+    Sink(const std::string& path, int w, int h, int fps, std::unique_ptr<FrameOutput> output)
+        : path(path), fps(fps), output(std::move(output)), writer(path, w, h, fps, Container::MP4) {}
 
     // A prepared recording frame (also in 4:2:0) for slot target; frames behind the grid
     // are dropped.
     void update(const std::shared_ptr<const Image8>& frame, const AVFrame* frameYUV, int64_t target) {
         if (target < nextSlot) return;
-        while (nextSlot < target) fillSlot(nextSlot++);
+        while (nextSlot < target) gap(nextSlot++);
         content = frame;
-        contentYUV = frameYUV;
-        render(target);
+        output->slot(writer, target, content.get(), frameYUV);
         nextSlot = target + 1;
-        releaseContent();
+        // Let the frame go at once unless later slots draw it again, so the reading loop
+        // can reuse its buffer.
+        if (!output->redrawsHeldFrames()) content.reset();
     }
     // Fills the grid up to (not including) stop.
     void tail(int64_t stop) {
-        while (nextSlot < stop) fillSlot(nextSlot++);
+        while (nextSlot < stop) gap(nextSlot++);
     }
     // The slot at which this output ends, for a recording whose last used frame came
     // lastDelta after its first.
-    virtual int64_t stopFor(int64_t lastDelta, AVRational tb, int srcFps) const {
+    int64_t stopFor(int64_t lastDelta, AVRational tb, int srcFps) const {
         // (lastT + 1 / srcFps) * fps, rounded half away from zero.
-        return av_rescale_rnd(lastDelta * tb.num * srcFps + tb.den, fps, int64_t(tb.den) * srcFps, AV_ROUND_NEAR_INF);
+        const int64_t recorded =
+            av_rescale_rnd(lastDelta * tb.num * srcFps + tb.den, fps, int64_t(tb.den) * srcFps, AV_ROUND_NEAR_INF);
+        return std::max(recorded, output->leastSlots());
     }
 
-    std::string path;
-    Scene scene;
-    int fps;
+    const std::string path;  // as given
+    const int fps;
+    const std::unique_ptr<FrameOutput> output;
     Writer writer;
-    ScreenPainter painter;
-    std::shared_ptr<const Image8> content;
-    const AVFrame* contentYUV = nullptr;  // valid while an update runs
+    std::shared_ptr<const Image8> content;  // the recording frame on screen, while kept
     int64_t nextSlot = 0;
 
-protected:
-    Sink(std::string path_, Scene scene_, int fps_)
-        : path(std::move(path_)), scene(std::move(scene_)), fps(fps_),
-          writer(path, scene.w, scene.h, fps, Container::MP4), painter(scene) {}
-
-    virtual void fillSlot(int64_t slot) { writer.repeat(slot); }
-    virtual void render(int64_t slot) {
-        if (!content) return;
-        painter.draw(writer.canvas(), contentYUV);
-        writer.appendCanvas(slot);
-    }
-    // A flat output never draws the same recording frame twice: let it go at once so the
-    // reading loop can reuse its buffer.
-    virtual void releaseContent() {
-        content.reset();
-        contentYUV = nullptr;
-    }
-};
-
-// A turning-device output: the device rests on the flat frame, turns once and rests
-// again while the recording plays in its screen, always at spinFPS. The recording's
-// clock is the clip's clock, so the recording plays from the first slot on.
-class TurningSink : public Sink {
-public:
-    TurningSink(const OutRequest& req, std::unique_ptr<SpinScene> spin_)
-        : Sink(req.path, spin_->flat, spinFPS), spin(std::move(spin_)), startPainter(spin->start) {}
-
-    // The clip never stops before the turn and both rests are over.
-    int64_t stopFor(int64_t lastDelta, AVRational tb, int srcFps) const override {
-        const int64_t recorded = Sink::stopFor(lastDelta, tb, srcFps);
-        return std::max<int64_t>(recorded, std::llround(spinSeconds() * fps));
-    }
-
-    std::unique_ptr<SpinScene> spin;
-
-protected:
-    // While the device turns a held recording frame is drawn anew, so that the device
-    // keeps moving; at rest the last picture is the right one.
-    void fillSlot(int64_t slot) override {
-        if (content && spinTurning(double(slot) / fps)) draw(slot, false);
-        else writer.repeat(slot);
-    }
-    void render(int64_t slot) override {
-        if (content) draw(slot, true);
-    }
-    // Kept for the turning frames of the slots that follow; only the 4:2:0 copy belongs
-    // to the reading loop.
-    void releaseContent() override { contentYUV = nullptr; }
-
 private:
-    void draw(int64_t slot, bool fresh) {
-        const double deg = spinAngle(double(slot) / fps), weight = handoffWeight(deg);
-        if (weight > 0) {
-            spin->turned(writer.newFrame(), *content, deg, weight);
-            writer.append(slot);
-            painted = nullptr;
-            return;
-        }
-        ScreenPainter& rest = restBefore(deg) ? startPainter : painter;
-        if (fresh && contentYUV) {
-            // A painter touches only the screen once the canvas holds its plate; anything
-            // else drawn there since means the whole frame again.
-            if (painted != &rest) rest.reprime();
-            rest.draw(writer.canvas(), contentYUV);
-            writer.appendCanvas(slot);
-            painted = &rest;
-        } else if (painted == &rest) {
-            writer.repeat(slot);  // the same rest frame with the same content
-        } else {
-            spin->rest(deg).draw(writer.newFrame(), *content);
-            writer.append(slot);
-            painted = nullptr;
-        }
-    }
-
-    ScreenPainter startPainter;
-    const ScreenPainter* painted = nullptr;  // the painter whose frame the canvas holds
+    void gap(int64_t slot) { output->slot(writer, slot, content.get(), nullptr); }
 };
-
-// Turning-device outputs share one GPU context, made here
-// before any output is set up, so that a machine without one fails before any output
-// file is touched.
-void setUpTurning(const std::vector<OutRequest>& outs) {
-    for (const auto& o : outs)
-        if (isTurning(o.layout)) {
-            GPU::shared();
-            return;
-        }
-}
 
 // The branch point between flat and turning-device outputs.
-std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style) {
-    if (!isTurning(req.layout)) return std::make_unique<Sink>(req, w, h, src, style);
-    return std::make_unique<TurningSink>(
-        req, std::make_unique<SpinScene>(w, h, src.W, src.H, style, 0.03, req.layout == Layout::closeupSpin));
+std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style,
+                               const TurningOutputs& turning) {
+    if (!isTurning(req.layout))
+        return std::make_unique<Sink>(req.path, w, h, src.fps,
+                                      std::make_unique<FlatOutput>(w, h, req.layout, src, style));
+    return std::make_unique<Sink>(req.path, w, h, spinFPS,
+                                  turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin));
 }
 
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.
@@ -185,7 +121,7 @@ template <class F> void eachSink(size_t n, F&& work) {
 
 }  // namespace
 
-void cmd_frame(const Args& args) {
+void runFrame(const Args& args, const TurningOutputs& turning) {
     Opts opts(args);
     if (opts.files.empty() || opts.files.size() > 2) die(usage);
     const std::string recording = opts.files[0];
@@ -199,11 +135,13 @@ void cmd_frame(const Args& args) {
     Source src = openVideo(recording);
     for (const auto& o : outs) refuseOverwrite(o.path, recording);
 
-    setUpTurning(outs);
+    // Turning-device outputs share one GPU context, made before any output is set up.
+    if (std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); }))
+        turning.prepare();
 
     std::vector<std::unique_ptr<Sink>> sinks;
     for (size_t i = 0; i < outs.size(); ++i)
-        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style));
+        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning));
 
     FrameReader reader(src, opts.startSec);
     const AVRational tb = reader.timeBase();
@@ -241,7 +179,7 @@ void cmd_frame(const Args& args) {
     eachSink(sinks.size(), [&](size_t i) { sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps)); });
     for (auto& s : sinks) s->writer.finish(s->nextSlot);
     for (const auto& s : sinks)
-        std::printf("saved %s  (%dx%d, %lld frames @ %dfps%s)\n", s->path.c_str(), s->scene.w, s->scene.h,
-                    (long long)s->nextSlot, s->fps, prep->island ? ", island tidied" : "");
+        std::printf("saved %s  (%dx%d, %lld frames @ %dfps%s)\n", s->path.c_str(), s->writer.width(),
+                    s->writer.height(), (long long)s->nextSlot, s->fps, prep->island ? ", island tidied" : "");
     std::fflush(stdout);
 }

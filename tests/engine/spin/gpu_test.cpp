@@ -44,6 +44,17 @@ TEST(PickDevice, ChoiceByKindIndexOrName) {
     EXPECT_EQ(pickDevice(d, "geforce"), -1);
 }
 
+// Every stage of the embedded program compiles on the CPU, with or without a device.
+TEST(SpinProgram, EveryStageCompilesWithoutADevice) {
+    const std::vector<std::string> stages = spinStages();
+    EXPECT_EQ(stages.size(), 6u);
+    for (const std::string& e : stages) {
+        const std::vector<uint32_t> words = compileStage(spinShader, e);
+        ASSERT_GT(words.size(), 5u) << e;
+        EXPECT_EQ(words[0], 0x07230203u) << e;  // SPIR-V magic
+    }
+}
+
 // These run on whatever device the machine has; CI has only lavapipe. Without a device
 // GPU::shared() ends the test binary, which fails the test rather than skipping it.
 TEST(GPU, OneContextForAllThreads) {

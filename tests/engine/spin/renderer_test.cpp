@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "spin/gpu.h"
+#include "spin/renderer.h"
 
 // The compose and shadow passes with hand-made inputs and no device mesh: what lands
 // outside the device is the studio, the shadows and the grain, and nothing else.

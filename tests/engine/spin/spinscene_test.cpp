@@ -76,21 +76,21 @@ TEST_F(SpinSceneTest, RestFramesNeverReachTheGPU) {
     Image8 content(30, 60);
     for (Px8& p : content.px) p = {200, 100, 50, 255};
     Image8 out(64, 96);
-    s.frame(out.view(), content, 0);
+    s.draw(out.view(), content, shownAt(0));
     EXPECT_EQ(s.uploads(), 0);
     EXPECT_EQ(out.px, flatFrame(s.start, content).px);
-    s.frame(out.view(), content, spinSeconds());
+    s.draw(out.view(), content, shownAt(leastTurningSlots()));
     EXPECT_EQ(s.uploads(), 0);
     EXPECT_EQ(out.px, flatFrame(s.flat, content).px);
 
     // Mid-turn: rendered, and the content goes up once for as long as it is unchanged,
     // even when the caller redraws the same image object.
-    const double mid = lv().spinTiming[0] + lv().spinTiming[1] / 2;
-    s.frame(out.view(), content, mid);
-    s.frame(out.view(), content, mid + 0.1);
+    const int64_t mid = std::llround((lv().spinTiming[0] + lv().spinTiming[1] / 2) * spinFPS);
+    s.draw(out.view(), content, shownAt(mid));
+    s.draw(out.view(), content, shownAt(mid + 6));
     EXPECT_EQ(s.uploads(), 1);
     content.px[5] = {0, 0, 0, 255};
-    s.frame(out.view(), content, mid);
+    s.draw(out.view(), content, shownAt(mid));
     EXPECT_EQ(s.uploads(), 2);
 }
 
@@ -221,8 +221,8 @@ TEST(SpinSceneCloseup, TravelsFromTheCloseupFrame) {
     Image8 content(30, 60);
     for (Px8& p : content.px) p = {30, 200, 90, 255};
     Image8 out(96, 96);
-    s.frame(out.view(), content, 0);
+    s.draw(out.view(), content, shownAt(0));
     EXPECT_EQ(out.px, flatFrame(s.start, content).px);
-    s.frame(out.view(), content, 100);
+    s.draw(out.view(), content, shownAt(6000));
     EXPECT_EQ(out.px, flatFrame(s.flat, content).px);
 }

@@ -1,0 +1,72 @@
+// The blur pass: each shadow mask blurred by its layer's Gaussian, along rows into a
+// temporary image, then along columns into the image the compose pass samples.
+#include <algorithm>
+#include <cmath>
+
+#include "spin/passes.h"
+
+namespace {
+
+// Three sigmas each side, within what the kernel's line buffer holds.
+int blurRadius(double sigma) { return sigma > 0 ? std::min(blurMaxRadius, int(std::ceil(3 * sigma))) : 0; }
+
+}  // namespace
+
+BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
+    : w(s.maskW), h(s.maskH),
+      sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}}, 4) {
+    VkDevice dev = g.dev;
+    const VkImageUsageFlags storage = VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
+    for (int i = 0; i < 2; ++i) {
+        tmp[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w, h, storage);
+        out[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w, h, storage);
+    }
+    const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
+    setLayout = makeSetLayout(dev, {{blurSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
+                                    {blurTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
+    layout = makePipeLayout(dev, setLayout, sizeof(BlurPush));
+    pipe = makeCompute(g, layout, "blur", "spin shadow: ");
+    nearest = makeSampler(g, Filter::Nearest);
+
+    const VkImageLayout ro = VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, general = VK_IMAGE_LAYOUT_GENERAL;
+    for (int i = 0; i < 2; ++i) {
+        const VkImageView srcs[2] = {from.mask[i].view, tmp[i].view}, dsts[2] = {tmp[i].view, out[i].view};
+        for (int dir = 0; dir < 2; ++dir) {
+            set[i][dir] = sets.allocate(setLayout);
+            sets.image(set[i][dir], blurSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, srcs[dir],
+                       dir == 0 ? ro : general, nearest);
+            sets.image(set[i][dir], blurTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, dsts[dir], general);
+        }
+
+        const int radius = blurRadius(s.blurSigma[i]);
+        const float sigma = float(s.blurSigma[i]);
+        double sum = 0;
+        for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * sigma * sigma)) : 1;
+        for (int dir = 0; dir < 2; ++dir) push[i][dir] = {{dir == 0, dir == 1}, radius, sigma, float(1 / sum)};
+    }
+}
+
+// The working images stay in the general layout, where storage writes and reads both work.
+void BlurPass::prime(VkCommandBuffer cmd) const {
+    for (int i = 0; i < 2; ++i)
+        for (const GImage* im : {&tmp[i], &out[i]})
+            barrier(cmd, VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT, VK_PIPELINE_STAGE_ALL_COMMANDS_BIT,
+                    imageBarrier(im->img, VK_IMAGE_LAYOUT_UNDEFINED, VK_IMAGE_LAYOUT_GENERAL, 0,
+                                 VK_ACCESS_SHADER_WRITE_BIT));
+}
+
+void BlurPass::record(VkCommandBuffer cmd) const {
+    const VkPipelineStageFlags comp = VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT;
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
+    for (int i = 0; i < 2; ++i) {
+        for (int dir = 0; dir < 2; ++dir) {
+            vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set[i][dir], 0, nullptr);
+            vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &push[i][dir]);
+            // One workgroup per blurLine pixels of a line.
+            const int along = dir == 0 ? w : h, across = dir == 0 ? h : w;
+            vkCmdDispatch(cmd, uint32_t(along + blurLine - 1) / blurLine, uint32_t(across), 1);
+            if (dir == 0) memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
+        }
+    }
+    memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
+}

@@ -1,0 +1,168 @@
+#pragma once
+// The spin renderer's passes on Vulkan, one file each: device (pass_device.cpp), shadow
+// silhouettes (pass_shadow.cpp), blur (pass_blur.cpp), compose (pass_compose.cpp) and
+// read-back (pass_readback.cpp); renderer.cpp runs them in that order. Only those files
+// and vk_build.cpp, which builds their pipelines, include this.
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include "spin/gpu_vk.h"
+#include "spin/program.h"
+#include "spin/renderer.h"
+
+// Pipeline and descriptor building, barriers (vk_build.cpp).
+
+VkImageMemoryBarrier imageBarrier(VkImage img, VkImageLayout from, VkImageLayout to, VkAccessFlags src,
+                                  VkAccessFlags dst, uint32_t level = 0, uint32_t levels = VK_REMAINING_MIP_LEVELS);
+void barrier(VkCommandBuffer cmd, VkPipelineStageFlags src, VkPipelineStageFlags dst, const VkImageMemoryBarrier& b);
+void memoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags src, VkPipelineStageFlags dst, VkAccessFlags from,
+                   VkAccessFlags to);
+
+// Colour attachments with 4 samples, each resolved into a single-sample image the
+// compute passes read; optionally a depth attachment that is never stored.
+VRenderPass makeRenderPass(VkDevice dev, const std::vector<VkFormat>& colours, VkFormat depth);
+VFramebuffer makeFramebuffer(VkDevice dev, VkRenderPass rp, const std::vector<VkImageView>& views, int w, int h);
+// One binding of set 0: its number (from program.h), what it holds, which stages see it.
+struct Binding {
+    int at;
+    VkDescriptorType type;
+    VkShaderStageFlags stages;
+};
+VSetLayout makeSetLayout(VkDevice dev, const std::vector<Binding>& bindings);
+VPipeLayout makePipeLayout(VkDevice dev, VkDescriptorSetLayout set, uint32_t computePushBytes = 0);
+
+struct GraphicsDesc {
+    const char* vert;
+    const char* frag;
+    uint32_t stride;
+    std::vector<VkVertexInputAttributeDescription> attrs;
+    int colourCount;
+    bool depth;
+    const char* failure;  // message prefix when the driver refuses the pipeline
+};
+VPipeline makeGraphics(GPU::Impl& g, VkRenderPass rp, VkPipelineLayout layout, const GraphicsDesc& d);
+VPipeline makeCompute(GPU::Impl& g, VkPipelineLayout layout, const char* entry, const char* failure);
+
+// Smooth: trilinear (anisotropic where the device does it well), for the screen image.
+// Nearest: the texel as stored, for images the kernels read texel by texel.
+enum class Filter { Smooth, Nearest };
+VSampler makeSampler(GPU::Impl& g, Filter filter);
+
+// The descriptor sets of one pass, from a pool of its own.
+class Descriptors {
+public:
+    Descriptors(VkDevice dev, std::initializer_list<VkDescriptorPoolSize> sizes, uint32_t maxSets);
+    VkDescriptorSet allocate(VkDescriptorSetLayout layout);
+    void image(VkDescriptorSet set, uint32_t binding, VkDescriptorType type, VkImageView view, VkImageLayout layout,
+               VkSampler sampler = VK_NULL_HANDLE);
+    void buffer(VkDescriptorSet set, uint32_t binding, VkDescriptorType type, const GBuffer& b);
+
+private:
+    void write(VkDescriptorSet set, uint32_t binding, VkDescriptorType type, const VkDescriptorImageInfo* image,
+               const VkDescriptorBufferInfo* buffer);
+
+    VkDevice m_dev;
+    VDescPool m_pool;
+};
+
+// Begins a render pass over w x h with viewport and scissor to match.
+void beginPass(VkCommandBuffer cmd, VkRenderPass rp, VkFramebuffer fb, int w, int h, const VkClearValue* clears,
+               uint32_t clearCount);
+
+// Host buffers a pass fills before the first frame; they must live until that upload has
+// been waited for.
+using Uploads = std::vector<GBuffer>;
+// Copies bytes into a new host buffer kept in `keep`, for a copy command to read.
+VkBuffer stage(GPU::Impl& g, Uploads& keep, const void* bytes, size_t size);
+
+// The passes. Each builds its pipeline and targets from the setup, records its first
+// contents with prime() and its per-frame work with record().
+
+// The turned device at the supersampled size, over the device's region only: colour
+// and screen mask, 4 samples resolved.
+struct DevicePass {
+    DevicePass(GPU::Impl& g, const SpinSetup& s);
+    void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
+    void record(VkCommandBuffer cmd) const;
+    // Replaces the screen texture and its mipmaps; recorded on cmd.
+    void uploadScreen(VkCommandBuffer cmd, const GBuffer& pixels) const;
+
+    GPU::Impl& g;
+    uint32_t nVerts = 0;
+    int w = 0, h = 0;
+    VkFormat colourFormat = VK_FORMAT_R16G16B16A16_UNORM, depthFormat = VK_FORMAT_D32_SFLOAT;
+    GImage colourMS, maskMS, depthMS, colour, mask, screenTex;
+    VRenderPass pass;
+    VFramebuffer fb;
+    VSetLayout setLayout;
+    VPipeLayout layout;
+    VPipeline pipe;
+    GBuffer verts, uniforms;
+    VSampler smooth;
+    Descriptors sets;
+    VkDescriptorSet set = VK_NULL_HANDLE;
+};
+
+// The device's silhouette filled into one quarter-size mask per shadow layer.
+struct ShadowPass {
+    ShadowPass(GPU::Impl& g, const SpinSetup& s);
+    void record(VkCommandBuffer cmd, const int counts[2]) const;
+    std::span<float> area(int layer) const;
+
+    int w = 0, h = 0;
+    GImage ms, mask[2];
+    VRenderPass pass;
+    VFramebuffer fb[2];
+    VPipeLayout layout;
+    VPipeline pipe;
+    GBuffer polys;  // both layers' triangles, shadowLayerBytes each
+};
+
+// Each shadow mask blurred by its layer's Gaussian, rows then columns.
+struct BlurPass {
+    BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from);
+    void prime(VkCommandBuffer cmd) const;
+    void record(VkCommandBuffer cmd) const;
+
+    int w = 0, h = 0;
+    BlurPush push[2][2] = {};  // per layer, per direction
+    GImage tmp[2], out[2];
+    VSetLayout setLayout;
+    VPipeLayout layout;
+    VPipeline pipe;
+    VSampler nearest;
+    Descriptors sets;
+    VkDescriptorSet set[2][2] = {};
+};
+
+// Where frames cross between host and device: the flat frame the compose pass mixes in,
+// and the finished frame it writes, read back into the caller's frame.
+struct ReadBack {
+    ReadBack(GPU::Impl& g, const SpinSetup& s);
+    View8 staging() const;
+    void copyOut(View8 into) const;
+
+    int w = 0, h = 0;
+    GBuffer flat, out;
+};
+
+// Backdrop, shadows, device and grain into the output frame, mixed with the flat frame
+// by the hand-off weight.
+struct ComposePass {
+    ComposePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const BlurPass& blur,
+                const ReadBack& frames);
+    void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
+    void record(VkCommandBuffer cmd) const;
+
+    GPU::Impl& g;
+    int w = 0, h = 0;
+    GImage studio, grain;
+    GBuffer uniforms;
+    VSetLayout setLayout;
+    VPipeLayout layout;
+    VPipeline pipe;
+    VSampler nearest;
+    Descriptors sets;
+    VkDescriptorSet set = VK_NULL_HANDLE;
+};

@@ -1,0 +1,123 @@
+// What the spin program and the engine must agree on: the uniform and push-constant
+// blocks, binding and location numbers, workgroup sizes and limits. C++ and GLSL both
+// include this file, so a number changed here changes on both sides at once.
+//
+// Every block member is a four-lane float vector (or, in the push constants, a 4-byte
+// scalar after one int pair), so the layouts GLSL sees (std140, std430) are the plain C++
+// layouts without padding; the static_asserts at the end hold C++ to that.
+#ifdef __cplusplus
+#pragma once
+#include <cstddef>
+struct vec4 {
+    float x = 0, y = 0, z = 0, w = 0;
+};
+struct ivec2 {
+    int x = 0, y = 0;
+};
+#define SPIN_CONST(name, value) inline constexpr int name = value;
+#define SPIN_BLOCK(b, name) struct name
+#define SPIN_PUSH(name) struct name
+#define SPIN_INSTANCE(n)
+#else
+#define SPIN_CONST(name, value) const int name = value;
+#define SPIN_BLOCK(b, name) layout(std140, set = 0, binding = b) uniform name
+#define SPIN_PUSH(name) layout(push_constant) uniform name
+#define SPIN_INSTANCE(n) n
+#endif
+
+// Device pass: vertex attributes (one SpinVtx of 32 bytes per vertex), set 0 bindings,
+// colour attachments.
+SPIN_CONST(vtxPosition, 0)  // vec4 at byte 0: x, y, z, kind
+SPIN_CONST(vtxNormal, 1)    // vec4 at byte 16: normal, tint
+SPIN_CONST(vtxBytes, 32)
+SPIN_CONST(devUniformsAt, 0)  // SpinUniforms, vertex and fragment stages
+SPIN_CONST(devScreenAt, 1)    // the screen texture, fragment stage
+SPIN_CONST(devColourOut, 0)   // colour attachment
+SPIN_CONST(devMaskOut, 1)     // screen mask attachment
+
+// Shadow pass: clip-space (x, y) float pairs, room for shadowRoom vertices per layer,
+// the two layers one after the other in one buffer.
+SPIN_CONST(shadowPosition, 0)
+SPIN_CONST(shadowRoom, 32768)
+SPIN_CONST(shadowLayerBytes, shadowRoom * 8)
+
+// Blur: one workgroup takes blurLine pixels of one line; the radius is at most
+// blurMaxRadius, which only a shadow blur beyond 85 mask pixels (three sigmas) reaches.
+SPIN_CONST(blurLine, 256)
+SPIN_CONST(blurMaxRadius, 256)
+SPIN_CONST(blurSourceAt, 0)
+SPIN_CONST(blurTargetAt, 1)
+
+// Compose: one thread per output pixel in composeTile x composeTile groups; set 0 bindings.
+SPIN_CONST(composeTile, 16)
+SPIN_CONST(composeUniformsAt, 0)
+SPIN_CONST(composeStudioAt, 1)
+SPIN_CONST(composeColourAt, 2)
+SPIN_CONST(composeMaskAt, 3)
+SPIN_CONST(composeShadow0At, 4)
+SPIN_CONST(composeShadow1At, 5)
+SPIN_CONST(composeGrainAt, 6)
+SPIN_CONST(composeFlatAt, 7)
+SPIN_CONST(composeOutAt, 8)
+
+#if defined(__cplusplus) || defined(VMAIN) || defined(FMAIN)
+// The device pass. "Local" means model x/y relative to the device centre, y up, in
+// supersampled target pixels.
+SPIN_BLOCK(devUniformsAt, SpinUniforms) {
+    vec4 rot0, rot1, rot2;  // rows of the rotation (xyz)
+    vec4 cam;               // focal length, camera distance, near, far
+    vec4 view;              // device centre in the target (x, y up), target width, height
+    vec4 body;              // half width, half height, corner radius
+    vec4 screen;            // half width, half height, corner radius
+    vec4 texRect;           // screen texture in local px: min x, min y, width, height
+    vec4 top, bot;          // clay gradient colours, sRGB
+    vec4 edge;              // amount, sigma, grey (1 lit, 0 dark)
+    vec4 glass;             // amount, sigma
+    vec4 light;             // unit direction (camera space), strength
+    vec4 rim;               // amount, falloff exponent
+    vec4 plateau;           // camera plateau centre x, y, half size, corner radius
+    vec4 lensA;             // lens 0 x, y, lens 1 x, y
+    vec4 lensB;             // lens 2 x, y, lens radius
+    vec4 ao;                // contact shade strength, reach in px
+    vec4 zoom;              // device scale on screen
+}
+SPIN_INSTANCE(u);
+#endif
+
+#if defined(__cplusplus) || defined(BLUR)
+// One direction of one blur.
+SPIN_PUSH(BlurPush) {
+    ivec2 dir;   // (1, 0) along rows, (0, 1) along columns
+    int radius;  // taps each side, at most blurMaxRadius
+    float sigma;
+    float norm;  // 1 / the sum of all 2 * radius + 1 weights
+}
+SPIN_INSTANCE(pc);
+#endif
+
+#if defined(__cplusplus) || defined(COMPOSE)
+// The compose pass, in output pixels measured from the top.
+SPIN_BLOCK(composeUniformsAt, ComposeUniforms) {
+    vec4 region;  // device target: left, top, width, height
+    vec4 shA;     // shadow layer 0: opacity, drop in mask px, mask px per output px
+    vec4 shB;     // shadow layer 1: the same
+    vec4 misc;    // supersample factor, hand-off weight
+}
+SPIN_INSTANCE(c);
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(SpinUniforms) == 19 * 16);
+static_assert(sizeof(ComposeUniforms) == 4 * 16);
+static_assert(sizeof(BlurPush) == 20 && offsetof(BlurPush, radius) == 8 && offsetof(BlurPush, norm) == 16);
+static_assert(shadowLayerBytes == shadowRoom * 2 * sizeof(float));
+// Workgroup memory of the blur (the line with its margins, the weights) and of the
+// compose tile (colour and mask sums of 2 * tile + 6 texel rows) within the 16 KiB every
+// Vulkan device offers.
+static_assert((blurLine + 2 * blurMaxRadius + 2 * blurMaxRadius + 1) * 4 <= 16384);
+static_assert((2 * composeTile + 6) * composeTile * (16 + 4) <= 16384);
+#undef SPIN_CONST
+#undef SPIN_BLOCK
+#undef SPIN_PUSH
+#undef SPIN_INSTANCE
+#endif

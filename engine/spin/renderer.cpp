@@ -1,0 +1,111 @@
+// One spin frame on the GPU: the passes of passes.h recorded in order on one command
+// buffer, submitted, waited for and read back.
+#include "spin/renderer.h"
+
+#include <cstring>
+
+#include "base/die.h"
+#include "spin/passes.h"
+
+namespace {
+
+const SpinSetup& checked(const SpinSetup& s) {
+    if (s.w < 1 || s.h < 1 || s.studio.size() != size_t(s.w) * size_t(s.h) ||
+        s.grain.size() != size_t(s.w) * size_t(s.h))
+        die("spin: renderer set up with mismatched studio or grain");
+    return s;
+}
+
+std::string sizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+}  // namespace
+
+struct SpinRenderer::Impl {
+    GPU::Impl& g;
+    int w, h, texW, texH;
+    VCmdPool pool;
+    VkCommandBuffer cmd = VK_NULL_HANDLE;
+    VFence fence;
+    DevicePass device;
+    ShadowPass shadow;
+    BlurPass blur;
+    ReadBack frames;
+    ComposePass compose;
+
+    explicit Impl(const SpinSetup& s)
+        : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
+          blur(g, s, shadow), frames(g, s), compose(g, s, device, blur, frames) {
+        VkCommandPoolCreateInfo pi{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO};
+        pi.flags = VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT;
+        pi.queueFamilyIndex = g.family;
+        VkCommandPool p;
+        vkCheck(vkCreateCommandPool(g.dev, &pi, nullptr, &p), "vkCreateCommandPool");
+        pool = VCmdPool(g.dev, p);
+        VkCommandBufferAllocateInfo ai{VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO};
+        ai.commandPool = pool;
+        ai.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
+        ai.commandBufferCount = 1;
+        vkCheck(vkAllocateCommandBuffers(g.dev, &ai, &cmd), "vkAllocateCommandBuffers");
+        VkFenceCreateInfo fi{VK_STRUCTURE_TYPE_FENCE_CREATE_INFO};
+        VkFence f;
+        vkCheck(vkCreateFence(g.dev, &fi, nullptr, &f), "vkCreateFence");
+        fence = VFence(g.dev, f);
+
+        Uploads keep;
+        begin();
+        device.prime(cmd, keep, s);
+        blur.prime(cmd);
+        compose.prime(cmd, keep, s);
+        submitAndWait("spin: GPU upload failed: ");
+    }
+
+    void begin() {
+        VkCommandBufferBeginInfo bi{VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO};
+        bi.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
+        vkCheck(vkBeginCommandBuffer(cmd, &bi), "vkBeginCommandBuffer");
+    }
+
+    void submitAndWait(const char* failure) {
+        vkCheck(vkEndCommandBuffer(cmd), "vkEndCommandBuffer");
+        g.submit(cmd, fence);
+        VkFence f = fence;
+        const VkResult r = vkWaitForFences(g.dev, 1, &f, VK_TRUE, UINT64_MAX);
+        if (r != VK_SUCCESS) die(failure + vkText(r));
+        vkCheck(vkResetFences(g.dev, 1, &f), "vkResetFences");
+    }
+};
+
+SpinRenderer::SpinRenderer(const SpinSetup& setup) : m(std::make_unique<Impl>(setup)) {}
+SpinRenderer::~SpinRenderer() = default;
+
+View8 SpinRenderer::staging() const { return m->frames.staging(); }
+
+std::span<float> SpinRenderer::shadowArea(int layer) const { return m->shadow.area(layer); }
+
+void SpinRenderer::uploadScreen(const View8& px) {
+    Impl& r = *m;
+    if (px.w != r.texW || px.h != r.texH)
+        die("spin: screen image is " + sizeText(px.w, px.h) + ", the texture " + sizeText(r.texW, r.texH));
+    const size_t rowBytes = size_t(px.w) * 4;
+    const GBuffer st = makeBuffer(r.g, rowBytes * size_t(px.h), VK_BUFFER_USAGE_TRANSFER_SRC_BIT, Memory::HostMapped);
+    for (int i = 0; i < px.h; ++i)
+        std::memcpy(static_cast<uint8_t*>(st.map) + rowBytes * size_t(i), px.top(i), rowBytes);
+    r.begin();
+    r.device.uploadScreen(r.cmd, st);
+    r.submitAndWait("spin: GPU upload failed: ");
+}
+
+void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const int shadowCount[2], View8 into) {
+    Impl& r = *m;
+    if (into.w != r.w || into.h != r.h)
+        die("spin: frame of " + sizeText(into.w, into.h) + " for a " + sizeText(r.w, r.h) + " scene");
+    std::memcpy(r.device.uniforms.map, &u, sizeof u);
+    std::memcpy(r.compose.uniforms.map, &c, sizeof c);
+    r.begin();
+    r.device.record(r.cmd);
+    r.shadow.record(r.cmd, shadowCount);
+    r.blur.record(r.cmd);
+    r.compose.record(r.cmd);
+    r.submitAndWait("spin: GPU frame failed: ");
+    r.frames.copyOut(into);
+}
