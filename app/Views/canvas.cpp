@@ -156,7 +156,7 @@ Filmstrip::Filmstrip(Studio& studio, QWidget* parent) : QWidget(parent), m_studi
     m_cells->setContentsMargins(0, 0, 0, 0);
     m_cells->setSpacing(6);
     m_cells->addStretch(1);
-    auto* add = new ClayButton(QString(), false, m_row);
+    auto* add = new ClayButton(QString(), ClayButton::Size::regular, m_row);
     add->setGlyph(Glyph::plus);
     add->setToolTip(QStringLiteral("Add screenshots or recordings"));
     add->setAccessibleName(QStringLiteral("Add screenshots or recordings"));
@@ -206,7 +206,7 @@ EmptyBar::EmptyBar(Studio& studio, QWidget* parent) : QWidget(parent) {
     row->setContentsMargins(16, 0, 16, 8);
     row->setSpacing(14);
     row->addStretch(1);
-    m_choose = new ClayButton(QStringLiteral("Choose Files…"), false, this);
+    m_choose = new ClayButton(QStringLiteral("Choose Files…"), ClayButton::Size::regular, this);
     row->addWidget(m_choose);
     m_caption = new TextLine(Tok::mono(), TextLine::Role::secondary, this);
     m_caption->setText(QStringLiteral("PNG · JPG · HEIC · MOV · MP4"));

@@ -351,9 +351,10 @@ void ClaySwitch::paintEvent(QPaintEvent*) {
 
 // ---- ClayButton
 
-ClayButton::ClayButton(const QString& text, bool small, QWidget* parent) : ClayAbstractButton(parent), m_small(small) {
+ClayButton::ClayButton(const QString& text, Size size, QWidget* parent)
+    : ClayAbstractButton(parent), m_small(size == Size::small) {
     setText(text);
-    setFont(Tok::sans(small ? 12 : 13, QFont::Medium));
+    setFont(Tok::sans(m_small ? 12 : 13, QFont::Medium));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
 }

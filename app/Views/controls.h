@@ -149,7 +149,8 @@ private:
 class ClayButton : public ClayAbstractButton {
     Q_OBJECT
 public:
-    explicit ClayButton(const QString& text, bool small = false, QWidget* parent = nullptr);
+    enum class Size { regular, small };
+    explicit ClayButton(const QString& text, Size size = Size::regular, QWidget* parent = nullptr);
     void setProminent(bool on);
     void setGlyph(std::optional<Glyph> g);
     bool isSmall() const { return m_small; }

@@ -104,7 +104,7 @@ AudioRow::AudioRow(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(
     m_row->setCursor(Qt::PointingHandCursor);
     m_row->setToolTip(QStringLiteral("Choose a sound"));
     col->addWidget(m_row);
-    m_clear = new ClayButton(QString(), true, m_row);
+    m_clear = new ClayButton(QString(), ClayButton::Size::small, m_row);
     m_clear->setGlyph(Glyph::xmark);
     m_clear->setAccessibleName(QStringLiteral("Remove sound"));
     m_clear->setToolTip(QStringLiteral("Remove sound"));
@@ -198,7 +198,7 @@ ExportRows::ExportRows(Studio& studio, QWidget* parent) : QWidget(parent), m_stu
     icon->setObjectName(QStringLiteral("folderGlyph"));
     m_folder = new TextLine(Tok::mono(), TextLine::Role::secondary, this);
     m_folder->setElide(Qt::ElideMiddle);
-    m_change = new ClayButton(QStringLiteral("Change…"), true, this);
+    m_change = new ClayButton(QStringLiteral("Change…"), ClayButton::Size::small, this);
     folderRow->addWidget(icon);
     folderRow->addWidget(m_folder, 1);
     folderRow->addWidget(m_change);
@@ -260,7 +260,7 @@ RenderFooter::RenderFooter(Studio& studio, QWidget* parent) : QWidget(parent), m
     auto* frow = new QHBoxLayout;
     frow->setSpacing(8);
     m_summary = new TextLine(Tok::sans(13, QFont::Medium), TextLine::Role::primary, m_finished);
-    m_show = new ClayButton(QStringLiteral("Show in Folder"), true, m_finished);
+    m_show = new ClayButton(QStringLiteral("Show in Folder"), ClayButton::Size::small, m_finished);
     frow->addWidget(m_summary, 1);
     frow->addWidget(m_show);
     fcol->addLayout(frow);

@@ -72,7 +72,7 @@ private slots:
         sw.setChecked(true);
         QCOMPARE(sw.knobRect().right(), 28.0);
 
-        ClayButton big("Change…"), small("Change…", true);
+        ClayButton big("Change…"), small("Change…", ClayButton::Size::small);
         QCOMPARE(big.sizeHint().height(), 32);
         QCOMPARE(big.font().pixelSize(), 13);
         QCOMPARE(small.sizeHint().height(), 24);
