@@ -1,5 +1,6 @@
 #include "canvas.h"
 #include "labels.h"
+#include "scrollbar.h"
 #include "Studio/studio.h"
 #include "engine/engine.h"
 
@@ -139,7 +140,6 @@ Filmstrip::Filmstrip(Studio& studio, QWidget* parent) : QWidget(parent), m_studi
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->setWidgetResizable(true);
     scroll->viewport()->setAutoFillBackground(false);
     // The strip lies on the canvas's backdrop.
@@ -164,6 +164,8 @@ Filmstrip::Filmstrip(Studio& studio, QWidget* parent) : QWidget(parent), m_studi
     m_cells->addWidget(add);
     m_cells->addStretch(1);
     scroll->setWidget(m_row);
+    // Under the cells, in the strip's empty margin.
+    m_bar = ClayScrollBar::attach(scroll, Qt::Horizontal);
 
     connect(m_add, &QAbstractButton::clicked, &m_studio, &Studio::openFiles);
     connect(&m_studio, &Studio::inputsChanged, this, &Filmstrip::rebuild);

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 class QHBoxLayout;
+class ClayScrollBar;
 class Studio;
 
 // One input's cell: thumbnail, recording badge, selection ring, remove button on hover.
@@ -45,6 +46,7 @@ public:
     explicit Filmstrip(Studio& studio, QWidget* parent = nullptr);
     QList<Thumb*> thumbs() const { return m_thumbs; }
     QAbstractButton* addButton() const { return m_add; }
+    ClayScrollBar* scrollBar() const { return m_bar; }
 
 private:
     void rebuild();
@@ -53,6 +55,7 @@ private:
     QHBoxLayout* m_cells;
     QList<Thumb*> m_thumbs;
     QAbstractButton* m_add;
+    ClayScrollBar* m_bar;
 };
 
 class EmptyBar : public QWidget {

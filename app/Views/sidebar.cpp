@@ -1,5 +1,6 @@
 #include "sidebar.h"
 #include "labels.h"
+#include "scrollbar.h"
 #include "Studio/studio.h"
 
 #include <QEvent>
@@ -13,8 +14,8 @@
 
 Lever::Lever(const QString& title, QWidget* parent) : QWidget(parent) {
     auto* col = new QVBoxLayout(this);
-    col->setContentsMargins(20, 11, 20, 11);
-    col->setSpacing(8);
+    col->setContentsMargins(20, 9, 20, 8);
+    col->setSpacing(6);
     m_header = new TextLine(Tok::mono(), TextLine::Role::secondary, this);
     m_header->setText(QStringLiteral("// ") + title);
     col->addWidget(m_header);
@@ -32,11 +33,11 @@ ShapeRow::ShapeRow(Studio& studio, Shape shape, QWidget* parent)
     : ClayAbstractButton(parent), m_studio(studio), m_shape(shape) {
     setText(shapeTitle(shape));
     setAccessibleName(shapeTitle(shape));
-    setFixedHeight(30);
+    setFixedHeight(rowHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     m_check = new ClayCheck(this);
-    m_check->move(8, (30 - ClayCheck::side) / 2);
+    m_check->move(8, (rowHeight - ClayCheck::side) / 2);
     m_check->setOn(isOn());
     connect(this, &QAbstractButton::clicked, this, [this] { m_studio.toggle(m_shape); });
     connect(&m_studio, &Studio::settingsChanged, this, [this] { m_check->setOn(isOn()); });
@@ -97,7 +98,7 @@ protected:
 AudioRow::AudioRow(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
     auto* col = new QVBoxLayout(this);
     col->setContentsMargins(0, 0, 0, 0);
-    col->setSpacing(8);
+    col->setSpacing(6);
     m_row = new SoundField(this);
     m_row->setFixedHeight(32);
     m_row->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -168,7 +169,7 @@ protected:
 ExportRows::ExportRows(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
     auto* col = new QVBoxLayout(this);
     col->setContentsMargins(0, 0, 0, 0);
-    col->setSpacing(8);
+    col->setSpacing(6);
 
     auto* well = new NameWell(this);
     well->setFixedHeight(32);
@@ -234,10 +235,40 @@ bool ExportRows::eventFilter(QObject* watched, QEvent* e) {
 
 // ---- RenderFooter
 
+namespace {
+
+// The failure lines, one per failed input: as tall as they need up to `cap`, then scrolling,
+// so that a long list never pushes the Render button out of the window.
+class FailureList : public QScrollArea {
+public:
+    static constexpr int cap = 80;
+    FailureList(TextLine* lines, QWidget* parent) : QScrollArea(parent), m_lines(lines) {
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidgetResizable(true);
+        viewport()->setAutoFillBackground(false);
+        QSizePolicy hfw = lines->sizePolicy();
+        hfw.setHeightForWidth(true);
+        lines->setSizePolicy(hfw);
+        lines->setAutoFillBackground(false);
+        setWidget(lines);
+        ClayScrollBar::attach(this, Qt::Vertical);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int w) const override { return std::min(cap, m_lines->heightForWidth(w)); }
+    QSize sizeHint() const override { return {width(), heightForWidth(width())}; }
+    QSize minimumSizeHint() const override { return {0, heightForWidth(width())}; }
+
+private:
+    TextLine* m_lines;
+};
+
+}  // namespace
+
 RenderFooter::RenderFooter(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
     auto* col = new QVBoxLayout(this);
-    col->setContentsMargins(20, 14, 20, 18);
-    col->setSpacing(12);
+    col->setContentsMargins(20, 12, 20, 14);
+    col->setSpacing(10);
 
     m_idle = new TextLine(Tok::mono(), TextLine::Role::secondary, this);
     m_idle->setElide(Qt::ElideMiddle);
@@ -264,9 +295,10 @@ RenderFooter::RenderFooter(Studio& studio, QWidget* parent) : QWidget(parent), m
     frow->addWidget(m_summary, 1);
     frow->addWidget(m_show);
     fcol->addLayout(frow);
-    m_failed = new TextLine(Tok::sans(11.5), TextLine::Role::secondary, m_finished);
+    m_failed = new TextLine(Tok::sans(11.5), TextLine::Role::secondary);
     m_failed->setElide(Qt::ElideNone);
-    fcol->addWidget(m_failed);
+    m_failedList = new FailureList(m_failed, m_finished);
+    fcol->addWidget(m_failedList);
     col->addWidget(m_finished);
 
     m_button = new RenderButton(this);
@@ -326,7 +358,8 @@ void RenderFooter::refresh() {
         m_summary->setText(text);
         m_show->setVisible(ph.files >= 1);
         m_failed->setText(ph.failed.join(u'\n'));
-        m_failed->setVisible(!ph.failed.isEmpty());
+        m_failedList->setVisible(!ph.failed.isEmpty());
+        m_failedList->updateGeometry();
         break;
     }
     if (ph.kind != Phase::Case::rendering) m_progress->setFraction(0);
@@ -349,15 +382,17 @@ Sidebar::Sidebar(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(st
     col->setContentsMargins(0, 0, 0, 0);
     col->setSpacing(0);
 
-    auto* scroll = new QScrollArea(this);
+    auto* scroll = m_scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
+    // Over the sections' right margin, so that their text keeps its width.
+    m_bar = ClayScrollBar::attach(scroll, Qt::Vertical);
     auto* body = new QWidget;
     body->setAutoFillBackground(false);
     auto* sections = new QVBoxLayout(body);
-    sections->setContentsMargins(0, 6, 0, 6);
+    sections->setContentsMargins(0, 4, 0, 2);
     sections->setSpacing(0);
     scroll->setWidget(body);
     col->addWidget(scroll, 1);

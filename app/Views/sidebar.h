@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QWidget>
 
+class QScrollArea;
 class QVBoxLayout;
+class ClayScrollBar;
 class Studio;
 
 // "// " + title in the token font, then the section's controls.
@@ -26,10 +28,11 @@ private:
 class ShapeRow : public ClayAbstractButton {
     Q_OBJECT
 public:
+    static constexpr int rowHeight = 28;
     ShapeRow(Studio& studio, Shape shape, QWidget* parent = nullptr);
     Shape shape() const { return m_shape; }
     bool isOn() const;
-    QSize sizeHint() const override { return {260, 32}; }
+    QSize sizeHint() const override { return {260, rowHeight}; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -105,6 +108,7 @@ private:
     TextLine* m_summary;
     ClayButton* m_show;
     TextLine* m_failed;
+    QScrollArea* m_failedList;
     RenderButton* m_button;
 };
 
@@ -120,12 +124,16 @@ public:
     AudioRow* audioRow() const { return m_audio; }
     ExportRows* exportRows() const { return m_export; }
     RenderFooter* footer() const { return m_footer; }
+    QScrollArea* scrollArea() const { return m_scroll; }
+    ClayScrollBar* scrollBar() const { return m_bar; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
     Studio& m_studio;
+    QScrollArea* m_scroll;
+    ClayScrollBar* m_bar;
     QList<Lever*> m_sections;
     Segmented* m_theme;
     QList<ShapeRow*> m_shapes;

@@ -4,8 +4,12 @@
 #include "Views/clay.h"
 #include "Views/controls.h"
 #include "Views/labels.h"
+#include "Views/scrollbar.h"
 
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -132,6 +136,7 @@ private slots:
         QTest::newRow("render button") << 1 << true;
         QTest::newRow("segmented") << 2 << false;
         QTest::newRow("switch") << 3 << false;
+        QTest::newRow("scroll bar") << 4 << false;
     }
 
     void appearanceSwitchesShading() {
@@ -148,6 +153,12 @@ private slots:
             w = std::move(seg);
         }
         if (which == 3) w = std::make_unique<ClaySwitch>();
+        if (which == 4) {
+            auto bar = std::make_unique<ClayScrollBar>(Qt::Vertical);
+            bar->setRange(0, 100);
+            bar->setPageStep(50);
+            w = std::move(bar);
+        }
         w->resize(w->sizeHint());
         QSignalSpy changed(&Appearance::shared(), &Appearance::changed);
         Appearance::shared().setScheme(Scheme::light);
@@ -163,6 +174,45 @@ private slots:
         QCOMPARE(schemeOf(w.get()), Scheme::light);
         const double held = meanLevel(*w);
         QVERIFY2(std::abs(held - light) < std::abs(held - dark), qPrintable(QString::number(held)));
+    }
+
+    void scrollBarLiesOverTheAreaWithoutArrows() {
+        QScrollArea area;
+        area.setFrameShape(QFrame::NoFrame);
+        area.setWidgetResizable(true);
+        auto* body = new QWidget;
+        body->setMinimumHeight(600);
+        area.setWidget(body);
+        ClayScrollBar* bar = ClayScrollBar::attach(&area, Qt::Vertical);
+        area.resize(200, 200);
+        area.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&area));
+        // The desktop's bar stays hidden and the content keeps its whole width under the clay one.
+        QVERIFY(!area.verticalScrollBar()->isVisible());
+        QVERIFY(bar->isVisible());
+        QCOMPARE(area.viewport()->width(), 200);
+        QCOMPARE(bar->geometry(), QRect(200 - ClayScrollBar::thickness, 0, ClayScrollBar::thickness, 200));
+
+        // No arrows: the handle runs from one end of the well to the other, a third of it long.
+        const QRectF track = bar->trackRect();
+        QCOMPARE(bar->handleRect().top(), track.top());
+        QVERIFY(qAbs(bar->handleRect().height() - track.height() / 3) < 1);
+        area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum());
+        QCOMPARE(bar->value(), 400);
+        QCOMPARE(bar->handleRect().bottom(), track.bottom());
+
+        // Dragging the handle scrolls the area; a press on the well pages towards it.
+        const QPoint grip = bar->handleRect().center().toPoint();
+        QTest::mousePress(bar, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(bar, grip - QPoint(0, 200));
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, grip - QPoint(0, 200));
+        QCOMPARE(area.verticalScrollBar()->value(), 0);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(5, 190));
+        QCOMPARE(area.verticalScrollBar()->value(), area.verticalScrollBar()->pageStep());
+
+        // Nothing to scroll, no bar.
+        body->setMinimumHeight(100);
+        QTRY_VERIFY(!bar->isVisible());
     }
 
     void disabledRenderButtonIsDimmed() {

@@ -1,7 +1,12 @@
 #include <QtTest>
 
 #include "support.h"
+#include "Views/content.h"
+#include "Views/scrollbar.h"
 #include "Views/sidebar.h"
+
+#include <QScrollArea>
+#include <QScrollBar>
 
 // The settings column and the render footer against a stand-in engine that writes what it is
 // asked to after a short pause, and fails for inputs named "bad".
@@ -159,6 +164,43 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(studio->phase(), Phase::idle(), 10000);
         QCOMPARE(footer.button()->text(), QString("Render"));
         QTRY_COMPARE(Engine::liveCount(), 0);
+    }
+
+    void everythingReachableAtTheMinimumSize() {
+        auto studio = fresh({"vertical"});
+        ContentView content(*studio);
+        content.resize(ContentView::minimum);
+        content.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&content));
+        Sidebar* bar = content.sidebar();
+        // Whether all of `w` shows, not clipped by a scrolled or squeezed parent.
+        auto inView = [&](QWidget* w) {
+            QRect visible = content.rect();
+            for (QWidget* p = w; p && p != &content; p = p->parentWidget())
+                visible &= QRect(p->mapTo(&content, QPoint(0, 0)), p->size());
+            return w->isVisible() && visible.size() == w->size();
+        };
+        studio->add({in("Name.png")});
+        QTRY_VERIFY(inView(bar->exportRows()->changeButton()));
+        QVERIFY(inView(bar->exportRows()->nameField()));
+        QVERIFY(inView(bar->footer()->button()));
+        QVERIFY(!bar->scrollBar()->isVisible());
+        // The desktop's own bars never show on the window's clay.
+        for (QScrollBar* own : content.findChildren<QScrollBar*>()) QVERIFY(!own->isVisible());
+
+        // A long list of failures scrolls in the footer: the button stays in the window, and
+        // the sections it squeezes scroll with the clay bar.
+        QStringList bad;
+        for (int i = 0; i < 14; ++i) bad << in(QString("bad%1.png").arg(i));
+        studio->add(bad);
+        studio->render();
+        QTRY_COMPARE_WITH_TIMEOUT(studio->phase().kind, Phase::Case::finished, 20000);
+        QCOMPARE(bar->footer()->failures().count(u'\n'), 13);
+        QTRY_VERIFY(inView(bar->footer()->button()));
+        QVERIFY(inView(bar->footer()->showButton()));
+        QTRY_VERIFY(bar->scrollBar()->isVisible());
+        bar->scrollBar()->setValue(bar->scrollBar()->maximum());
+        QTRY_VERIFY(inView(bar->exportRows()->changeButton()));
     }
 
     void audioCaptionFollowsVideoOutput() {
