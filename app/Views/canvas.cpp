@@ -4,7 +4,6 @@
 #include "Studio/studio.h"
 #include "engine/engine.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -252,7 +251,7 @@ void Notice::setText(const QString& text) {
 
 QSize Notice::sizeHint() const {
     const QFontMetricsF fm(Tok::sans(12.5, QFont::Medium));
-    return {int(std::ceil(fm.horizontalAdvance(m_shown))) + 28, int(std::ceil(fm.height())) + 16};
+    return {int(std::ceil(fm.horizontalAdvance(m_shown))) + 28, int(std::ceil(fm.height())) + 12};
 }
 
 void Notice::paintEvent(QPaintEvent*) {
@@ -268,173 +267,6 @@ void Notice::paintEvent(QPaintEvent*) {
     p.setFont(Tok::sans(12.5, QFont::Medium));
     p.setPen(textPrimary(s));
     p.drawText(r, Qt::AlignCenter, QFontMetricsF(p.font()).elidedText(m_shown, Qt::ElideMiddle, r.width() - 20));
-}
-
-// ---- Viewfinder
-
-Viewfinder::Viewfinder(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
-    m_fade.setDuration(260);
-    m_fade.setStartValue(0.0);
-    m_fade.setEndValue(1.0);
-    connect(&m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        m_mix = v.toReal();
-        update();
-    });
-    connect(&m_fade, &QVariantAnimation::finished, this, [this] { m_previous = QImage(); });
-    m_pulse.setInterval(33);
-    connect(&m_pulse, &QTimer::timeout, this, [this] {
-        if (showsRec()) update(QRect(stageRect().topLeft().toPoint(), QSize(64, 32)));
-        else m_pulse.stop();
-    });
-    connect(&m_studio, &Studio::previewChanged, this, &Viewfinder::previewChanged);
-    for (auto signal : {&Studio::selectionChanged, &Studio::previewShapeChanged, &Studio::thumbsChanged,
-                        &Studio::settingsChanged, &Studio::inputsChanged})
-        connect(&m_studio, signal, this, [this] {
-            if (showsRec() && !m_pulse.isActive()) m_pulse.start();
-            update();
-        });
-    previewChanged();
-}
-
-void Viewfinder::setDropping(bool on) {
-    if (on == m_dropping) return;
-    m_dropping = on;
-    update();
-}
-
-void Viewfinder::previewChanged() {
-    const QImage img = m_studio.preview();
-    const auto shown = m_studio.shown();
-    // While a preview loads the last one stays; a new `shown` cross-fades over it.
-    if (shown != m_shownKey || img.cacheKey() != m_current.cacheKey()) {
-        if (shown != m_shownKey && !m_current.isNull() && !img.isNull() && isVisible()) {
-            m_previous = m_current;
-            m_mix = 0;
-            m_fade.stop();
-            m_fade.start();
-        } else {
-            m_previous = QImage();
-            m_mix = 1;
-        }
-        m_current = img;
-        m_shownKey = shown;
-    }
-    if (showsRec() && !m_pulse.isActive()) m_pulse.start();
-    update();
-}
-
-Shape Viewfinder::stageShape() const { return m_shownKey ? m_shownKey->shape : m_studio.previewShape(); }
-
-QRectF Viewfinder::stageRect() const {
-    const QRectF area = QRectF(rect()).adjusted(40, 18, -40, -(slateHeight + 14));
-    if (area.width() <= 0 || area.height() <= 0) return {};
-    const QSizeF a = shapeAspect(stageShape());
-    const qreal scale = std::min(area.width() / a.width(), area.height() / a.height());
-    const QSizeF size = a * scale;
-    return {area.center() - QPointF(size.width() / 2, size.height() / 2), size};
-}
-
-QString Viewfinder::slate(const QString& path, std::optional<double> seconds) {
-    if (path.isEmpty()) return QStringLiteral("Drop screenshots or screen recordings");
-    QString text = QFileInfo(path).fileName();
-    if (seconds && kindOf(path) == Kind::video) text += QStringLiteral(" · ") + clock(*seconds);
-    return text;
-}
-
-QString Viewfinder::slateFor(const Studio& studio) {
-    std::optional<double> seconds;
-    if (auto it = studio.durations().constFind(studio.selected()); it != studio.durations().constEnd()) seconds = *it;
-    return slate(studio.selected(), seconds);
-}
-
-QString Viewfinder::slateText() const { return slateFor(m_studio); }
-QString Viewfinder::shapeText() const { return shapeTitle(stageShape()); }
-
-bool Viewfinder::showsRec() const {
-    return m_studio.spin() || (!m_studio.selected().isEmpty() && kindOf(m_studio.selected()) == Kind::video);
-}
-
-double Viewfinder::recOpacity(double seconds) { return 0.6 + 0.4 * std::cos(2 * M_PI * seconds / 1.6); }
-
-void Viewfinder::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
-    const Scheme s = schemeOf(this);
-    const bool dark = s == Scheme::dark;
-    const QRectF stage = stageRect();
-    if (stage.isEmpty()) return;
-
-    if (m_dropping) {
-        // The spill: light leaking round the stage, strongest at its edge.
-        p.setPen(Qt::NoPen);
-        for (int i = 12; i >= 1; --i) {
-            p.setBrush(grey(1.0, (dark ? 0.05 : 0.09) * (13 - i) / 12.0));
-            const qreal g = i * 2.0;
-            p.drawRoundedRect(stage.adjusted(-g, -g, g, g), 6 + g, 6 + g);
-        }
-    }
-
-    auto draw = [&](const QImage& img, qreal opacity) {
-        if (img.isNull() || opacity <= 0) return;
-        p.setOpacity(opacity);
-        p.drawImage(stage, img);
-        p.setOpacity(1);
-    };
-    if (!m_previous.isNull()) draw(m_previous, 1.0);
-    draw(m_current, m_previous.isNull() ? 1.0 : m_mix);
-    if (m_current.isNull()) {
-        p.setPen(QPen(grey(dark ? 1.0 : 0.0, 0.08), 1, Qt::DashLine));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(stage.adjusted(0.5, 0.5, -0.5, -0.5));
-    }
-
-    // Crop marks just outside the output's corners.
-    const QRectF marks = stage.adjusted(-6, -6, 6, 6);
-    p.setPen(QPen(m_dropping ? textPrimary(s) : textSecondary(s), 1.5, Qt::SolidLine, Qt::SquareCap));
-    const qreal a = armLength;
-    for (const auto& [corner, dx, dy] :
-         {std::tuple{marks.topLeft(), 1.0, 1.0}, std::tuple{marks.topRight(), -1.0, 1.0},
-          std::tuple{marks.bottomLeft(), 1.0, -1.0}, std::tuple{marks.bottomRight(), -1.0, -1.0}}) {
-        p.drawLine(corner, corner + QPointF(dx * a, 0));
-        p.drawLine(corner, corner + QPointF(0, dy * a));
-    }
-
-    const QString error = m_studio.previewError();
-    if (!error.isEmpty()) {
-        p.setFont(Tok::sans(12));
-        const QRectF box = stage.adjusted(24, 24, -24, -24);
-        const QRectF text = p.fontMetrics().boundingRect(box.toRect(), Qt::AlignCenter | Qt::TextWordWrap, error);
-        p.setPen(Qt::NoPen);
-        p.setBrush(dark ? grey(0.08, 0.85) : grey(1.0, 0.85));
-        p.drawRoundedRect(text.adjusted(-10, -6, 10, 6), 7, 7);
-        p.setPen(textSecondary(s));
-        p.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, error);
-    }
-
-    if (showsRec()) {
-        const double t = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        const QRectF dot(stage.left() + 12, stage.top() + 12, 5, 5);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(255, 69, 58));
-        p.setOpacity(recOpacity(t));
-        p.drawEllipse(dot);
-        p.setOpacity(1);
-        p.setFont(Tok::mono());
-        p.setPen(textSecondary(s));
-        p.drawText(QRectF(dot.right() + 5, dot.center().y() - 8, 40, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                   QStringLiteral("REC"));
-    }
-
-    // The slate: what is shown, and as which output.
-    p.setFont(Tok::mono());
-    p.setPen(textSecondary(s));
-    const QRectF slate(stage.left() - 6, stage.bottom() + 14, stage.width() + 12, 16);
-    const QString right = shapeText();
-    const qreal rightW = p.fontMetrics().horizontalAdvance(right);
-    const qreal leftW = std::max<qreal>(0, slate.width() - rightW - 16);
-    p.drawText(QRectF(slate.left(), slate.top(), leftW, slate.height()), Qt::AlignLeft | Qt::AlignVCenter,
-               p.fontMetrics().elidedText(slateText(), Qt::ElideMiddle, int(leftW)));
-    p.drawText(slate, Qt::AlignRight | Qt::AlignVCenter, right);
 }
 
 // ---- CanvasView
@@ -520,9 +352,13 @@ void CanvasView::layoutChildren() {
     m_strip->setGeometry(0, h - bottom, w, bottom);
     m_empty->setGeometry(0, h - bottom, w, bottom);
     const int top = 12 + Segmented::fixedHeight;
-    m_viewfinder->setGeometry(0, top, w, std::max(0, h - bottom - top));
+    // The notice floats just above the bottom bar, dipping into the bar's empty top margin, in
+    // room the viewfinder keeps free under its slate: it hides neither the caption nor the strip.
+    constexpr int dip = 6, gap = 4;
     const QSize ns = m_notice->sizeHint().boundedTo(QSize(std::max(0, w - 40), 100));
-    m_notice->setGeometry((w - ns.width()) / 2, h - 100 - ns.height(), ns.width(), ns.height());
+    m_viewfinder->setBottomRoom(ns.height() - dip + gap);
+    m_viewfinder->setGeometry(0, top, w, std::max(0, h - bottom - top));
+    m_notice->setGeometry((w - ns.width()) / 2, h - bottom + dip - ns.height(), ns.width(), ns.height());
     m_notice->raise();
 }
 

@@ -3,6 +3,7 @@
 // inputs or the empty bar. Every picture it shows comes from Studio.
 
 #include "controls.h"
+#include "viewfinder.h"
 #include "Studio/values.h"
 
 #include <QImage>
@@ -88,41 +89,6 @@ private:
     QString m_text, m_shown;
     QVariantAnimation m_fade;
     qreal m_opacity = 0;
-};
-
-// The preview stage inside crop marks, with the slate under it.
-class Viewfinder : public QWidget {
-    Q_OBJECT
-public:
-    static constexpr qreal armLength = 14;
-    static constexpr int slateHeight = 30;
-    explicit Viewfinder(Studio& studio, QWidget* parent = nullptr);
-    void setDropping(bool on);
-    bool dropping() const { return m_dropping; }
-    QRectF stageRect() const;
-    // The slate's two ends: input name (and duration), and the output's shape title.
-    QString slateText() const;
-    QString shapeText() const;
-    static QString slateFor(const Studio& studio);
-    // The slate's text for a selected path (empty: nothing selected) and a recording's length.
-    static QString slate(const QString& path, std::optional<double> seconds);
-    bool showsRec() const;
-    // Rec badge opacity at `seconds`: 0.6 + 0.4 cos(2 pi t / 1.6).
-    static double recOpacity(double seconds);
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    void previewChanged();
-    Shape stageShape() const;
-    Studio& m_studio;
-    bool m_dropping = false;
-    QImage m_current, m_previous;
-    std::optional<PreviewKey> m_shownKey;
-    QVariantAnimation m_fade;
-    qreal m_mix = 1;
-    QTimer m_pulse;
 };
 
 class CanvasView : public QWidget {

@@ -5,10 +5,14 @@
 #include "Views/content.h"
 #include "Views/sidebar.h"
 
+#include <QElapsedTimer>
 #include <QMimeData>
 
 // The canvas: slate and tooltip texts, the drop target, the bottom bar, thumbnails, notices and
-// the backdrop. No engine runs here: the bundle is empty, so previews fail quietly.
+// the backdrop, and the preview's cross-fade and busy cue. Most cases run no engine: the bundle
+// is empty, so previews fail quietly; the preview cases use a stand-in that answers each output
+// size with a flat picture of that shape (a red tall one, a blue wide one, a green square), and
+// never answers for inputs named "slow".
 class CanvasTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -27,11 +31,35 @@ class CanvasTest : public QObject {
         return mime;
     }
 
+    void usePictureEngine() {
+        const QString dir = m_dir.path() + "/pictures";
+        support::makeBundle(
+            dir, "case \"$2\" in *slow*) exec sleep 30 ;; esac\ncp \"" + QFile::encodeName(dir) + "/$5.png\" \"$3\"\n");
+        support::writePng(dir + "/1080x1920.png", {54, 96}, QColor(220, 30, 30));
+        support::writePng(dir + "/1920x1080.png", {96, 54}, QColor(30, 30, 220));
+        support::writePng(dir + "/1080x1080.png", {60, 60}, QColor(30, 200, 30));
+        Engine::setAppDir(dir);
+    }
+
+    // The box of the pixels where `hue` (0 red, 2 blue) stands out from the neutral greys.
+    static QRect boxOf(const QImage& img, int hue) {
+        QRect box;
+        const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < rgb.height(); ++y)
+            for (int x = 0; x < rgb.width(); ++x) {
+                const QColor c = rgb.pixelColor(x, y);
+                const int lead = hue == 0 ? c.red() : c.blue();
+                if (lead - c.green() > 40) box |= QRect(x, y, 1, 1);
+            }
+        return box;
+    }
+
 private slots:
     void initTestCase() {
         QDir().mkpath(m_dir.path() + "/nobundle");
         Engine::setAppDir(m_dir.path() + "/nobundle");
     }
+    void cleanup() { Engine::setAppDir(m_dir.path() + "/nobundle"); }
 
     void slateTexts_data() {
         QTest::addColumn<QString>("path");
@@ -198,10 +226,133 @@ private slots:
         canvas.show();
         studio->say("Skipped x.txt — not a screenshot, recording or sound");
         QVERIFY(canvas.notice()->isVisible());
-        // It floats 100 points above the bottom edge.
-        QCOMPARE(canvas.notice()->geometry().bottom() + 1, 600 - 100);
         studio->add({});  // nothing new; the notice stays until its time is up
         QVERIFY(canvas.notice()->isVisible());
+    }
+
+    void noticeHidesNothing_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("inputs");
+        QTest::addColumn<Shape>("shape");
+        const QSize smallest(940 - 301, 620), usual(1180 - 301, 760);
+        QTest::newRow("smallest, strip, tall") << smallest << true << Shape::vertical;
+        QTest::newRow("smallest, empty bar, tall") << smallest << false << Shape::vertical;
+        QTest::newRow("smallest, strip, wide") << smallest << true << Shape::horizontal;
+        QTest::newRow("usual, strip, tall") << usual << true << Shape::vertical;
+        QTest::newRow("usual, empty bar, square") << usual << false << Shape::square;
+        QTest::newRow("short and wide") << QSize(1400, 620) << true << Shape::square;
+    }
+
+    void noticeHidesNothing() {
+        QFETCH(QSize, size);
+        QFETCH(bool, inputs);
+        QFETCH(Shape, shape);
+        auto studio = support::makeStudio(support::caseDir(m_dir));
+        CanvasView canvas(*studio);
+        canvas.resize(size);
+        canvas.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&canvas));
+        if (inputs) studio->add({in("a.png"), in("b.mov")});
+        studio->setPreviewShape(shape);
+        studio->say("Skipped notes.txt — not a screenshot, recording or sound");
+        const QRectF notice = canvas.notice()->geometry();
+        QVERIFY(QRectF(canvas.rect()).contains(notice));
+
+        auto inCanvas = [&](const QWidget* w) { return QRectF(w->mapTo(&canvas, QPoint(0, 0)), w->size()); };
+        Viewfinder* vf = canvas.viewfinder();
+        QList<std::pair<QString, QRectF>> needed{
+            {"slate", vf->slateRect().translated(vf->pos())},
+            {"crop marks", vf->stageRect().adjusted(-7, -7, 7, 7).translated(vf->pos())},
+            {"picker", inCanvas(canvas.shapePicker())}};
+        if (inputs) {
+            for (Thumb* t : canvas.filmstrip()->thumbs()) needed << std::pair{QString("thumb"), inCanvas(t)};
+            needed << std::pair{QString("add button"), inCanvas(canvas.filmstrip()->addButton())};
+        } else {
+            for (QWidget* w : canvas.emptyBar()->findChildren<QWidget*>())
+                needed << std::pair{QString("bar"), inCanvas(w)};
+        }
+        for (const auto& [what, r] : needed) QVERIFY2(!notice.intersects(r), qPrintable(what + " under the notice"));
+    }
+
+    void crossFadeKeepsEachPicturesAspect() {
+        usePictureEngine();
+        auto studio = fresh();
+        Viewfinder vf(*studio);
+        vf.resize(640, 520);
+        vf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&vf));
+        studio->add({in("shot.png")});
+        studio->restartPreview();
+        QTRY_VERIFY(studio->shown() && studio->shown()->shape == Shape::vertical);
+
+        studio->setPreviewShape(Shape::horizontal);
+        studio->restartPreview();
+        QTRY_VERIFY(studio->shown()->shape == Shape::horizontal);
+        QCOMPARE(vf.crossFade().state(), QAbstractAnimation::Running);
+        vf.crossFade().pause();
+        vf.crossFade().setCurrentTime(Viewfinder::fadeMs / 2);
+
+        // Half-way, the tall picture fades out in its own box and the wide one fades in in its own.
+        const QImage img = vf.grab().toImage();
+        const QRect tall = boxOf(img, 0), wide = boxOf(img, 2);
+        const QRectF tallBox = vf.pictureRect(Shape::vertical), wideBox = vf.pictureRect(Shape::horizontal);
+        QVERIFY2(qAbs(tall.width() - tallBox.width()) <= 2 && qAbs(tall.height() - tallBox.height()) <= 2,
+                 qPrintable(QString("tall picture drawn %1x%2").arg(tall.width()).arg(tall.height())));
+        QVERIFY2(qAbs(wide.width() - wideBox.width()) <= 2 && qAbs(wide.height() - wideBox.height()) <= 2,
+                 qPrintable(QString("wide picture drawn %1x%2").arg(wide.width()).arg(wide.height())));
+        QVERIFY(qAbs(double(tall.width()) / tall.height() - 9.0 / 16) < 0.02);
+        QVERIFY(qAbs(double(wide.width()) / wide.height() - 16.0 / 9) < 0.05);
+
+        // When it ends, only the new picture is left.
+        vf.crossFade().setCurrentTime(Viewfinder::fadeMs);
+        QTRY_VERIFY(boxOf(vf.grab().toImage(), 0).isEmpty());
+        // Let the warm-up (both themes of both shapes, and the square) settle before the next case.
+        QTRY_COMPARE(studio->cacheOrder().size(), 5);
+    }
+
+    void busyCueWhenAPreviewIsLate() {
+        usePictureEngine();
+        auto studio = fresh();
+        Viewfinder vf(*studio);
+        vf.resize(640, 520);
+        vf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&vf));
+        studio->add({in("shot.png"), in("slow.png")});
+        studio->restartPreview();
+        QTRY_VERIFY(studio->shown().has_value() && !studio->previewLoading());
+        QVERIFY(!vf.busyShown());
+        const QImage calm = vf.grab().toImage();
+
+        QElapsedTimer clock;
+        clock.start();
+        studio->setSelected(in("slow.png"));
+        studio->restartPreview();
+        QTRY_VERIFY(studio->previewLoading());
+        if (clock.elapsed() < Viewfinder::busyAfterMs - 20) QVERIFY(!vf.busyShown());
+        QTRY_VERIFY(vf.busyShown());
+        QVERIFY(clock.elapsed() >= Viewfinder::busyAfterMs);
+
+        // It shows in the middle of the stage, over the last picture, and nowhere else (the
+        // slate under the stage names the new input).
+        const QImage busy = vf.grab().toImage();
+        const QPoint mid = vf.stageRect().center().toPoint();
+        QRect changed;
+        for (int y = 0; y < vf.slateRect().top(); ++y)
+            for (int x = 0; x < busy.width(); ++x)
+                if (busy.pixel(x, y) != calm.pixel(x, y)) changed |= QRect(x, y, 1, 1);
+        QVERIFY(!changed.isEmpty());
+        QVERIFY2(QRect(mid - QPoint(24, 24), QSize(49, 49)).contains(changed), qPrintable(QString("changed %1,%2 %3x%4")
+                                                                                              .arg(changed.x())
+                                                                                              .arg(changed.y())
+                                                                                              .arg(changed.width())
+                                                                                              .arg(changed.height())));
+
+        // A picture for the current key ends it.
+        studio->setSelected(in("shot.png"));
+        studio->restartPreview();
+        QTRY_VERIFY(!vf.busyShown());
+        studio->loadPreview(std::nullopt);
+        QTRY_COMPARE(Engine::liveCount(), 0);
     }
 };
 
