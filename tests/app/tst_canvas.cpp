@@ -41,6 +41,17 @@ class CanvasTest : public QObject {
         Engine::setAppDir(dir);
     }
 
+    // `vf` on screen with the first of `inputs` previewed by the picture engine.
+    void showPreview(Viewfinder& vf, Studio& studio, const QStringList& inputs) {
+        usePictureEngine();
+        vf.resize(640, 520);
+        vf.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&vf));
+        studio.add(inputs);
+        studio.restartPreview();
+        QTRY_VERIFY(studio.shown().has_value() && !studio.previewLoading());
+    }
+
     // The box of the pixels where `hue` (0 red, 2 blue) stands out from the neutral greys.
     static QRect boxOf(const QImage& img, int hue) {
         QRect box;
@@ -275,15 +286,11 @@ private slots:
     }
 
     void crossFadeKeepsEachPicturesAspect() {
-        usePictureEngine();
         auto studio = fresh();
         Viewfinder vf(*studio);
-        vf.resize(640, 520);
-        vf.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&vf));
-        studio->add({in("shot.png")});
-        studio->restartPreview();
-        QTRY_VERIFY(studio->shown() && studio->shown()->shape == Shape::vertical);
+        showPreview(vf, *studio, {in("shot.png")});
+        if (QTest::currentTestFailed()) return;
+        QCOMPARE(studio->shown()->shape, Shape::vertical);
 
         studio->setPreviewShape(Shape::horizontal);
         studio->restartPreview();
@@ -311,15 +318,10 @@ private slots:
     }
 
     void busyCueWhenAPreviewIsLate() {
-        usePictureEngine();
         auto studio = fresh();
         Viewfinder vf(*studio);
-        vf.resize(640, 520);
-        vf.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&vf));
-        studio->add({in("shot.png"), in("slow.png")});
-        studio->restartPreview();
-        QTRY_VERIFY(studio->shown().has_value() && !studio->previewLoading());
+        showPreview(vf, *studio, {in("shot.png"), in("slow.png")});
+        if (QTest::currentTestFailed()) return;
         QVERIFY(!vf.busyShown());
         const QImage calm = vf.grab().toImage();
 
