@@ -105,12 +105,6 @@ private slots:
         QCOMPARE(Thumb::help("demo.mov", seconds < 0 ? std::nullopt : std::optional(seconds)), help);
     }
 
-    void recBadgePulses() {
-        QCOMPARE(Viewfinder::recOpacity(0), 1.0);
-        QVERIFY(qAbs(Viewfinder::recOpacity(0.8) - 0.2) < 1e-9);
-        QVERIFY(qAbs(Viewfinder::recOpacity(1.6) - 1.0) < 1e-9);
-    }
-
     void oneAddForADropOfFilesAndAFolder() {
         auto studio = fresh();
         ContentView content(*studio);
@@ -230,17 +224,6 @@ private slots:
         QCOMPARE(schemeOf(canvas.viewfinder()), Scheme::light);
     }
 
-    void noticeFadesInAndOut() {
-        auto studio = fresh();
-        CanvasView canvas(*studio);
-        canvas.resize(800, 600);
-        canvas.show();
-        studio->say("Skipped x.txt — not a screenshot, recording or sound");
-        QVERIFY(canvas.notice()->isVisible());
-        studio->add({});  // nothing new; the notice stays until its time is up
-        QVERIFY(canvas.notice()->isVisible());
-    }
-
     void noticeHidesNothing_data() {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<bool>("inputs");
@@ -266,6 +249,7 @@ private slots:
         if (inputs) studio->add({in("a.png"), in("b.mov")});
         studio->setPreviewShape(shape);
         studio->say("Skipped notes.txt — not a screenshot, recording or sound");
+        QVERIFY(canvas.notice()->isVisible());
         const QRectF notice = canvas.notice()->geometry();
         QVERIFY(QRectF(canvas.rect()).contains(notice));
 

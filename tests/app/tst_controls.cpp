@@ -248,15 +248,6 @@ private slots:
         QCOMPARE(tilde("/home/anna/Desktop", "/home/ann"), QString("/home/anna/Desktop"));
         QCOMPARE(tilde("/srv/out", "/home/ann"), QString("/srv/out"));
     }
-
-    void shapeWords() {
-        QCOMPARE(shapeTitle(Shape::horizontal_closeup), QString("Horizontal close-up"));
-        QCOMPARE(aspectTag(Shape::vertical), QString("9:16"));
-        QCOMPARE(aspectTag(Shape::horizontal_closeup), QString("16:9"));
-        QCOMPARE(aspectTag(Shape::square_closeup), QString("1:1"));
-        QCOMPARE(countFiles(1), QString("1 file"));
-        QCOMPARE(countFiles(0), QString("0 files"));
-    }
 };
 
 QTEST_MAIN(ControlsTest)
