@@ -4,14 +4,42 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "base/pending.h"
+
 void die(const std::string& message) {
     // The first failure wins: a second worker that fails meanwhile waits here for the
     // exit, so standard error carries exactly one line.
     static std::mutex first;
     first.lock();
+    removePendingFiles();
+    const std::string line = escapeControls(message) + "\n";
     std::fflush(stdout);
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputc('\n', stderr);
+    std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     std::_Exit(1);
+}
+
+std::string escapeControls(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c == 0x7f) out += std::string("\\x") + hex[c >> 4] + hex[c & 15];
+        // U+0080 to U+009F in UTF-8: some terminals and text widgets break lines at them too.
+        else if (c == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80) {
+            const auto d = static_cast<unsigned char>(text[++i]);
+            out += std::string("\\u00") + hex[d >> 4] + hex[d & 15];
+        } else out += char(c);
+    }
+    return out;
+}
+
+void reportSaved(const std::string& path, const std::string& details) {
+    const std::string line = escapeControls("saved " + path + "  (" + details + ")") + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
 }

@@ -2,6 +2,14 @@
 #include <string>
 
 // The engine's only error exit: one line on standard error, status 1. No destructors
-// run, because workers may still be drawing when another thread fails; safe to call
-// from several threads at once (only the first line is written).
+// run, because workers may still be drawing when another thread fails; the hidden files
+// of outputs not yet complete are removed first. Safe to call from several threads at
+// once (only the first line is written).
 [[noreturn]] void die(const std::string& message);
+
+// The text with control characters spelled out (a line feed as \n, others as \xHH or
+// \uHHHH), so that any value or path prints as part of one line.
+std::string escapeControls(const std::string& text);
+
+// Prints "saved " + path + "  (" + details + ")" as one line on standard output.
+void reportSaved(const std::string& path, const std::string& details);

@@ -1,15 +1,14 @@
 #include "flat/imageio.h"
 
-#include <unistd.h>
 #include <vips/vips.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 
 #include "flat/scene.h"
 #include "base/die.h"
+#include "base/pending.h"
 
 namespace {
 
@@ -41,12 +40,6 @@ bool step(VipsPtr& in, int rc, VipsImage*& out) {
 }
 
 }  // namespace
-
-std::string absolutePath(const std::string& path) {
-    std::error_code ec;
-    auto abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
-}
 
 Image8 loadCG(const std::string& path) {
     startVips();
@@ -129,10 +122,9 @@ Image8 orient(const Image8& img, int o) {
 
 void savePNG(const Image8& img, const std::string& path) {
     startVips();
-    const std::string abs = absolutePath(path);
     auto fail = [&] {
         vips_error_clear();
-        die("cannot write " + abs);
+        die("cannot write " + path);
     };
     bool opaque = true;
     for (const Px8& p : img.px)
@@ -155,31 +147,20 @@ void savePNG(const Image8& img, const std::string& path) {
     }
     VipsPtr v(vips_image_new_from_memory(buf.data(), buf.size(), img.w, img.h, bands, VIPS_FORMAT_UCHAR));
     if (!v) fail();
-    // Written beside the target and moved over it only when complete, so an existing
-    // file is replaced by a whole new one or not at all.
-    const std::filesystem::path target(abs);
-    const std::string tmp =
-        (target.parent_path() / ("." + target.filename().string() + ".pellmar-" + std::to_string(getpid()))).string();
+    PendingFile file(path);
+    if (file.error()) fail();
     // zlib level 1 with the sub filter: measured both faster and smaller than level 6
     // without filters on framed screenshots (bench/still).
-    const int rc = vips_pngsave(v.get(), tmp.c_str(), "compression", 1, "filter", VIPS_FOREIGN_PNG_FILTER_SUB, "strip",
-                                TRUE, nullptr);
-    std::error_code ec;
-    if (rc != 0) {
-        std::filesystem::remove(tmp, ec);
+    if (vips_pngsave(v.get(), file.path().c_str(), "compression", 1, "filter", VIPS_FOREIGN_PNG_FILTER_SUB, "strip",
+                     TRUE, nullptr) != 0 ||
+        file.commit() != 0)
         fail();
-    }
-    std::filesystem::rename(tmp, target, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        fail();
-    }
 }
 
 void writePNG(const Scene& scene, const Image8& content, const std::string& path) {
     Image8 frame(scene.w, scene.h);
     scene.draw(frame.view(), content);
-    savePNG(frame, path);
-    std::printf("saved %s  (%dx%d)\n", absolutePath(path).c_str(), scene.w, scene.h);
-    std::fflush(stdout);
+    const std::string abs = absolutePath(path);
+    savePNG(frame, abs);
+    reportSaved(abs, std::to_string(scene.w) + "x" + std::to_string(scene.h));
 }

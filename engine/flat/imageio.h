@@ -12,12 +12,10 @@ Image8 loadCG(const std::string& path);
 // Applies a TIFF/EXIF orientation (1 to 8): the result is the upright picture.
 Image8 orient(const Image8& img, int orientation);
 
-// The path resolved against the working directory.
-std::string absolutePath(const std::string& path);
-
-// Writes a PNG beside the target and moves it over the target only when complete;
-// ends with "cannot write " + absolute path.
+// Writes a PNG that replaces whatever is at path only once complete; ends with
+// "cannot write " + path.
 void savePNG(const Image8& img, const std::string& path);
 
-// Draws the scene with the content, writes it and prints the "saved" line.
+// Draws the scene with the content, writes it to the absolute path and prints the
+// "saved" line with that path; ends with "cannot write " + absolute path.
 void writePNG(const Scene& scene, const Image8& content, const std::string& path);

@@ -3,6 +3,7 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "base/pending.h"
 
 void cmd_still(const Args& args) {
     const Opts o(args);
@@ -12,6 +13,7 @@ void cmd_still(const Args& args) {
     const auto [w, h] = parseSize(o.size);
     const Style style(o);
     const Image8 image = loadCG(o.files[0]);
+    refuseOverwrite(o.files[1], o.files[0], "screenshot");
     const Scene scene(w, h, o.layout, image.w, image.h, style, 0.008);
     writePNG(scene, image, o.files[1]);
 }

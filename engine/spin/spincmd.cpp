@@ -2,7 +2,6 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -11,6 +10,7 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "base/pending.h"
 #include "spin/schedule.h"
 #include "spin/spincmd.h"
 #include "spin/spinscene.h"
@@ -31,12 +31,6 @@ std::string decimal(double v) {
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
-}
-
-// The output would replace the input: refuse before the writer deletes it.
-void refuseSameFile(const std::string& in, const std::string& out) {
-    std::error_code ec;
-    if (std::filesystem::equivalent(in, out, ec)) die("spin: the output is the input: " + out);
 }
 
 }  // namespace
@@ -65,7 +59,7 @@ void cmd_spin(const Args& given) {
     const bool closeup = o.layout == Layout::closeup;
     const std::string& in = o.files[0];
     const std::string& out = o.files[1];
-    refuseSameFile(in, out);
+    refuseOverwrite(out, in, isRecording(in) ? "recording" : "screenshot");
     // Recordings play in the device from the first frame: the frame command draws them.
     if (!at && isRecording(in)) return cmd_frame(spinHandOffArgs(args, out, o.size, closeup));
 
@@ -79,7 +73,7 @@ void cmd_spin(const Args& given) {
         Image8 picture(w, h);
         scene.turned(picture.view(), image, *at, 1);
         savePNG(picture, out);
-        std::printf("saved %s  (%dx%d at %s\u00b0)\n", absolutePath(out).c_str(), w, h, decimal(*at).c_str());
+        reportSaved(out, std::to_string(w) + "x" + std::to_string(h) + " at " + decimal(*at) + "\u00b0");
         return;
     }
 
@@ -99,5 +93,6 @@ void cmd_spin(const Args& given) {
         writer.append(i);
     }
     writer.finish(frames);
-    std::printf("saved %s  (%dx%d, %d frames @ %dfps)\n", absolutePath(out).c_str(), w, h, frames, spinFPS);
+    reportSaved(out, std::to_string(w) + "x" + std::to_string(h) + ", " + std::to_string(frames) + " frames @ " +
+                         std::to_string(spinFPS) + "fps");
 }

@@ -1,7 +1,6 @@
 #include "video/args.h"
 
 #include <charconv>
-#include <filesystem>
 
 #include "base/die.h"
 #include "base/opts.h"
@@ -10,11 +9,6 @@ std::pair<int, int> parseVideoSize(const std::string& text) {
     const auto [w, h] = parseSize(text);
     if (w % 2 || h % 2) die("bad --size: " + text + "  (video wants even sides, e.g. 1080x1920)");
     return {w, h};
-}
-
-void refuseOverwrite(const std::string& out, const std::string& recording) {
-    std::error_code ec;
-    if (std::filesystem::equivalent(out, recording, ec)) die("will not write over the recording: " + out);
 }
 
 std::string shortestDecimal(double v) {

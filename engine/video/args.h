@@ -6,9 +6,6 @@
 // Ends with "bad --size: " + text + "  (video wants even sides, e.g. 1080x1920)".
 std::pair<int, int> parseVideoSize(const std::string& text);
 
-// Ends when writing out would replace the recording it is made from.
-void refuseOverwrite(const std::string& out, const std::string& recording);
-
 // The shortest text that reads back as the same double, always with a fractional part
 // when it has no exponent: 60 -> "60.0", 2.5 -> "2.5".
 std::string shortestDecimal(double v);

@@ -1,3 +1,6 @@
+// The audio command, shaped like a muxing example: one small struct per output stream,
+// one function that writes each, and a short loop that interleaves them by time.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -6,16 +9,20 @@
 
 #include "base/commands.h"
 #include "base/die.h"
+#include "base/pending.h"
 #include "video/av.h"
+#include "video/source.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int sampleRate = 48000;
+const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
 
-bool isRecording(const AVStream* st) {
-    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
+// Once the new file exists every failure ends here; die() removes the hidden file.
+void check(int rc) {
+    if (rc < 0) die("audio failed: " + avError(rc));
 }
 
 InputPtr openMedia(const std::string& path) {
@@ -26,35 +33,257 @@ InputPtr openMedia(const std::string& path) {
     return in;
 }
 
+// The picture's own length: an old sound track that runs longer is dropped anyway.
+double pictureSeconds(const AVFormatContext* in, const AVStream* st) {
+    double s = st->duration != AV_NOPTS_VALUE ? double(st->duration) * av_q2d(st->time_base) : 0;
+    if (!(s > 0) && in->duration != AV_NOPTS_VALUE) s = double(in->duration) / AV_TIME_BASE;
+    return s;
+}
+
 // One audio track of the sound file, decoded and resampled to 48 kHz stereo float.
-struct Track {
+struct SoundTrack {
     int stream = -1;
     CodecPtr dec;
     SwrPtr swr;
     std::deque<float> l, r;
+    int64_t received = 0;
     bool ended = false;
 };
 
-// The new file being written beside the video. Every failure after it exists removes
-// it first, so the video is never touched unless the new one is complete.
-class Job {
+// Every audio track of the sound file, decoded in step and summed into one stereo
+// signal of at most `limit` samples: what lies past the video's end is never kept.
+class SoundMix {
 public:
-    explicit Job(std::string tmp) : m_tmp(std::move(tmp)) {}
-    [[noreturn]] void fail(const std::string& message) {
-        m_out.reset();
-        std::error_code ec;
-        fs::remove(m_tmp, ec);
-        die(message);
+    // Ends with "no sound in " + sound, or "cannot read " + video + " / " + sound when a
+    // track cannot be decoded.
+    SoundMix(const std::string& sound, const std::string& video, int64_t limit) : m_limit(limit) {
+        m_in = openMedia(sound);
+        if (!m_in) die("no sound in " + sound);
+        for (unsigned i = 0; i < m_in->nb_streams; ++i) {
+            AVStream* st = m_in->streams[i];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) st->discard = AVDISCARD_ALL;
+            else if (!openTrack(st)) die("cannot read " + video + " / " + sound);
+        }
+        if (m_tracks.empty()) die("no sound in " + sound);
     }
-    void check(int rc) {
-        if (rc < 0) fail("audio failed: " + avError(rc));
+
+    // Mixes up to n samples into L and R; fewer at the end of the sound, then 0.
+    int mix(float* L, float* R, int n) {
+        readFor(n);
+        size_t have = 0;
+        for (const SoundTrack& t : m_tracks) have = std::max(have, t.l.size());
+        const int k = int(std::min<size_t>(size_t(n), have));
+        std::fill(L, L + k, 0.f);
+        std::fill(R, R + k, 0.f);
+        for (SoundTrack& t : m_tracks) {
+            const int m = int(std::min<size_t>(size_t(k), t.l.size()));
+            for (int i = 0; i < m; ++i) L[i] += t.l[size_t(i)], R[i] += t.r[size_t(i)];
+            t.l.erase(t.l.begin(), t.l.begin() + m);
+            t.r.erase(t.r.begin(), t.r.begin() + m);
+        }
+        return k;
     }
-    const std::string& tmp() const { return m_tmp; }
-    OutputPtr m_out;
 
 private:
-    std::string m_tmp;
+    bool openTrack(const AVStream* st) {
+        SoundTrack t;
+        t.stream = st->index;
+        const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+        t.dec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
+        if (!t.dec || avcodec_parameters_to_context(t.dec.get(), st->codecpar) < 0 ||
+            avcodec_open2(t.dec.get(), codec, nullptr) < 0)
+            return false;
+        AVChannelLayout in;
+        if (t.dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || t.dec->ch_layout.nb_channels == 0)
+            av_channel_layout_default(&in, std::max(t.dec->ch_layout.nb_channels, 1));
+        else av_channel_layout_copy(&in, &t.dec->ch_layout);
+        SwrContext* swr = nullptr;
+        AVChannelLayout out = stereo;
+        const int rc = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_FLTP, sampleRate, &in, t.dec->sample_fmt,
+                                           t.dec->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&in);
+        t.swr.reset(swr);
+        if (rc < 0 || swr_init(swr) < 0) return false;
+        m_tracks.push_back(std::move(t));
+        return true;
+    }
+
+    // Reads the file until every track holds n samples or has ended.
+    void readFor(int n) {
+        auto lacking = [&] {
+            for (const SoundTrack& t : m_tracks)
+                if (!t.ended && t.l.size() < size_t(n)) return true;
+            return false;
+        };
+        while (lacking()) {
+            if (m_read) {
+                for (SoundTrack& t : m_tracks)
+                    if (!t.ended) {
+                        avcodec_send_packet(t.dec.get(), nullptr);
+                        drain(t);
+                        t.ended = true;
+                    }
+                return;
+            }
+            const int rc = av_read_frame(m_in.get(), m_pkt.get());
+            if (rc == AVERROR_EOF) {
+                m_read = true;
+                continue;
+            }
+            check(rc);
+            for (SoundTrack& t : m_tracks)
+                if (t.stream == m_pkt->stream_index && !t.ended) {
+                    const int src = avcodec_send_packet(t.dec.get(), m_pkt.get());
+                    if (src != AVERROR(EAGAIN)) check(src);
+                    drain(t);
+                }
+            av_packet_unref(m_pkt.get());
+        }
+    }
+
+    // Moves what the decoder holds through the resampler into the track's buffers.
+    void drain(SoundTrack& t) {
+        while (!t.ended) {
+            const int rc = avcodec_receive_frame(t.dec.get(), m_decoded.get());
+            if (rc == AVERROR(EAGAIN)) return;
+            if (rc == AVERROR_EOF) {
+                while (keep(t, nullptr, 0) > 0) {
+                }  // what the resampler still holds
+                t.ended = true;
+                return;
+            }
+            check(rc);
+            keep(t, const_cast<const uint8_t**>(m_decoded->extended_data), m_decoded->nb_samples);
+        }
+    }
+
+    int keep(SoundTrack& t, const uint8_t** in, int count) {
+        const int room = swr_get_out_samples(t.swr.get(), count);
+        if (room > int(m_l.size())) m_l.resize(size_t(room)), m_r.resize(size_t(room));
+        uint8_t* out[2] = {reinterpret_cast<uint8_t*>(m_l.data()), reinterpret_cast<uint8_t*>(m_r.data())};
+        const int got = swr_convert(t.swr.get(), out, int(m_l.size()), in, count);
+        check(got);
+        t.l.insert(t.l.end(), m_l.begin(), m_l.begin() + got);
+        t.r.insert(t.r.end(), m_r.begin(), m_r.begin() + got);
+        t.received += got;
+        if (t.received >= m_limit) t.ended = true;
+        return got;
+    }
+
+    InputPtr m_in;
+    std::vector<SoundTrack> m_tracks;
+    FramePtr m_decoded = newAVFrame();
+    PacketPtr m_pkt = newAVPacket();
+    std::vector<float> m_l = std::vector<float>(8192), m_r = std::vector<float>(8192);
+    int64_t m_limit;
+    bool m_read = false;  // the file has been read to its end
 };
+
+// The picture: the video's own packets, copied with the track matrix.
+struct PictureStream {
+    AVFormatContext* in = nullptr;
+    AVStream* ist = nullptr;
+    AVStream* ost = nullptr;
+    PacketPtr pkt = newAVPacket();
+    int64_t next = 0;  // decode time of the packet held, in the input's time base
+};
+
+// The sound: the mix encoded as AAC, cut where the picture ends.
+struct SoundStream {
+    CodecPtr enc;
+    AVStream* ost = nullptr;
+    FramePtr frame = newAVFrame();
+    PacketPtr pkt = newAVPacket();
+    int64_t next = 0;  // samples sent to the encoder
+    int64_t total = 0;
+};
+
+// Holds the picture's next packet; false at the end of the video.
+bool readPicture(PictureStream& s) {
+    for (;;) {
+        const int rc = av_read_frame(s.in, s.pkt.get());
+        if (rc == AVERROR_EOF) return false;
+        check(rc);
+        if (s.pkt->stream_index == s.ist->index) {
+            s.next = s.pkt->dts != AV_NOPTS_VALUE ? s.pkt->dts : s.pkt->pts;
+            return true;
+        }
+        av_packet_unref(s.pkt.get());
+    }
+}
+
+// Writes the packet held and reads the next; false once the video has ended.
+bool writePicture(AVFormatContext* out, PictureStream& s) {
+    av_packet_rescale_ts(s.pkt.get(), s.ist->time_base, s.ost->time_base);
+    s.pkt->stream_index = s.ost->index;
+    s.pkt->pos = -1;
+    check(av_interleaved_write_frame(out, s.pkt.get()));
+    return readPicture(s);
+}
+
+// Encodes the next frame of the mix, or flushes the encoder once the sound or the
+// picture has ended, and writes what the encoder gives back; false once it is drained.
+bool writeSound(AVFormatContext* out, SoundStream& s, SoundMix& mix) {
+    AVFrame* f = s.frame.get();
+    f->nb_samples = s.enc->frame_size;
+    check(av_frame_make_writable(f));
+    const int want = int(std::min<int64_t>(s.enc->frame_size, s.total - s.next));
+    const int got =
+        want > 0 ? mix.mix(reinterpret_cast<float*>(f->data[0]), reinterpret_cast<float*>(f->data[1]), want) : 0;
+    f->nb_samples = got;
+    f->pts = s.next;
+    s.next += got;
+    check(avcodec_send_frame(s.enc.get(), got > 0 ? f : nullptr));
+    for (;;) {
+        const int rc = avcodec_receive_packet(s.enc.get(), s.pkt.get());
+        if (rc == AVERROR(EAGAIN)) return true;
+        if (rc == AVERROR_EOF) return false;
+        check(rc);
+        av_packet_rescale_ts(s.pkt.get(), s.enc->time_base, s.ost->time_base);
+        s.pkt->stream_index = s.ost->index;
+        check(av_interleaved_write_frame(out, s.pkt.get()));
+    }
+}
+
+// The picture's stream in the new file: the same codec parameters and track matrix.
+void addPicture(AVFormatContext* out, PictureStream& s, const std::string& tmp) {
+    s.ost = avformat_new_stream(out, nullptr);
+    if (!s.ost || avcodec_parameters_copy(s.ost->codecpar, s.ist->codecpar) < 0) die("cannot write " + tmp);
+    // hvc1 (parameter sets in the header) is what players expect; other tags are the muxer's choice.
+    const uint32_t tag = s.ist->codecpar->codec_tag;
+    s.ost->codecpar->codec_tag = tag == MKTAG('h', 'v', 'c', '1') ? tag : 0;
+    s.ost->time_base = s.ist->time_base;
+    size_t size = 0;
+    if (const uint8_t* m = av_stream_get_side_data(s.ist, AV_PKT_DATA_DISPLAYMATRIX, &size); m && size) {
+        uint8_t* copy = av_stream_new_side_data(s.ost, AV_PKT_DATA_DISPLAYMATRIX, size);
+        if (!copy) die("cannot write " + tmp);
+        std::copy(m, m + size, copy);
+    }
+}
+
+// The sound's stream in the new file: AAC, 48 kHz stereo at 192 kbit/s.
+void addSound(AVFormatContext* out, SoundStream& s, const std::string& tmp) {
+    const AVCodec* aac = avcodec_find_encoder_by_name("aac");
+    s.enc.reset(aac ? avcodec_alloc_context3(aac) : nullptr);
+    if (!s.enc) die("cannot write " + tmp + "  (no AAC encoder)");
+    AVCodecContext* enc = s.enc.get();
+    enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    enc->sample_rate = sampleRate;
+    av_channel_layout_copy(&enc->ch_layout, &stereo);
+    enc->bit_rate = 192000;
+    enc->time_base = AVRational{1, sampleRate};
+    if (out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (int rc = avcodec_open2(enc, aac, nullptr); rc < 0) die("cannot start: " + avError(rc));
+    s.ost = avformat_new_stream(out, nullptr);
+    if (!s.ost || avcodec_parameters_from_context(s.ost->codecpar, enc) < 0) die("cannot write " + tmp);
+    s.ost->time_base = enc->time_base;
+    AVFrame* f = s.frame.get();
+    f->format = enc->sample_fmt;
+    f->sample_rate = sampleRate;
+    f->nb_samples = enc->frame_size;
+    check(av_channel_layout_copy(&f->ch_layout, &stereo));
+    check(av_frame_get_buffer(f, 0));
+}
 
 }  // namespace
 
@@ -67,249 +296,56 @@ void cmd_audio(const Args& args) {
     if (!fs::is_regular_file(sound, ec)) die("not found: " + sound);
     quietAV();
 
+    PictureStream picture;
     InputPtr vin = openMedia(video);
-    if (!vin) die("no video in " + video);
-    int vs = -1;
-    for (unsigned i = 0; i < vin->nb_streams && vs < 0; ++i)
-        if (isRecording(vin->streams[i])) vs = int(i);
+    const int vs = vin ? firstVideoStream(vin.get()) : -1;
     if (vs < 0) die("no video in " + video);
-    AVStream* vst = vin->streams[vs];
-    // The picture's own length: an old sound track that runs longer is dropped anyway.
-    double duration = vst->duration != AV_NOPTS_VALUE ? double(vst->duration) * av_q2d(vst->time_base) : 0;
-    if (!(duration > 0) && vin->duration != AV_NOPTS_VALUE) duration = double(vin->duration) / AV_TIME_BASE;
+    picture.in = vin.get();
+    picture.ist = vin->streams[vs];
+    const double duration = pictureSeconds(vin.get(), picture.ist);
     if (!(duration > 0)) die("no video in " + video);
     for (unsigned i = 0; i < vin->nb_streams; ++i)
         if (int(i) != vs) vin->streams[i]->discard = AVDISCARD_ALL;
 
-    InputPtr sin = openMedia(sound);
-    if (!sin) die("no sound in " + sound);
-    std::vector<Track> tracks;
-    for (unsigned i = 0; i < sin->nb_streams; ++i) {
-        AVStream* st = sin->streams[i];
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
-            st->discard = AVDISCARD_ALL;
-            continue;
-        }
-        Track t;
-        t.stream = int(i);
-        tracks.push_back(std::move(t));
-    }
-    if (tracks.empty()) die("no sound in " + sound);
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    for (Track& t : tracks) {
-        AVStream* st = sin->streams[t.stream];
-        const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-        t.dec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
-        if (!t.dec || avcodec_parameters_to_context(t.dec.get(), st->codecpar) < 0 ||
-            avcodec_open2(t.dec.get(), codec, nullptr) < 0)
-            die("cannot read " + video + " / " + sound);
-        AVChannelLayout in;
-        if (t.dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || t.dec->ch_layout.nb_channels == 0)
-            av_channel_layout_default(&in, std::max(t.dec->ch_layout.nb_channels, 1));
-        else av_channel_layout_copy(&in, &t.dec->ch_layout);
-        SwrContext* swr = nullptr;
-        const int rc = swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, sampleRate, &in, t.dec->sample_fmt,
-                                           t.dec->sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&in);
-        t.swr.reset(swr);
-        if (rc < 0 || swr_init(swr) < 0) die("cannot read " + video + " / " + sound);
-    }
+    SoundStream soundOut;
+    soundOut.total = std::llround(duration * sampleRate);
+    SoundMix mix(sound, video, soundOut.total);
 
-    // A video named clip.mp4 is first written as .clip.audio.mp4 beside it.
-    const fs::path vp(video);
-    Job job((vp.parent_path() / ("." + vp.stem().string() + ".audio.mp4")).string());
-    fs::remove(job.tmp(), ec);
-
+    PendingFile file(video);
+    const std::string& tmp = file.path();
+    if (file.error()) die("cannot write " + tmp);
     AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, nullptr, "mp4", job.tmp().c_str()) < 0 || !raw)
-        die("cannot write " + job.tmp());
-    job.m_out.reset(raw);
-
-    // The picture, copied packet for packet with its track matrix.
-    AVStream* ovs = avformat_new_stream(raw, nullptr);
-    if (!ovs) die("cannot write " + job.tmp());
-    if (avcodec_parameters_copy(ovs->codecpar, vst->codecpar) < 0) die("cannot write " + job.tmp());
-    // hvc1 (parameter sets in the header) is what players expect; other tags are the muxer's choice.
-    ovs->codecpar->codec_tag = vst->codecpar->codec_tag == MKTAG('h', 'v', 'c', '1') ? vst->codecpar->codec_tag : 0;
-    ovs->time_base = vst->time_base;
-    size_t msize = 0;
-    if (const uint8_t* m = av_stream_get_side_data(vst, AV_PKT_DATA_DISPLAYMATRIX, &msize); m && msize) {
-        uint8_t* copy = av_stream_new_side_data(ovs, AV_PKT_DATA_DISPLAYMATRIX, msize);
-        if (!copy) die("cannot write " + job.tmp());
-        std::copy(m, m + msize, copy);
-    }
-
-    const AVCodec* aac = avcodec_find_encoder_by_name("aac");
-    CodecPtr enc(aac ? avcodec_alloc_context3(aac) : nullptr);
-    if (!enc) die("cannot write " + job.tmp() + "  (no AAC encoder)");
-    enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    enc->sample_rate = sampleRate;
-    av_channel_layout_copy(&enc->ch_layout, &stereo);
-    enc->bit_rate = 192000;
-    enc->time_base = AVRational{1, sampleRate};
-    if (raw->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (int rc = avcodec_open2(enc.get(), aac, nullptr); rc < 0) die("cannot start: " + avError(rc));
-    AVStream* oas = avformat_new_stream(raw, nullptr);
-    if (!oas) die("cannot write " + job.tmp());
-    oas->time_base = enc->time_base;
-    if (avcodec_parameters_from_context(oas->codecpar, enc.get()) < 0) die("cannot write " + job.tmp());
-
-    if (avio_open(&raw->pb, job.tmp().c_str(), AVIO_FLAG_WRITE) < 0) die("cannot write " + job.tmp());
-    // From here on the hidden file exists: every failure removes it.
+    if (avformat_alloc_output_context2(&raw, nullptr, "mp4", nullptr) < 0 || !raw) die("cannot write " + tmp);
+    OutputPtr out(raw);
+    addPicture(raw, picture, tmp);
+    addSound(raw, soundOut, tmp);
+    if (avio_open(&raw->pb, tmp.c_str(), AVIO_FLAG_WRITE) < 0) die("cannot write " + tmp);
+    // The picture's track keeps its time scale, and the movie's clock is the same, so the
+    // movie lasts exactly as long as the picture rather than to the next 1/1000 s.
     AVDictionary* opts = nullptr;
-    if (vst->time_base.num == 1) av_dict_set_int(&opts, "video_track_timescale", vst->time_base.den, 0);
+    if (picture.ist->time_base.num == 1) {
+        av_dict_set_int(&opts, "video_track_timescale", picture.ist->time_base.den, 0);
+        av_dict_set_int(&opts, "movie_timescale", picture.ist->time_base.den, 0);
+    }
     const int hrc = avformat_write_header(raw, &opts);
     av_dict_free(&opts);
-    if (hrc < 0) job.fail("cannot start: " + avError(hrc));
+    if (hrc < 0) die("cannot start: " + avError(hrc));
 
-    // Sound: every track decoded to 48 kHz stereo, summed, cut where the picture ends.
-    const int64_t total = std::llround(duration * sampleRate);
-    const int frameSize = enc->frame_size > 0 ? enc->frame_size : 1024;
-    int64_t emitted = 0;
-    bool soundRead = false, encoderDrained = false, flushed = false;
-    FramePtr decoded = newAVFrame(), mixed = newAVFrame();
-    PacketPtr spkt = newAVPacket(), apkt = newAVPacket(), vpkt = newAVPacket();
-    std::vector<float> tmpL(8192), tmpR(8192);
-
-    auto drainDecoder = [&](Track& t) {
-        for (;;) {
-            int rc = avcodec_receive_frame(t.dec.get(), decoded.get());
-            if (rc == AVERROR(EAGAIN)) return;
-            if (rc == AVERROR_EOF) {
-                // What the resampler still holds.
-                for (;;) {
-                    uint8_t* outp[2] = {reinterpret_cast<uint8_t*>(tmpL.data()),
-                                        reinterpret_cast<uint8_t*>(tmpR.data())};
-                    const int got = swr_convert(t.swr.get(), outp, int(tmpL.size()), nullptr, 0);
-                    job.check(got);
-                    if (got == 0) break;
-                    t.l.insert(t.l.end(), tmpL.begin(), tmpL.begin() + got);
-                    t.r.insert(t.r.end(), tmpR.begin(), tmpR.begin() + got);
-                }
-                t.ended = true;
-                return;
-            }
-            job.check(rc);
-            const int room = swr_get_out_samples(t.swr.get(), decoded->nb_samples);
-            if (room > int(tmpL.size())) tmpL.resize(size_t(room)), tmpR.resize(size_t(room));
-            uint8_t* outp[2] = {reinterpret_cast<uint8_t*>(tmpL.data()), reinterpret_cast<uint8_t*>(tmpR.data())};
-            const int got = swr_convert(t.swr.get(), outp, int(tmpL.size()),
-                                        const_cast<const uint8_t**>(decoded->extended_data), decoded->nb_samples);
-            job.check(got);
-            t.l.insert(t.l.end(), tmpL.begin(), tmpL.begin() + got);
-            t.r.insert(t.r.end(), tmpR.begin(), tmpR.begin() + got);
-        }
-    };
-    // Reads the sound file until every track holds a frame's worth or has ended.
-    auto fillTracks = [&](int64_t want) {
-        auto ready = [&] {
-            for (const Track& t : tracks)
-                if (!t.ended && int64_t(t.l.size()) < want) return false;
-            return true;
-        };
-        while (!ready()) {
-            if (soundRead) {
-                for (Track& t : tracks)
-                    if (!t.ended) {
-                        avcodec_send_packet(t.dec.get(), nullptr);
-                        drainDecoder(t);
-                        t.ended = true;
-                    }
-                return;
-            }
-            const int rc = av_read_frame(sin.get(), spkt.get());
-            if (rc == AVERROR_EOF) {
-                soundRead = true;
-                continue;
-            }
-            job.check(rc);
-            for (Track& t : tracks)
-                if (t.stream == spkt->stream_index && !t.ended) {
-                    const int src = avcodec_send_packet(t.dec.get(), spkt.get());
-                    if (src != AVERROR(EAGAIN)) job.check(src);
-                    drainDecoder(t);
-                }
-            av_packet_unref(spkt.get());
-        }
-    };
-    // The next encoded sound packet, or false when the sound is done.
-    auto nextSound = [&]() -> bool {
-        for (;;) {
-            int rc = avcodec_receive_packet(enc.get(), apkt.get());
-            if (rc == 0) return true;
-            if (rc == AVERROR_EOF) {
-                encoderDrained = true;
-                return false;
-            }
-            if (rc != AVERROR(EAGAIN)) job.check(rc);
-            const int64_t want = std::min<int64_t>(frameSize, total - emitted);
-            if (!flushed) fillTracks(want);
-            int64_t have = 0;
-            for (const Track& t : tracks) have = std::max<int64_t>(have, int64_t(t.l.size()));
-            const int n = int(std::min(want, have));
-            if (n <= 0 || flushed) {
-                flushed = true;
-                job.check(avcodec_send_frame(enc.get(), nullptr));
-                continue;
-            }
-            av_frame_unref(mixed.get());
-            mixed->format = AV_SAMPLE_FMT_FLTP;
-            mixed->sample_rate = sampleRate;
-            mixed->nb_samples = n;
-            av_channel_layout_copy(&mixed->ch_layout, &stereo);
-            job.check(av_frame_get_buffer(mixed.get(), 0));
-            auto* L = reinterpret_cast<float*>(mixed->data[0]);
-            auto* R = reinterpret_cast<float*>(mixed->data[1]);
-            std::fill(L, L + n, 0.f);
-            std::fill(R, R + n, 0.f);
-            for (Track& t : tracks) {
-                const int k = int(std::min<int64_t>(n, int64_t(t.l.size())));
-                for (int i = 0; i < k; ++i) L[i] += t.l[size_t(i)], R[i] += t.r[size_t(i)];
-                t.l.erase(t.l.begin(), t.l.begin() + k);
-                t.r.erase(t.r.begin(), t.r.begin() + k);
-            }
-            mixed->pts = emitted;
-            emitted += n;
-            job.check(avcodec_send_frame(enc.get(), mixed.get()));
-        }
-    };
-    auto nextPicture = [&]() -> bool {
-        for (;;) {
-            const int rc = av_read_frame(vin.get(), vpkt.get());
-            if (rc == AVERROR_EOF) return false;
-            job.check(rc);
-            if (vpkt->stream_index == vs) return true;
-            av_packet_unref(vpkt.get());
-        }
-    };
-
-    // Both streams go out in time order, so the muxer interleaves without holding much.
-    bool havePicture = nextPicture(), haveSound = nextSound();
-    while (havePicture || haveSound) {
-        const bool pictureFirst =
-            havePicture && (!haveSound || av_compare_ts(vpkt->dts != AV_NOPTS_VALUE ? vpkt->dts : vpkt->pts,
-                                                        vst->time_base, apkt->dts, enc->time_base) <= 0);
-        if (pictureFirst) {
-            av_packet_rescale_ts(vpkt.get(), vst->time_base, ovs->time_base);
-            vpkt->stream_index = ovs->index;
-            vpkt->pos = -1;
-            job.check(av_interleaved_write_frame(raw, vpkt.get()));
-            havePicture = nextPicture();
-        } else {
-            av_packet_rescale_ts(apkt.get(), enc->time_base, oas->time_base);
-            apkt->stream_index = oas->index;
-            job.check(av_interleaved_write_frame(raw, apkt.get()));
-            haveSound = !encoderDrained && nextSound();
-        }
+    // Each stream goes out in time order, the one that is behind first.
+    bool pictureLeft = readPicture(picture), soundLeft = true;
+    while (pictureLeft || soundLeft) {
+        if (pictureLeft && (!soundLeft || av_compare_ts(picture.next, picture.ist->time_base, soundOut.next,
+                                                        soundOut.enc->time_base) <= 0))
+            pictureLeft = writePicture(raw, picture);
+        else soundLeft = writeSound(raw, soundOut, mix);
     }
-    if (emitted == 0) job.fail("audio failed: nothing could be decoded from " + sound);
-    job.check(av_write_trailer(raw));
-    if (raw->pb->error < 0) job.check(raw->pb->error);
-    job.check(avio_closep(&raw->pb));
-    job.m_out.reset();
+    if (soundOut.next == 0) die("audio failed: nothing could be decoded from " + sound);
+    check(av_write_trailer(raw));
+    check(raw->pb->error);
+    check(avio_closep(&raw->pb));
+    if (file.commit() != 0) die("audio failed: cannot replace " + video);
 
-    fs::rename(job.tmp(), video, ec);
-    if (ec) job.fail("audio failed: cannot replace " + video);
-    std::printf("saved %s  (+ %s, %.2fs)\n", video.c_str(), fs::path(sound).filename().c_str(), duration);
-    std::fflush(stdout);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", duration);
+    reportSaved(video, "+ " + fs::path(sound).filename().string() + ", " + seconds + "s");
 }

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "base/pending.h"
 #include "video/args.h"
 #include "video/island.h"
 #include "video/output.h"
@@ -133,7 +133,7 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     for (const auto& o : outs) sizes.push_back(parseVideoSize(o.size));
     const Style style(opts);
     Source src = openVideo(recording);
-    for (const auto& o : outs) refuseOverwrite(o.path, recording);
+    for (const auto& o : outs) refuseOverwrite(o.path, recording, "recording");
 
     // Turning-device outputs share one GPU context, made before any output is set up.
     if (std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); }))
@@ -179,7 +179,7 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     eachSink(sinks.size(), [&](size_t i) { sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps)); });
     for (auto& s : sinks) s->writer.finish(s->nextSlot);
     for (const auto& s : sinks)
-        std::printf("saved %s  (%dx%d, %lld frames @ %dfps%s)\n", s->path.c_str(), s->writer.width(),
-                    s->writer.height(), (long long)s->nextSlot, s->fps, prep->island ? ", island tidied" : "");
-    std::fflush(stdout);
+        reportSaved(s->path, std::to_string(s->writer.width()) + "x" + std::to_string(s->writer.height()) + ", " +
+                                 std::to_string(s->nextSlot) + " frames @ " + std::to_string(s->fps) + "fps" +
+                                 (prep->island ? ", island tidied" : ""));
 }

@@ -4,6 +4,7 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "base/pending.h"
 #include "video/args.h"
 #include "video/island.h"
 #include "video/source.h"
@@ -17,7 +18,7 @@ void cmd_poster(const Args& args) {
     const Style style(opts);
     const std::string& recording = opts.files[0];
     Source src = openVideo(recording);
-    refuseOverwrite(opts.files[1], recording);
+    refuseOverwrite(opts.files[1], recording, "recording");
 
     FrameReader reader(src, opts.startSec);
     if (!reader.next()) die("could not read a frame from " + recording);

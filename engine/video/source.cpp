@@ -8,8 +8,6 @@
 
 #include "base/die.h"
 
-namespace {
-
 // The first real video stream; cover art in sound files is stored as a one-picture
 // video stream and is not a recording.
 int firstVideoStream(const AVFormatContext* fmt) {
@@ -20,6 +18,8 @@ int firstVideoStream(const AVFormatContext* fmt) {
     }
     return -1;
 }
+
+namespace {
 
 // The shortest gap between consecutive sample times of the demuxer's index, in seconds;
 // 0 when the index has fewer than two samples.

@@ -18,6 +18,9 @@ struct Source {
     AVStream* st() const { return fmt->streams[stream]; }
 };
 
+// The index of the first real video stream of an opened file, or -1.
+int firstVideoStream(const AVFormatContext* fmt);
+
 // Opens the recording or ends with "recording not found: ", "no video track in " or
 // "cannot read the video track in " followed by the path.
 Source openVideo(const std::string& path);

@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstdio>
 
 #include "flat/imageio.h"
 #include "flat/palette.h"
@@ -8,6 +7,7 @@
 #include "base/commands.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "base/pending.h"
 #include "video/args.h"
 #include "video/writer.h"
 
@@ -15,6 +15,7 @@ void cmd_genTest(const Args& args) {
     if (args.size() < 2) die("usage: gen-test <screenshot.png> <out.mov> [--seconds N] [--fps N] [--vfr]");
     const Image8 shot = loadCG(args[0]);
     const std::string& out = args[1];
+    refuseOverwrite(out, args[0], "screenshot");
 
     double seconds = 6.0;
     long long fps = 30;
@@ -63,6 +64,6 @@ void cmd_genTest(const Args& args) {
         ++written;
     }
     writer.finish(n);
-    std::printf("saved %s  (%dx%d, %lld frames @ %lldfps)\n", out.c_str(), W, H, written, fps);
-    std::fflush(stdout);
+    reportSaved(out, std::to_string(W) + "x" + std::to_string(H) + ", " + std::to_string(written) + " frames @ " +
+                         std::to_string(fps) + "fps");
 }

@@ -1,7 +1,6 @@
 #include "video/writer.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "base/die.h"
 
@@ -11,24 +10,22 @@ int64_t videoBitRate(int w, int h, int fps) {
 }
 
 Writer::Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots)
-    : m_path(path), m_w(w), m_h(h), m_fps(fps), m_slots(slots) {
+    : m_path(absolutePath(path)), m_w(w), m_h(h), m_fps(fps), m_slots(slots) {
     quietAV();
     if (w < 2 || h < 2 || w % 2 || h % 2)
-        die("cannot write " + path + ": H.264 in 4:2:0 wants even sides, not " + std::to_string(w) + "x" +
+        die("cannot write " + m_path + ": H.264 in 4:2:0 wants even sides, not " + std::to_string(w) + "x" +
             std::to_string(h));
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
 
     AVFormatContext* raw = nullptr;
     const char* format = container == Container::MP4 ? "mp4" : "mov";
-    if (avformat_alloc_output_context2(&raw, nullptr, format, path.c_str()) < 0 || !raw)
-        die("cannot create video writer at " + path);
+    if (avformat_alloc_output_context2(&raw, nullptr, format, nullptr) < 0 || !raw)
+        die("cannot create video writer at " + m_path);
     m_out.reset(raw);
 
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec) die("cannot create video writer at " + path + "  (no libx264 encoder)");
+    if (!codec) die("cannot create video writer at " + m_path + "  (no libx264 encoder)");
     m_enc.reset(avcodec_alloc_context3(codec));
-    if (!m_enc) die("cannot create video writer at " + path);
+    if (!m_enc) die("cannot create video writer at " + m_path);
     AVCodecContext* enc = m_enc.get();
     enc->width = w;
     enc->height = h;
@@ -51,23 +48,25 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     // after a gap the track would then end before its last frame does.
     if (slots == Slots::WithGaps) enc->max_b_frames = 0;
     if (int rc = avcodec_open2(enc, codec, nullptr); rc < 0)
-        die("cannot write " + path + ": avcodec_open2: " + avError(rc));
+        die("cannot write " + m_path + ": avcodec_open2: " + avError(rc));
 
     m_st = avformat_new_stream(raw, nullptr);
-    if (!m_st) die("cannot create video writer at " + path);
+    if (!m_st) die("cannot create video writer at " + m_path);
     m_st->time_base = enc->time_base;
     m_st->avg_frame_rate = enc->framerate;
     avCheck(avcodec_parameters_from_context(m_st->codecpar, enc), "avcodec_parameters_from_context");
 
-    if (int rc = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0)
-        die("cannot write " + path + ": " + avError(rc));
+    m_file.emplace(m_path);
+    if (int err = m_file->error()) die("cannot write " + m_path + ": " + avError(AVERROR(err)));
+    if (int rc = avio_open(&raw->pb, m_file->path().c_str(), AVIO_FLAG_WRITE); rc < 0)
+        die("cannot write " + m_path + ": " + avError(rc));
     AVDictionary* opts = nullptr;
     av_dict_set_int(&opts, "video_track_timescale", fps, 0);
     // The movie's own clock too, so that its length is exact rather than rounded to 1/1000 s.
     av_dict_set_int(&opts, "movie_timescale", fps, 0);
     const int rc = avformat_write_header(raw, &opts);
     av_dict_free(&opts);
-    if (rc < 0) die("cannot write " + path + ": " + avError(rc));
+    if (rc < 0) die("cannot write " + m_path + ": " + avError(rc));
 
     m_bgra = Image8(w, h);
     for (Px8& p : m_bgra.px) p.a = 255;
@@ -85,7 +84,7 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     m_sws.reset(
         sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!m_sws)
-        die("cannot write " + path + ": no BGRA to 4:2:0 conversion for " + std::to_string(w) + "x" +
+        die("cannot write " + m_path + ": no BGRA to 4:2:0 conversion for " + std::to_string(w) + "x" +
             std::to_string(h));
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
     sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
@@ -151,4 +150,5 @@ void Writer::finish(int64_t endSlot) {
     if (int rc = av_write_trailer(out); rc < 0) fail(rc);
     if (out->pb->error < 0) fail(out->pb->error);
     if (int rc = avio_closep(&out->pb); rc < 0) fail(rc);
+    if (int err = m_file->commit()) fail(AVERROR(err));
 }

@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "base/pending.h"
 
 #include "flat/surface.h"
 #include "video/av.h"
@@ -24,12 +27,14 @@ int64_t videoBitRate(int w, int h, int fps);
 // An H.264 video file being written: frame n is shown at n / fps, the time base of the
 // stream and the track time scale are both fps. Frames are either drawn as
 // premultiplied BGRA into the writer's own buffer and converted, or composed straight
-// into its BT.709 limited-range 4:2:0 canvas. Used by one thread at a time; every
-// failure ends the process.
+// into its BT.709 limited-range 4:2:0 canvas. The video is written under a hidden name
+// beside path and takes its place only when finished, so a file already at path stays
+// as it was until then. Used by one thread at a time; every failure ends the process,
+// and messages name the absolute path.
 class Writer {
 public:
-    // Deletes whatever is at path, then opens the file. Ends with "cannot create video
-    // writer at " + path or "cannot write " + path + ": " + the library's text.
+    // Ends with "cannot create video writer at " + path or "cannot write " + path + ": "
+    // + the library's text.
     Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots = Slots::Consecutive);
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -46,8 +51,8 @@ public:
     // Encodes the last appended picture again at a later slot; false when there is none.
     bool repeat(int64_t slot);
     // Drains the encoder and completes the file, which then ends at endSlot / fps:
-    // one slot after the last frame, so that it lasts one frame period.
-    // Ends with "writer failed: " + the library's text.
+    // one slot after the last frame, so that it lasts one frame period; then puts it at
+    // path. Ends with "writer failed: " + path + ": " + the library's text.
     void finish(int64_t endSlot);
 
     int width() const { return m_w; }
@@ -61,6 +66,7 @@ private:
 
     std::string m_path;
     int m_w, m_h, m_fps;
+    std::optional<PendingFile> m_file;  // outlives the output context, which may hold it open
     OutputPtr m_out;
     CodecPtr m_enc;
     AVStream* m_st = nullptr;
