@@ -7,11 +7,11 @@
 
 namespace {
 
-// A framed 1 s video of 64 x 128 at 30 fps.
+// A framed video of 31 frames of 64 x 128 at 30 fps: a length that 1/1000 s cannot hold.
 std::string framedVideo(const std::string& dir, const std::string& name = "clip.mp4") {
     const std::string rec = dir + "/rec.mov";
     if (!exists(rec)) {
-        EXPECT_EQ(pellmar({"gen-test", makeScreenshot(dir, 64, 128), rec, "--seconds", "1"}).status, 0);
+        EXPECT_EQ(pellmar({"gen-test", makeScreenshot(dir, 64, 128), rec, "--seconds", "1.04"}).status, 0);
     }
     const Ran r = pellmar({"frame", rec, dir + "/" + name, "--size", "64x128"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -40,18 +40,20 @@ TEST(AudioCommand, LaysTheSoundUnderInPlace) {
                dir + "/two.m4a"));
     const Ran r = pellmar({"audio", video, dir + "/two.m4a"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "saved " + video + "  (+ two.m4a, 1.00s)\n");
+    EXPECT_EQ(r.out, "saved " + video + "  (+ two.m4a, 1.03s)\n");
     EXPECT_EQ(audioStreams(video), 1);
     auto a = probe(video, "a:0", "codec_name,sample_rate,channels,duration");
     EXPECT_EQ(a["codec_name"], "aac");
     EXPECT_EQ(a["sample_rate"], "48000");
     EXPECT_EQ(a["channels"], "2");
-    EXPECT_EQ(a["duration"], "1.000000");
+    EXPECT_EQ(a["duration"], "1.033333");
     // The encoder's target; a pure tone may come in under it.
     const Ran rate = shell("ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 " + video);
     EXPECT_NEAR(std::stod(rate.out), 192000, 40000);
-    EXPECT_EQ(probe(video, "v:0", "nb_frames")["nb_frames"], "30");
+    EXPECT_EQ(probe(video, "v:0", "nb_frames")["nb_frames"], "31");
     EXPECT_EQ(probe(video, "v:0", "time_base")["time_base"], "1/30");
+    // The movie's own length is the picture's, exactly.
+    EXPECT_EQ(probe(video, "format", "duration")["duration"], "1.033333");
     EXPECT_TRUE(decodesCleanly(video));
     EXPECT_TRUE(onlyFile(dir, {"rec.mov", "shot-64x128.png", "clip.mp4", "two.m4a"}));
 
@@ -73,7 +75,7 @@ TEST(AudioCommand, ShortSoundEndsEarlyAndASecondRunReplacesTheFirst) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(audioStreams(video), 1);
     EXPECT_EQ(probe(video, "a:0", "channels")["channels"], "2");
-    EXPECT_EQ(probe(video, "a:0", "duration")["duration"], "1.000000");
+    EXPECT_EQ(probe(video, "a:0", "duration")["duration"], "1.033333");
 }
 
 TEST(AudioCommand, KeepsTheTrackMatrixAndDropsOldSound) {
@@ -122,5 +124,6 @@ TEST(AudioCommand, FailuresLeaveTheVideoAsItWas) {
     EXPECT_EQ(r.err.rfind("audio failed: ", 0), 0u) << r.err;
 
     EXPECT_EQ(readFile(video), before);
-    EXPECT_FALSE(exists(dir + "/.clip.audio.mp4"));
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }
