@@ -67,6 +67,11 @@ void removeLeftovers(const std::string& folder) {
     }
 }
 
+void forget(const std::string& hidden) {
+    const auto it = std::find(pending.begin(), pending.end(), hidden);
+    if (it != pending.end()) pending.erase(it);
+}
+
 int syncPath(const std::string& path, int flags) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
     if (fd < 0) return errno;
@@ -109,7 +114,7 @@ PendingFile::~PendingFile() {
     if (!m_pending) return;
     const std::lock_guard lock(registryLock);
     unlink(m_hidden.c_str());
-    pending.erase(std::find(pending.begin(), pending.end(), m_hidden));
+    forget(m_hidden);
 }
 
 int PendingFile::commit() {
@@ -118,7 +123,7 @@ int PendingFile::commit() {
     if (std::rename(m_hidden.c_str(), m_target.c_str()) != 0) return errno;
     {
         const std::lock_guard lock(registryLock);
-        pending.erase(std::find(pending.begin(), pending.end(), m_hidden));
+        forget(m_hidden);
         m_pending = false;
     }
     // The new name is on disk only once the folder is.
