@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "look/look.h"
@@ -104,9 +105,11 @@ TEST_F(LookStartup, CrLfFileFailsAtTheFirstKeyItBreaks) {
     for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     Ran r = runWith(crlf);
     EXPECT_EQ(r.status, 1);
-    // The value keeps its quotes: it no longer ends with one.
-    EXPECT_EQ(r.err.rfind("look.conf: bezel_screen_radius wants a number, got \"0.1\"\r\nbezel_thickness=", 0), 0u)
+    // The value keeps its quotes: it no longer ends with one. Its line ends are spelled
+    // out, so the message stays one line.
+    EXPECT_EQ(r.err.rfind("look.conf: bezel_screen_radius wants a number, got \"0.1\"\\r\\nbezel_thickness=", 0), 0u)
         << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 TEST_F(LookStartup, UnreadableFilesAreNotFound) {
