@@ -170,7 +170,7 @@ TEST(KillTest, Frame) {
                          "out.mp4",
                          "saved out.mp4  (128x256, 60 frames @ 30fps)\n",
                          wholeVideo(60)},
-                        5);
+                        4);
 }
 
 TEST(KillTest, GenTest) {
@@ -180,7 +180,7 @@ TEST(KillTest, GenTest) {
                          "rec.mov",
                          "saved rec.mov  (64x128, 90 frames @ 30fps)\n",
                          wholeVideo(90)},
-                        5);
+                        4);
 }
 
 TEST(KillTest, Spin) {
@@ -195,7 +195,7 @@ TEST(KillTest, Spin) {
                          "saved out.mp4  (64x96, 18 frames @ 60fps)\n",
                          wholeVideo(18),
                          look},
-                        3);
+                        2);
 }
 
 TEST(KillTest, StillAndPoster) {
@@ -206,14 +206,14 @@ TEST(KillTest, StillAndPoster) {
                          "s.png",
                          "saved " + dir + "/s.png  (540x960)\n",
                          decodesCleanly},
-                        4);
+                        3);
     ASSERT_EQ(pellmarIn(dir, {"poster", "rec.mov", "p.png", "--theme", "light", "--size", "90x160"}).status, 0);
     killAtSeededMoments({dir,
                          {"poster", "rec.mov", "p.png", "--size", "540x960"},
                          "p.png",
                          "saved " + dir + "/p.png  (540x960)\n",
                          decodesCleanly},
-                        4);
+                        3);
 }
 
 TEST(KillTest, Audio) {
@@ -225,7 +225,7 @@ TEST(KillTest, Audio) {
                          "clip.mp4",
                          "saved clip.mp4  (+ s.wav, 2.00s)\n",
                          [](const std::string& p) { return audioStreams(p) == 1 && wholeVideo(60)(p); }},
-                        5);
+                        4);
 }
 
 // Two runs writing one path at once: each finishes, and the path holds one of the two
