@@ -58,6 +58,7 @@ std::vector<Render> planRenders(const Set& set) {
 
             if (!in.recording) {
                 for (const SetOutput& out : set.outputs) {
+                    if (!rendersAt(in, out)) continue;
                     Render r;
                     r.outputs = {target(out, out.spin)};
                     r.inputs = inputsOf(out.look);
@@ -82,6 +83,7 @@ std::vector<Render> planRenders(const Set& set) {
             std::map<Appearance, std::vector<const SetOutput*>> groups;
             std::vector<Appearance> order;
             for (const SetOutput& out : set.outputs) {
+                if (!rendersAt(in, out)) continue;
                 if (!groups.count(out.look)) order.push_back(out.look);
                 groups[out.look].push_back(&out);
             }

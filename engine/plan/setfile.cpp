@@ -288,7 +288,7 @@ void readSeconds(Reader& r, const Json& j, const char* key, const std::string& w
 
 SetInput readInput(Reader& r, const Json& j, const std::string& where, const Set& set) {
     SetInput in;
-    if (!r.object(j, where, {"file", "name", "titles", "start", "max"})) return in;
+    if (!r.object(j, where, {"file", "name", "titles", "start", "max", "outputs"})) return in;
     if (auto file = r.path(j, "file", where, true)) {
         in.file = *file;
         const std::string ext = lower(fs::path(in.file).extension().string());
@@ -304,6 +304,19 @@ SetInput readInput(Reader& r, const Json& j, const std::string& where, const Set
     if (auto titles = j.find("titles"); titles != j.end()) readCaptions(r, *titles, at(where, "titles"), set, in);
     readSeconds(r, j, "start", where, in, in.start);
     readSeconds(r, j, "max", where, in, in.max);
+    if (auto outs = j.find("outputs"); outs != j.end()) {
+        if (!outs->is_array() || outs->empty())
+            r.fault(at(where, "outputs"), "want a list of output names, got " + shown(*outs));
+        else
+            for (size_t i = 0; i < outs->size(); ++i) {
+                const Json& name = (*outs)[i];
+                const bool known = name.is_string() &&
+                                   std::any_of(set.outputs.begin(), set.outputs.end(),
+                                               [&](auto& o) { return o.name == name.get_ref<const std::string&>(); });
+                if (known) in.outputs.push_back(name.get<std::string>());
+                else r.fault(item(at(where, "outputs"), i), "no output is named " + shown(name));
+            }
+    }
     return in;
 }
 
@@ -344,6 +357,10 @@ SetOutput readOutput(Reader& r, const Json& j, const std::string& where, const A
 }
 
 }  // namespace
+
+bool rendersAt(const SetInput& in, const SetOutput& out) {
+    return in.outputs.empty() || std::find(in.outputs.begin(), in.outputs.end(), out.name) != in.outputs.end();
+}
 
 std::string expandName(const std::string& pattern, const std::string& input, const std::string& lang,
                        const std::string& output) {
@@ -409,19 +426,22 @@ Set readSet(const std::string& path, std::vector<std::string>& faults) {
         if (it->empty()) r.fault("", std::string(key) + " is empty");
         return &*it;
     };
-    if (const Json* inputs = list("inputs"))
-        for (size_t i = 0; i < inputs->size(); ++i)
-            set.inputs.push_back(readInput(r, (*inputs)[i], item("inputs", i), set));
+    // Outputs first: an input may name the outputs it wants.
     if (const Json* outputs = list("outputs"))
         for (size_t i = 0; i < outputs->size(); ++i)
             set.outputs.push_back(readOutput(r, (*outputs)[i], item("outputs", i), base));
+    if (const Json* inputs = list("inputs"))
+        for (size_t i = 0; i < inputs->size(); ++i)
+            set.inputs.push_back(readInput(r, (*inputs)[i], item("inputs", i), set));
 
     // 4:2:0 video cannot hold odd sides.
-    bool anyRecording = false;
-    for (const SetInput& in : set.inputs) anyRecording = anyRecording || in.recording;
     for (size_t i = 0; i < set.outputs.size(); ++i) {
         const auto [w, h] = set.outputs[i].video;
-        if ((anyRecording || set.outputs[i].spin) && (w % 2 || h % 2))
+        const bool video =
+            set.outputs[i].spin || std::any_of(set.inputs.begin(), set.inputs.end(), [&](const SetInput& in) {
+                return in.recording && rendersAt(in, set.outputs[i]);
+            });
+        if (video && (w % 2 || h % 2))
             r.fault(item("outputs", i) + ".size",
                     "video wants even sides, got " + std::to_string(w) + "x" + std::to_string(h));
     }

@@ -19,6 +19,7 @@ struct SetInput {
     bool recording = false;
     std::map<std::string, Caption> captions;  // by language; empty: no text on its outputs
     std::optional<double> start, max;         // recordings only
+    std::vector<std::string> outputs;         // the names of its outputs; empty: every output
 };
 
 // How an output looks; outputs that look alike share one pass over a recording.
@@ -37,6 +38,9 @@ struct SetOutput {
     bool spin = false;  // the turning clip: a video even for a screenshot
     Appearance look;
 };
+
+// Whether the input is rendered at that output.
+bool rendersAt(const SetInput& in, const SetOutput& out);
 
 struct Set {
     std::string path;                    // the set file, absolute

@@ -92,6 +92,17 @@ TEST(PlannedSet, RendersOnceThenOnlyWhatChanged) {
     }
     EXPECT_EQ(in(dir, "ninja -f set.ninja").out, "ninja: no work to do.\n");
 
+    // A broken set stops the build with its faults and leaves the last whole manifest;
+    // mended, it plans again and renders nothing that did not change.
+    const std::string manifest = readFile(dir + "/set.ninja");
+    writeFile(dir + "/set.json", R"({"out": 1})");
+    r = in(dir, "ninja -f set.ninja");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("/set.json: out: want text, got 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(dir + "/set.ninja"), manifest);
+    writeFile(dir + "/set.json", changed);
+    EXPECT_EQ(runs(in(dir, "ninja -f set.ninja").out), std::vector<std::string>{"plan set.ninja"});
+
     // An input, or the look file in use, renders what reads it.
     r = in(dir, "touch shot.png && ninja -f set.ninja -n");
     EXPECT_EQ(runs(r.out), (std::vector<std::string>{"still de/home_phone.png", "still de/home_wide.png",

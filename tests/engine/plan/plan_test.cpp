@@ -84,6 +84,16 @@ TEST(SetFile, EachFaultIsOneLineNamingItsField) {
           "set.json: outputs[4].size: want WxH or a name that pellmar sizes lists, got ipad-14",
           "set.json: outputs[5].spin: want true or false, got \"yes\"",
           "set.json: outputs[6].size: video wants even sides, got 3x3"}},
+        // Only recordings (and turning clips) need even sides.
+        {R"({"out": "s", "outputs": [{"size": "3x3", "name": "odd"}, {"size": "2x2", "name": "even"}],
+            "inputs": [{"file": "shot.png"}, {"file": "rec.mov", "outputs": ["even"]}]})",
+         {}},
+        {R"({"out": "s", "outputs": [{"size": "3x3", "name": "odd"}, {"size": "2x2", "name": "even"}],
+            "inputs": [{"file": "rec.mov", "outputs": ["odd", 5, "nope"]}, {"file": "shot.png", "outputs": "odd"}]})",
+         {"set.json: inputs[0].outputs[1]: no output is named 5",
+          "set.json: inputs[0].outputs[2]: no output is named \"nope\"",
+          "set.json: inputs[1].outputs: want a list of output names, got \"odd\"",
+          "set.json: outputs[0].size: video wants even sides, got 3x3"}},
         {R"({"out": "s", "theme": "grey", "caption": "middle", "backdrop": "#12345",
             "outputs": [{"size": "1x1", "backdrop": "nowhere.png"}, {"size": "2x2", "backdrop": "#123456,#abcdeg"}],
             "inputs": [{"file": "shot.png"}]})",
@@ -159,8 +169,8 @@ TEST(Planning, ARecordingIsReadOncePerLookOfItsOutputs) {
     const auto renders = d.renders(R"({"out": "o", "naming": "{input}-{output}",
         "outputs": [{"shape": "vertical"}, {"shape": "square", "theme": "light"},
                     {"shape": "horizontal_closeup", "spin": true}, {"size": "iphone-5.5"}],
-        "inputs": [{"file": "rec.mov", "start": 1.5, "max": 30}]})");
-    ASSERT_EQ(renders.size(), 2u);
+        "inputs": [{"file": "rec.mov", "start": 1.5, "max": 30}, {"file": "shot.png", "outputs": ["iphone-5.5"]}]})");
+    ASSERT_EQ(renders.size(), 3u);
     const std::string o = d.dir + "/o/";
     using V = std::vector<std::string>;
     EXPECT_EQ(renders[0].args, (V{"frame",     d.dir + "/rec.mov",
@@ -177,6 +187,8 @@ TEST(Planning, ARecordingIsReadOncePerLookOfItsOutputs) {
               (V{o + "rec-vertical.mp4", o + "rec-horizontal_closeup_spin.mp4", o + "rec-iphone-5.5.mp4"}));
     EXPECT_EQ(renders[1].args, (V{"frame", d.dir + "/rec.mov", "--theme", "light", "--start", "1.5", "--max", "30",
                                   "--out", o + "rec-square.mp4", "1080x1080", "full"}));
+    // An input can pick its outputs by name.
+    EXPECT_EQ(renders[2].outputs, V{o + "shot-iphone-5.5.png"});
 }
 
 TEST(Quoting, EveryTextReachesTheCommandWhole) {
