@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -199,20 +198,6 @@ private:
     std::vector<Open> m_open;
 };
 
-std::optional<std::string> readText(const std::string& path) {
-    std::string text;
-    bool ok = false;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[16384];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        ok = !std::ferror(f);
-        std::fclose(f);
-    }
-    if (!ok) return std::nullopt;
-    return text;
-}
-
 void readNaming(Reader& r, const Json& top, Set& set) {
     set.naming = set.languages.empty() ? "{input}_{output}" : "{lang}/{input}_{output}";
     const Json* v = r.text(top, "naming", "", false);
@@ -386,7 +371,7 @@ Set readSet(const std::string& path, std::vector<std::string>& faults) {
     Set set;
     set.path = fs::absolute(path).lexically_normal().string();
     Reader r(path, fs::path(set.path).parent_path().string(), faults);
-    const auto text = readText(path);
+    const auto text = readWholeFile(path);
     if (!text) {
         faults.push_back("cannot read " + path);
         return set;

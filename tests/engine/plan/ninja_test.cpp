@@ -130,8 +130,8 @@ TEST(PlanCommand, FaultsGoToStandardErrorAndNothingIsWritten) {
     const Ran r = pellmar({"plan", dir + "/set.json", dir + "/set.ninja"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, dir + "/set.json: inputs[0].file: no file at " + dir + "/none.png\n" + dir +
-                         "/set.json: outputs[0].size: want WxH or a name that pellmar sizes lists, got 0x1\n");
+    EXPECT_EQ(r.err, dir + "/set.json: outputs[0].size: want WxH or a name that pellmar sizes lists, got 0x1\n" + dir +
+                         "/set.json: inputs[0].file: no file at " + dir + "/none.png\n");
     EXPECT_FALSE(exists(dir + "/set.ninja"));
     EXPECT_EQ(pellmar({"plan"}).err, "usage: plan <set.json> [out.ninja]\n");
     EXPECT_EQ(pellmar({"plan", dir + "/missing.json"}).err, "cannot read " + dir + "/missing.json\n");
