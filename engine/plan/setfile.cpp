@@ -151,8 +151,6 @@ public:
         }
     }
 
-    const std::string& folder() const { return m_folder; }
-
 private:
     std::string m_shown, m_folder;
     std::vector<std::string>& m_faults;
@@ -216,7 +214,6 @@ void readNaming(Reader& r, const Json& top, Set& set) {
     for (const auto& part : fs::path(s))
         if (part.empty() || part == ".." || part == "/")
             return r.fault("naming", "want a file path inside out, got " + s);
-    if (s.back() == '/') r.fault("naming", "want a file path inside out, got " + s);
 }
 
 void readLanguages(Reader& r, const Json& top, Set& set) {
@@ -413,8 +410,15 @@ Set readSet(const std::string& path, std::vector<std::string>& faults) {
     };
     // Outputs first: an input may name the outputs it wants.
     if (const Json* outputs = list("outputs"))
-        for (size_t i = 0; i < outputs->size(); ++i)
+        for (size_t i = 0; i < outputs->size(); ++i) {
             set.outputs.push_back(readOutput(r, (*outputs)[i], item("outputs", i), base));
+            for (size_t k = 0; k < i; ++k)
+                if (!set.outputs[i].name.empty() && set.outputs[k].name == set.outputs[i].name) {
+                    r.fault(item("outputs", i), "outputs[" + std::to_string(k) + "] is named " + set.outputs[i].name +
+                                                    " too: give one a name");
+                    break;
+                }
+        }
     if (const Json* inputs = list("inputs"))
         for (size_t i = 0; i < inputs->size(); ++i)
             set.inputs.push_back(readInput(r, (*inputs)[i], item("inputs", i), set));
