@@ -35,8 +35,9 @@ long long mtime(const std::string& path) {
     return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
+// The output folder's name needs ninja's escapes and the shell's quotes.
 const char* const setText = R"({
-  "out": "store",
+  "out": "store 1:$x",
   "languages": ["en", "de"],
   "outputs": [
     {"name": "phone", "size": "64x128"},
@@ -62,11 +63,11 @@ TEST(PlannedSet, RendersOnceThenOnlyWhatChanged) {
                                                      "frame en/rec_phone.mp4 en/rec_wide.mp4",
                                                      "still de/home_phone.png", "still de/home_wide.png",
                                                      "still en/home_phone.png", "still en/home_wide.png"}));
-    EXPECT_NE(r.out.find("saved " + dir + "/store/de/home_wide.png  (128x64)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("saved " + dir + "/store 1:$x/de/home_wide.png  (128x64)\n"), std::string::npos) << r.out;
     std::map<std::string, long long> before;
     for (const char* lang : {"en", "de"})
         for (const char* f : {"home_phone.png", "home_wide.png", "rec_phone.mp4", "rec_wide.mp4"}) {
-            const std::string p = dir + "/store/" + lang + "/" + f;
+            const std::string p = dir + "/store 1:$x/" + lang + "/" + f;
             ASSERT_TRUE(exists(p)) << p;
             before[p] = mtime(p);
         }
@@ -87,7 +88,7 @@ TEST(PlannedSet, RendersOnceThenOnlyWhatChanged) {
                                         "frame en/rec_wide.mp4", "plan set.ninja", "still de/home_wide.png",
                                         "still en/home_wide.png"}));
     for (const char* lang : {"en", "de"}) {
-        const std::string p = dir + "/store/" + lang + "/home_phone.png";
+        const std::string p = dir + "/store 1:$x/" + lang + "/home_phone.png";
         EXPECT_EQ(mtime(p), before[p]) << p;
     }
     EXPECT_EQ(in(dir, "ninja -f set.ninja").out, "ninja: no work to do.\n");
