@@ -384,6 +384,8 @@ Set readSet(const std::string& path, std::vector<std::string>& faults) {
         const size_t p = why.find("] ");
         why = p == std::string::npos ? why : why.substr(p + 2);
         if (why.rfind("parse error at ", 0) == 0) why = why.substr(15);
+        // What it last read may be a broken byte sequence: the position says enough.
+        why = why.substr(0, why.find("; last read:"));
         r.fault("", why);
         return set;
     }

@@ -46,6 +46,9 @@ TEST(SetFile, EachFaultIsOneLineNamingItsField) {
         {"{\"out\": \"s\",\n \"inputs\": [1,]}",
          {"set.json: line 2, column 15: syntax error while parsing value - unexpected ']'; expected '[', '{', or a "
           "literal"}},
+        {"{\"out\": \"\xff\"}",
+         {"set.json: line 1, column 10: syntax error while parsing value - invalid string: "
+          "ill-formed UTF-8 byte"}},
         {"[]", {"set.json: want an object, got a list"}},
         {R"({"outputs": [{"size": "1x1"}], "inputs": [], "colour": "red"})",
          {"set.json: colour: unknown field  (want out·naming·languages·theme·backdrop·caption·outputs·inputs)",
