@@ -10,3 +10,5 @@ void cmd_still(const Args& args);
 void cmd_spin(const Args& args);
 void cmd_audio(const Args& args);
 void cmd_genTest(const Args& args);
+void cmd_plan(const Args& args);
+void cmd_sizes(const Args& args);

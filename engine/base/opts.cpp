@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/die.h"
@@ -28,6 +29,19 @@ bool readInt(const std::string& text, long long& out) {
     if (errno == ERANGE) return false;
     out = v;
     return true;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::nullopt;
+    std::string text;
+    char buf[16384];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (!ok) return std::nullopt;
+    return text;
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
@@ -97,7 +111,28 @@ Opts::Opts(const std::vector<std::string>& args) {
     layout = parseLayout(layoutWord);
 }
 
-std::pair<int, int> parseSize(const std::string& text) {
+const std::vector<NamedSize>& namedSizes() {
+    // The portrait sizes of the stores' screenshot classes; the phone class is named
+    // after the display's diagonal in inches.
+    static const std::vector<NamedSize> all = [] {
+        const NamedSize portrait[] = {
+            {"iphone-6.9", 1320, 2868}, {"iphone-6.7", 1290, 2796}, {"iphone-6.5", 1284, 2778},
+            {"iphone-6.3", 1206, 2622}, {"iphone-6.1", 1170, 2532}, {"iphone-5.5", 1242, 2208},
+            {"ipad-13", 2064, 2752},    {"ipad-12.9", 2048, 2732},  {"ipad-11", 1668, 2388},
+        };
+        std::vector<NamedSize> v;
+        for (const NamedSize& s : portrait) {
+            v.push_back(s);
+            v.push_back({s.name + "-landscape", s.h, s.w});
+        }
+        return v;
+    }();
+    return all;
+}
+
+std::optional<std::pair<int, int>> readSize(const std::string& text) {
+    for (const NamedSize& s : namedSizes())
+        if (text == s.name) return std::make_pair(s.w, s.h);
     std::vector<std::string> pieces;
     std::string cur;
     for (char c : text) {
@@ -112,6 +147,11 @@ std::pair<int, int> parseSize(const std::string& text) {
     long long w = 0, h = 0;
     if (pieces.size() != 2 || !readInt(pieces[0], w) || !readInt(pieces[1], h) || w < 1 || h < 1 || w > 2147483647 ||
         h > 2147483647)
-        die("bad --size: " + text + "  (want WxH, e.g. 1080x1920)");
-    return {int(w), int(h)};
+        return std::nullopt;
+    return std::make_pair(int(w), int(h));
+}
+
+std::pair<int, int> parseSize(const std::string& text) {
+    if (auto size = readSize(text)) return *size;
+    die("bad --size: " + text + "  (want WxH, e.g. 1080x1920)");
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,7 +41,18 @@ struct Opts {
 // args[i+1], or the end of the process with "<option> needs a value".
 const std::string& value(const std::vector<std::string>& args, size_t i);
 
-// "WxH" with both sides at least 1; otherwise the end of the process.
+// A size the app stores ask for by name. Every one has a "-landscape" form with the
+// sides swapped; all sides are even, so each also serves as a video size.
+struct NamedSize {
+    std::string name;
+    int w = 0, h = 0;
+};
+// Every named size, each portrait form followed by its landscape form.
+const std::vector<NamedSize>& namedSizes();
+
+// A size name or "WxH" with both sides at least 1, or nothing.
+std::optional<std::pair<int, int>> readSize(const std::string& text);
+// readSize, or the end of the process with "bad --size: ...".
 std::pair<int, int> parseSize(const std::string& text);
 
 // A whole-text C-locale floating-point literal, as the look file writes numbers.
@@ -48,6 +60,10 @@ bool readNumber(const std::string& text, double& out);
 
 // Decimal digits with an optional sign, as the standard integer reader takes them.
 bool readInt(const std::string& text, long long& out);
+
+// The bytes of a file, or nothing when it cannot be read to its end (a folder opens but
+// does not read).
+std::optional<std::string> readWholeFile(const std::string& path);
 
 bool endsWith(const std::string& text, const std::string& tail);
 std::string joinDots(const std::vector<std::string>& items);

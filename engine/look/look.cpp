@@ -109,18 +109,9 @@ std::string Look::pathFor(const char* argv0) {
 
 Look Look::locate(const char* argv0) {
     const std::string path = pathFor(argv0);
-    std::string text;
-    bool ok = false;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[16384];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        // A folder opens but does not read: only a clean end of file counts.
-        ok = !std::ferror(f);
-        std::fclose(f);
-    }
-    if (!ok || !validUtf8(text)) die("look.conf not found at " + path);
-    return parse(text);
+    const std::optional<std::string> text = readWholeFile(path);
+    if (!text || !validUtf8(*text)) die("look.conf not found at " + path);
+    return parse(*text);
 }
 
 const std::string& Look::str(const std::string& key) const {

@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
 
     using Handler = void (*)(const Args&);
     static const std::pair<const char*, Handler> table[] = {
-        {"frame", cmd_frame}, {"poster", cmd_poster}, {"still", cmd_still},
-        {"spin", cmd_spin},   {"audio", cmd_audio},   {"gen-test", cmd_genTest},
+        {"frame", cmd_frame}, {"poster", cmd_poster},    {"still", cmd_still}, {"spin", cmd_spin},
+        {"audio", cmd_audio}, {"gen-test", cmd_genTest}, {"plan", cmd_plan},   {"sizes", cmd_sizes},
     };
     const std::string word = args.front();
     const Args rest(args.begin() + 1, args.end());

@@ -13,12 +13,49 @@ TEST(ParseSize, AcceptsWxHAndItsLenientForms) {
 }
 
 TEST(ParseSizeDeathTest, RejectsWithTheSizeMessage) {
-    for (const char* bad :
-         {"1080X1920", "1080x", "0x100", "1080x1920x2", "axb", "12", "-5x10", "1080 x1920", "99999999999x10", ""}) {
+    for (const char* bad : {"1080X1920", "1080x", "0x100", "1080x1920x2", "axb", "12", "-5x10", "1080 x1920",
+                            "99999999999x10", "", "iPhone-6.9", "iphone-6.9 ", "iphone-7", "ipad-13-portrait"}) {
         EXPECT_EXIT(parseSize(bad), ExitedWithCode(1),
                     "^bad --size: " + std::string(bad) + "  \\(want WxH, e\\.g\\. 1080x1920\\)\n$")
             << bad;
     }
+}
+
+TEST(ParseSize, StoreSizesByNameEachWithALandscapeForm) {
+    const std::pair<std::string, std::pair<int, int>> portrait[] = {
+        {"iphone-6.9", {1320, 2868}}, {"iphone-6.7", {1290, 2796}}, {"iphone-6.5", {1284, 2778}},
+        {"iphone-6.3", {1206, 2622}}, {"iphone-6.1", {1170, 2532}}, {"iphone-5.5", {1242, 2208}},
+        {"ipad-13", {2064, 2752}},    {"ipad-12.9", {2048, 2732}},  {"ipad-11", {1668, 2388}},
+    };
+    for (const auto& [name, size] : portrait) {
+        EXPECT_EQ(parseSize(name), size) << name;
+        EXPECT_EQ(parseSize(name + "-landscape"), std::make_pair(size.second, size.first)) << name;
+    }
+    EXPECT_EQ(namedSizes().size(), 2 * std::size(portrait));
+
+    const Ran r = pellmar({"sizes"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n', r.out.find('\n') + 1) + 1),
+              "iphone-6.9            1320x2868\niphone-6.9-landscape  2868x1320\n");
+}
+
+TEST(ParseSize, EveryCommandTakesNames) {
+    // Each command reads its sizes before its input, so a missing input shows the name passed.
+    const std::vector<std::vector<std::string>> calls = {
+        {"still", "none.png", "x.png", "--size", "ipad-13"},
+        {"poster", "none.mov", "x.png", "--size", "iphone-6.9-landscape"},
+        {"frame", "none.mov", "--out", "x.mp4", "iphone-5.5", "full", "--out", "y.mp4", "ipad-11-landscape", "full"},
+        {"spin", "none.png", "x.mp4", "--size", "iphone-6.1"},
+        {"spin", "none.mov", "x.mp4", "--size", "ipad-12.9"},
+    };
+    for (const auto& args : calls) {
+        const Ran r = pellmar(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err == "cannot read image: none.png\n" || r.err == "recording not found: none.mov\n")
+            << args[0] << ": " << r.err;
+    }
+    EXPECT_EQ(pellmar({"still", "none.png", "x.png", "--size", "ipad"}).err,
+              "bad --size: ipad  (want WxH, e.g. 1080x1920)\n");
 }
 
 TEST(Opts, DefaultsAndPositionals) {
