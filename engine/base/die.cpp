@@ -6,18 +6,21 @@
 
 #include "base/pending.h"
 
-void die(const std::string& message) {
+void die(const std::vector<std::string>& faults) {
     // The first failure wins: a second worker that fails meanwhile waits here for the
-    // exit, so standard error carries exactly one line.
+    // exit, so standard error carries exactly one report.
     static std::mutex first;
     first.lock();
     removePendingFiles();
-    const std::string line = escapeControls(message) + "\n";
+    std::string text;
+    for (const auto& f : faults) text += escapeControls(f) + "\n";
     std::fflush(stdout);
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
     std::_Exit(1);
 }
+
+void die(const std::string& message) { die(std::vector<std::string>{message}); }
 
 std::string escapeControls(const std::string& text) {
     static const char hex[] = "0123456789abcdef";

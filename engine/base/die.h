@@ -1,11 +1,15 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // The engine's only error exit: one line on standard error, status 1. No destructors
 // run, because workers may still be drawing when another thread fails; the hidden files
 // of outputs not yet complete are removed first. Safe to call from several threads at
 // once (only the first line is written).
 [[noreturn]] void die(const std::string& message);
+// The same exit for a check that reports every fault it found at once (a set file): one
+// line per fault, each escaped like die's.
+[[noreturn]] void die(const std::vector<std::string>& faults);
 
 // The text with control characters spelled out (a line feed as \n, others as \xHH or
 // \uHHHH), so that any value or path prints as part of one line.

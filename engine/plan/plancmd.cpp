@@ -19,12 +19,6 @@ namespace {
 
 const char* const usage = "usage: plan <set.json> [out.ninja]";
 
-std::string joinLines(const std::vector<std::string>& lines) {
-    std::string s;
-    for (size_t i = 0; i < lines.size(); ++i) s += (i ? "\n" : "") + lines[i];
-    return s;
-}
-
 // Where standard output goes when it is a file: that file is the manifest, and it can
 // renew itself. A terminal or a pipe cannot.
 std::string stdoutFile() {
@@ -91,7 +85,7 @@ void cmd_plan(const Args& args) {
     }
     if (args.size() == 2 && paths.selfAbsolute == set.path) faults.push_back("will not write over the set: " + args[1]);
     // All faults at once, one line each: a set is fixed in one round, not one per run.
-    if (!faults.empty()) die(joinLines(faults));
+    if (!faults.empty()) die(faults);
 
     const std::string text = manifestText(set, renders, paths);
     if (args.size() == 2) {
