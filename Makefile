@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build demo test test-asan clean
+.PHONY: all deps build demo test test-asan package clean
 
 all: build
 
@@ -27,6 +27,10 @@ test-asan: deps
 	       -DTREVALO_SANITIZE=ON -DTREVALO_APP=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD)
 	@ctest --test-dir $(ASAN_BUILD) --output-on-failure -j2
+
+# trevalo_<version>_<arch>.deb in the build folder: install it with apt-get install ./$(BUILD)/trevalo_*.deb
+package: build
+	@cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

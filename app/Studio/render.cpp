@@ -19,8 +19,15 @@ struct Studio::RenderRun {
     int done = 0, total = 0, files = 0;
     QStringList failed;
     QSet<QString> failedSources;
+    QHash<qsizetype, double> underWay;  // by job: its output files times the fraction written
     QString folder;
     QElapsedTimer clock;
+
+    double partial() const {
+        double sum = 0;
+        for (double d : underWay) sum += d;
+        return sum;
+    }
 };
 
 void Studio::render() {
@@ -53,10 +60,19 @@ void Studio::render() {
 }
 
 void Studio::startJob(const std::shared_ptr<RenderRun>& run) {
-    const Job job = run->jobs[run->next++];
+    const qsizetype index = run->next++;
+    const Job job = run->jobs[index];
     ++run->running;
-    Engine::perform(job, run->token, this,
-                    [this, run, job](std::optional<QString> error) { jobEnded(run, job, error); });
+    Engine::perform(
+        job, run->token, this,
+        [this, run, job, index](std::optional<QString> error) {
+            run->underWay.remove(index);
+            jobEnded(run, job, error);
+        },
+        [this, run, index, files = double(job.outputs.size())](double fraction) {
+            run->underWay[index] = files * fraction;
+            setPhase(Phase::rendering(run->done, run->total, run->partial()));
+        });
 }
 
 void Studio::jobEnded(const std::shared_ptr<RenderRun>& run, const Job& job, const std::optional<QString>& error) {
@@ -70,7 +86,7 @@ void Studio::jobEnded(const std::shared_ptr<RenderRun>& run, const Job& job, con
             run->failedSources.insert(job.source);
             run->failed << QFileInfo(job.source).fileName() + " — " + *error;
         }
-        setPhase(Phase::rendering(run->done, run->total));
+        setPhase(Phase::rendering(run->done, run->total, run->partial()));
         if (run->next < run->jobs.size()) return startJob(run);
     }
     if (run->running > 0) return;

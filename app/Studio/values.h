@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -58,17 +59,19 @@ struct Phase {
     enum class Case { rendering, finished, idle };
     Case kind = Case::idle;
     int done = 0, total = 0;  // rendering: output files finished (delivered or failed)
+    double partial = 0;       // rendering: output files under way, counted by their frames written
     int files = 0;            // finished: files delivered
     QStringList failed;       // finished: one line per failed input
     int seconds = 0;          // finished: wall time, whole seconds
     QString folder;           // finished: the output folder
 
     static Phase idle() { return {}; }
-    static Phase rendering(int done, int total) {
+    static Phase rendering(int done, int total, double partial = 0) {
         Phase p;
         p.kind = Case::rendering;
         p.done = done;
         p.total = total;
+        p.partial = partial;
         return p;
     }
     static Phase finished(int files, QStringList failed, int seconds, QString folder) {
@@ -81,6 +84,8 @@ struct Phase {
         return p;
     }
     bool isRendering() const { return kind == Case::rendering; }
+    // rendering: how much of all planned output files is written, 0..1.
+    double fraction() const { return total > 0 ? std::clamp((done + partial) / total, 0.0, 1.0) : 0.0; }
     bool operator==(const Phase&) const = default;
 };
 

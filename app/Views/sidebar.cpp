@@ -352,7 +352,7 @@ void RenderFooter::refresh() {
     case Phase::Case::idle: m_idle->setText(text); break;
     case Phase::Case::rendering:
         m_count->setText(text);
-        m_progress->setFraction(ph.total > 0 ? double(ph.done) / ph.total : 0.0);
+        m_progress->setFraction(ph.fraction());
         break;
     case Phase::Case::finished:
         m_summary->setText(text);

@@ -22,17 +22,26 @@ namespace Engine {
 void setAppDir(const QString& dir);
 QString appDir();
 
-// Build tree: pellmar and look.conf beside the program. Installed: <prefix>/bin/trevalo,
-// <prefix>/libexec/trevalo/pellmar, <prefix>/share/trevalo/look.conf. Empty when absent.
+// Build tree: pellmar and look.conf beside the program. Installed: <prefix>/bin/pellmar beside
+// <prefix>/bin/trevalo, and <prefix>/share/trevalo/look.conf. Empty when absent.
 QString enginePath();
 QString look();
 
 inline constexpr const char* missingMessage = "render engine missing from the app bundle";
 
+// The fraction 0..1 of an engine run's frames written so far, from its "--progress" lines.
+using ProgressFn = std::function<void(double)>;
+
 // Runs pellmar with `args` (subcommand first). Exit 0 is success; a signal, a cancelled token
 // or terminateAll() is cancellation; otherwise the first non-empty line of standard error, or
-// "render failed". Cancelling the token terminates the running engine with SIGTERM.
-void run(const QStringList& args, Token token, QObject* context, std::function<void(Outcome)> done);
+// "render failed". Cancelling the token terminates the running engine with SIGTERM. With
+// `progress`, the engine's standard output is read for its progress lines (the arguments must
+// ask for them) and each new fraction is passed on, on the GUI thread, while `context` lives.
+void run(const QStringList& args, Token token, QObject* context, std::function<void(Outcome)> done,
+         ProgressFn progress = {});
+
+// The fraction that one line of the engine's standard output reports, if it is a progress line.
+std::optional<double> progressOf(QByteArrayView line);
 
 // SIGTERM to every engine this process started that is still running.
 void terminateAll();
@@ -50,8 +59,10 @@ void preview(const QString& path, Theme theme, Shape shape, Token token, QObject
 
 // Carries out one job: renders into a private staging folder, lays the sound under each ".mp4",
 // then delivers over the outputs and removes the stale files. An error or cancellation leaves
-// the output folder untouched. `done` gets no message on success.
-void perform(const Job& job, Token token, QObject* context, std::function<void(std::optional<QString>)> done);
+// the output folder untouched. `done` gets no message on success. `progress` follows the frames
+// of a frame or spin run.
+void perform(const Job& job, Token token, QObject* context, std::function<void(std::optional<QString>)> done,
+             ProgressFn progress = {});
 
 // Probes that never start the engine: a thumbnail of at most 240 pixels, oriented, and the
 // length of a recording in seconds. Failures give nothing.

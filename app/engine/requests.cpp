@@ -67,6 +67,7 @@ struct Perform : std::enable_shared_from_this<Perform> {
     Token token;
     QPointer<QObject> context;
     std::function<void(std::optional<QString>)> done;
+    ProgressFn progress;
     QString stage;
     QStringList staged;
     QStringList sounds;  // staged videos still waiting for their sound
@@ -82,7 +83,16 @@ struct Perform : std::enable_shared_from_this<Perform> {
             for (const QString& s : staged)
                 if (QFileInfo(s).suffix() == u"mp4") sounds << s;
         auto self = shared_from_this();
-        run(args, token, app(), [self](Outcome o) { self->afterEngine(o); });
+        ProgressFn frames;
+        // Only the commands that write frames report them; the sound steps after are short.
+        if (progress && !args.isEmpty() && (args[0] == u"frame" || args[0] == u"spin")) {
+            args << QStringLiteral("--progress");
+            frames = [self](double f) {
+                if (self->context && self->progress) self->progress(f);
+            };
+        }
+        run(
+            args, token, app(), [self](Outcome o) { self->afterEngine(o); }, frames);
     }
 
     void afterEngine(const Outcome& o) {
@@ -204,12 +214,14 @@ void preview(const QString& path, Theme theme, Shape shape, Token token, QObject
     });
 }
 
-void perform(const Job& job, Token token, QObject* context, std::function<void(std::optional<QString>)> done) {
+void perform(const Job& job, Token token, QObject* context, std::function<void(std::optional<QString>)> done,
+             ProgressFn progress) {
     auto p = std::make_shared<Perform>();
     p->job = job;
     p->token = linked(token, context);
     p->context = context;
     p->done = std::move(done);
+    p->progress = std::move(progress);
     // Started from the event loop so that `done` never runs inside this call.
     detail::post(context, [p] { p->start(); });
 }

@@ -55,11 +55,7 @@ QString appDir() {
     return QCoreApplication::applicationDirPath();
 }
 
-QString enginePath() {
-    const QString dir = appDir();
-    QString p = executableAt(dir + "/pellmar");
-    return p.isEmpty() ? executableAt(dir + "/../libexec/trevalo/pellmar") : p;
-}
+QString enginePath() { return executableAt(appDir() + "/pellmar"); }
 
 QString look() {
     const QString dir = appDir();
@@ -77,7 +73,18 @@ QString firstLine(const QByteArray& bytes) {
     return QStringLiteral("render failed");
 }
 
-void run(const QStringList& args, Token token, QObject* context, std::function<void(Outcome)> done) {
+std::optional<double> progressOf(QByteArrayView line) {
+    static constexpr QByteArrayView word = "progress ";
+    if (!line.startsWith(word)) return std::nullopt;
+    const QList<QByteArray> counts = line.sliced(word.size()).trimmed().toByteArray().split(' ');
+    bool ok1 = false, ok2 = false;
+    const qlonglong done = counts.value(0).toLongLong(&ok1), total = counts.value(1).toLongLong(&ok2);
+    if (counts.size() != 2 || !ok1 || !ok2 || done < 0 || total <= 0) return std::nullopt;
+    return std::min(1.0, double(done) / double(total));
+}
+
+void run(const QStringList& args, Token token, QObject* context, std::function<void(Outcome)> done,
+         ProgressFn progress) {
     using detail::post;
     const QString exe = enginePath();
     const QString lookPath = look();
@@ -97,7 +104,23 @@ void run(const QStringList& args, Token token, QObject* context, std::function<v
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TREVALO_LOOK"), lookPath);
     proc->setProcessEnvironment(env);
-    proc->setStandardOutputFile(QProcess::nullDevice());
+    if (progress) {
+        // Whole lines only; the "saved " lines and anything else are let go as they come.
+        auto pending = std::make_shared<QByteArray>();
+        QObject::connect(proc, &QProcess::readyReadStandardOutput, proc,
+                         [proc, pending, progress, context = QPointer<QObject>(context)] {
+                             pending->append(proc->readAllStandardOutput());
+                             qsizetype start = 0;
+                             for (qsizetype end; (end = pending->indexOf('\n', start)) >= 0; start = end + 1)
+                                 if (auto f = progressOf(QByteArrayView(*pending).sliced(start, end - start));
+                                     f && context)
+                                     progress(*f);
+                             pending->remove(0, start);
+                             if (pending->size() > 4096) pending->clear();  // no line is that long
+                         });
+    } else {
+        proc->setStandardOutputFile(QProcess::nullDevice());
+    }
 
     // Standard error is drained as it arrives, so a talkative engine never stalls on a full pipe.
     // Only its first line is ever shown; past a generous limit the rest is read and dropped.

@@ -12,3 +12,17 @@ void cmd_audio(const Args& args);
 void cmd_genTest(const Args& args);
 void cmd_plan(const Args& args);
 void cmd_sizes(const Args& args);
+
+// The usage line of each command: what its handler dies with on a wrong argument list,
+// and the first line of `pellmar help COMMAND`.
+inline constexpr char usagePellmar[] = "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...";
+inline constexpr char usageFrame[] =
+    "usage: frame <recording> <out.mp4> | frame <recording> --out <path> <WxH> <layout> [--out ...]  "
+    "[--theme ..] [--size WxH] [--layout ..] [--start SEC] [--max SEC]";
+inline constexpr char usagePoster[] =
+    "usage: poster <recording> <out.png> [--theme ..] [--size WxH] [--layout ..] [--start SEC]";
+inline constexpr char usageStill[] = "usage: still <screenshot> <out.png> [--theme ..] [--size WxH] [--layout ..]";
+inline constexpr char usageSpin[] =
+    "usage: spin <screenshot|recording> <out.mp4> [--size WxH] [--theme ..] [--layout full|closeup] [--at DEG]";
+inline constexpr char usageAudio[] = "usage: audio <video.mp4> <sound file>";
+inline constexpr char usageGenTest[] = "usage: gen-test <screenshot.png> <out.mov> [--seconds N] [--fps N] [--vfr]";

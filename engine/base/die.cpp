@@ -5,12 +5,14 @@
 #include <mutex>
 
 #include "base/pending.h"
+#include "base/progress.h"
 
 void die(const std::vector<std::string>& faults) {
     // The first failure wins: a second worker that fails meanwhile waits here for the
     // exit, so standard error carries exactly one report.
     static std::mutex first;
     first.lock();
+    endProgressLine();  // the message alone is left on a terminal
     removePendingFiles();
     std::string text;
     for (const auto& f : faults) text += escapeControls(f) + "\n";

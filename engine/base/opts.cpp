@@ -100,6 +100,9 @@ Opts::Opts(const std::vector<std::string>& args) {
             if (!readNumber(v, d) || !(d >= 0)) die(a + " wants seconds, got " + v);
             (a == "--start" ? startSec : maxSec) = d;
             i += 2;
+        } else if (a == "--progress") {
+            report = Report::lines;
+            i += 1;
         } else if (a.rfind("--", 0) == 0) {
             die("unknown option: " + a);
         } else {

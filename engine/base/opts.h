@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/progress.h"
+
 // Where the device sits in an output. The two turning layouts are video only: the device
 // turns once and comes to rest on the full layout (spin) or leaves the close-up (closeup_spin).
 enum class Layout { full, closeup, spin, closeupSpin };
@@ -34,6 +36,7 @@ struct Opts {
     double maxSec = 60;
     std::vector<OutRequest> outs;
     std::vector<std::string> files;
+    Report report = Report::none;  // --progress: frame and spin report frames on standard output
 
     explicit Opts(const std::vector<std::string>& args);
 };

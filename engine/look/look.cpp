@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 
@@ -101,10 +102,23 @@ Look Look::parse(const std::string& text) {
 }
 
 std::string Look::pathFor(const char* argv0) {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return pathFor(argv0, ec ? std::string() : self.string());
+}
+
+std::string Look::pathFor(const char* argv0, const std::string& realProgram) {
     if (const char* env = std::getenv("TREVALO_LOOK")) return env;
     std::string prog = argv0 ? argv0 : "";
     size_t slash = prog.rfind('/');
-    return slash == std::string::npos ? "look.conf" : prog.substr(0, slash + 1) + "look.conf";
+    const std::string beside = slash == std::string::npos ? "look.conf" : prog.substr(0, slash + 1) + "look.conf";
+    // An installed engine lives in bin/ and its data in share/, reached from where the
+    // program really is (a link on the PATH may point there). Only a file that is not
+    // there at all falls through: a broken one beside the program is reported as such.
+    std::error_code ec;
+    if (realProgram.empty() || std::filesystem::exists(beside, ec)) return beside;
+    const auto installed = std::filesystem::path(realProgram).parent_path() / "../share/trevalo/look.conf";
+    return std::filesystem::exists(installed, ec) ? installed.lexically_normal().string() : beside;
 }
 
 Look Look::locate(const char* argv0) {

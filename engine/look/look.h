@@ -10,9 +10,12 @@ public:
     Look() = default;
     // Parses file text; never fails (lines it cannot use are ignored).
     static Look parse(const std::string& text);
-    // Locates (TREVALO_LOOK, else beside the program) and reads the file, or dies.
+    // Locates (TREVALO_LOOK, else beside the program, else the installed share/trevalo
+    // folder) and reads the file, or dies.
     static Look locate(const char* argv0);
     static std::string pathFor(const char* argv0);
+    // The same for a program whose resolved path is realProgram (empty when unknown).
+    static std::string pathFor(const char* argv0, const std::string& realProgram);
 
     double num(const std::string& key) const;
     std::vector<double> nums(const std::string& key, int n) const;

@@ -1,19 +1,34 @@
 #include <clocale>
+#include <cstdio>
 
 #include "look/look.h"
 #include "base/commands.h"
 #include "base/die.h"
+#include "main/help.h"
 
 int main(int argc, char** argv) {
     // Numbers in look.conf and options are C-locale text whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
 
-    // The look file and its start-up keys come before the arguments, so a broken
-    // file stops every invocation, even one that would only print its usage.
+    // Help and version need nothing from the look file, so that even a broken install
+    // can say what it is and how it is used.
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--version") {
+        std::printf("pellmar %s\n", TREVALO_VERSION);
+        return 0;
+    }
+    if (first == "--help" || first == "help") {
+        if (argc > 3) die("usage: pellmar help [COMMAND]");
+        printHelp(argc == 3 ? argv[2] : "");
+        return 0;
+    }
+
+    // The look file and its start-up keys come before the arguments, so a broken file
+    // stops every invocation, even one that would only print its usage.
     installLook(Look::locate(argv[0]));
 
     Args args(argv + 1, argv + argc);
-    if (args.empty()) die("usage: pellmar <still|frame|poster|spin|audio|gen-test> ...");
+    if (args.empty()) die(usagePellmar);
 
     using Handler = void (*)(const Args&);
     static const std::pair<const char*, Handler> table[] = {

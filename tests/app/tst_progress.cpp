@@ -19,6 +19,7 @@ private slots:
                             "case \"$2\" in *bad*) echo \"no good\" >&2; exit 1 ;; esac\n"
                             "sleep 0.2\n"
                             "if [ \"$1\" = frame ]; then\n"
+                            "  case \"$*\" in *--progress*) echo progress 1 4; sleep .2; echo progress 3 4 ;; esac\n"
                             "  while [ $# -gt 0 ]; do [ \"$1\" = --out ] && printf v > \"$2\"; shift; done\n"
                             "else printf s > \"$3\"; fi\n");
         Engine::setAppDir(m_dir.path() + "/bin");
@@ -42,9 +43,14 @@ private slots:
         QCOMPARE(QDir(studio->outputFolder()).entryList(QDir::Files).size(), 6);
         // The recording's one job advances by its three outputs at once, each screenshot job by one.
         QList<int> steps;
-        for (qsizetype i = 1; i < seen.size() && seen[i].isRendering(); ++i) steps << seen[i].done - seen[i - 1].done;
+        for (qsizetype i = 1; i < seen.size() && seen[i].isRendering(); ++i)
+            if (seen[i].done != seen[i - 1].done) steps << seen[i].done - seen[i - 1].done;
         std::sort(steps.begin(), steps.end());
         QCOMPARE(steps, (QList<int>{1, 1, 1, 3}));
+        // In between, the recording's frames move the fraction on, which never goes back.
+        QVERIFY(std::any_of(seen.begin(), seen.end(), [](const Phase& p) { return p.partial > 0; }));
+        for (qsizetype i = 1; i < seen.size() && seen[i].isRendering(); ++i)
+            QVERIFY(seen[i].fraction() >= seen[i - 1].fraction());
         QVERIFY(mostAtOnce >= 2);
         QVERIFY(mostAtOnce <= std::max(2, QThread::idealThreadCount()));
     }

@@ -32,6 +32,7 @@ private slots:
                                  "  killed) kill -KILL $$ ;;\n"
                                  "  env) env > \"$2\" ;;\n"
                                  "  sleep) exec sleep 30 ;;\n"
+                                 "  frames) printf 'progr'; sleep .2; printf 'ess 1 4\\nsaved\\nprogress 4 4\\n' ;;\n"
                                  "esac\n");
         Engine::setAppDir(bundle());
     }
@@ -141,13 +142,40 @@ private slots:
         QCOMPARE(Engine::liveCount(), 0);
     }
 
+    // Progress lines arrive in pieces among other output; each whole one is passed on.
+    void progressFromStandardOutput() {
+        QList<double> seen;
+        std::optional<Outcome> got;
+        Engine::run(
+            {"frames"}, makeToken(), this, [&](Outcome o) { got = o; }, [&](double f) { seen << f; });
+        QTRY_VERIFY(got.has_value());
+        QVERIFY(got->ok());
+        QCOMPARE(seen, (QList<double>{0.25, 1.0}));
+    }
+
+    void progressLines_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<double>("fraction");  // -1: not a progress line
+        QTest::newRow("plain") << QByteArray("progress 3 4") << 0.75;
+        QTest::newRow("past the end") << QByteArray("progress 5 4") << 1.0;
+        QTest::newRow("no total") << QByteArray("progress 0 0") << -1.0;
+        QTest::newRow("negative") << QByteArray("progress -1 4") << -1.0;
+        QTest::newRow("three numbers") << QByteArray("progress 1 2 3") << -1.0;
+        QTest::newRow("a saved line") << QByteArray("saved /tmp/progress 1 2") << -1.0;
+    }
+    void progressLines() {
+        QFETCH(QByteArray, line);
+        QFETCH(double, fraction);
+        QCOMPARE(Engine::progressOf(line).value_or(-1.0), fraction);
+    }
+
     void lookupLayouts() {
-        // Installed: <prefix>/bin, <prefix>/libexec/trevalo/pellmar, <prefix>/share/trevalo/look.conf.
+        // Installed: <prefix>/bin/trevalo beside <prefix>/bin/pellmar, <prefix>/share/trevalo/look.conf.
         const QString prefix = m_dir.path() + "/prefix";
-        makeBundle(prefix + "/libexec/trevalo", "", false);
+        makeBundle(prefix + "/bin", "", false);
         support::writeFile(prefix + "/share/trevalo/look.conf", "");
         Engine::setAppDir(prefix + "/bin");
-        QCOMPARE(Engine::enginePath(), prefix + "/libexec/trevalo/pellmar");
+        QCOMPARE(Engine::enginePath(), prefix + "/bin/pellmar");
         QCOMPARE(Engine::look(), prefix + "/share/trevalo/look.conf");
         // Build tree: both beside the program.
         Engine::setAppDir(bundle());

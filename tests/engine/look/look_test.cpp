@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 
 #include "look/look.h"
 #include "support/support.h"
@@ -119,4 +121,25 @@ TEST_F(LookStartup, UnreadableFilesAreNotFound) {
     EXPECT_EQ(r.err, "look.conf not found at " + dir + "\n");
     r = pellmar({}, {"TREVALO_LOOK="});
     EXPECT_EQ(r.err, "look.conf not found at \n");
+}
+
+// Without TREVALO_LOOK: beside the program as started, then the installed share folder found
+// from where the program really lies (a link on the PATH, or a bare name, still gets there).
+TEST(LookPath, BesideTheProgramThenTheInstalledShareFolder) {
+    unsetenv("TREVALO_LOOK");
+    const std::string root = tempDir(), bin = root + "/bin/pellmar", shared = root + "/share/trevalo/look.conf";
+    std::filesystem::create_directories(root + "/bin");
+    std::filesystem::create_directories(root + "/share/trevalo");
+    std::filesystem::create_directories(root + "/links");
+
+    EXPECT_EQ(Look::pathFor(bin.c_str(), bin), root + "/bin/look.conf");  // neither: the designed place
+    writeFile(shared, "");
+    EXPECT_EQ(Look::pathFor(bin.c_str(), bin), shared);
+    EXPECT_EQ(Look::pathFor((root + "/links/pellmar").c_str(), bin), shared);
+    EXPECT_EQ(Look::pathFor("pellmar", bin), shared);  // from the PATH, no look.conf here
+    EXPECT_EQ(Look::pathFor(bin.c_str(), ""), root + "/bin/look.conf");
+
+    // One beside the program wins, broken or not: it is what the user put there.
+    std::filesystem::create_directories(root + "/bin/look.conf");
+    EXPECT_EQ(Look::pathFor(bin.c_str(), bin), root + "/bin/look.conf");
 }
