@@ -7,8 +7,7 @@
 
 void cmd_still(const Args& args) {
     const Opts o(args);
-    if (o.files.size() != 2 || !o.outs.empty())
-        die("usage: still <screenshot> <out.png> [--theme ..] [--size WxH] [--layout ..]");
+    if (o.files.size() != 2 || !o.outs.empty()) die(usageStill);
     if (isTurning(o.layout)) die("spin renders video: use `pellmar spin` for a screenshot");
     const auto [w, h] = parseSize(o.size);
     const Style style(o);

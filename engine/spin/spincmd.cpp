@@ -11,15 +11,13 @@
 #include "base/die.h"
 #include "base/opts.h"
 #include "base/pending.h"
+#include "base/progress.h"
 #include "spin/schedule.h"
 #include "spin/spincmd.h"
 #include "spin/spinscene.h"
 #include "video/writer.h"
 
 namespace {
-
-const char* usage =
-    "usage: spin <screenshot|recording> <out.mp4> [--size WxH] [--theme ..] [--layout full|closeup] [--at DEG]";
 
 bool isRecording(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
@@ -54,7 +52,7 @@ void cmd_spin(const Args& given) {
         args.erase(flag, flag + 2);
     }
     const Opts o(args);
-    if (o.files.size() != 2 || !o.outs.empty()) die(usage);
+    if (o.files.size() != 2 || !o.outs.empty()) die(usageSpin);
     if (isTurning(o.layout)) die("spin --layout wants full·closeup, got " + std::string(layoutName(o.layout)));
     const bool closeup = o.layout == Layout::closeup;
     const std::string& in = o.files[0];
@@ -79,9 +77,11 @@ void cmd_spin(const Args& given) {
 
     Writer writer(out, w, h, spinFPS, Container::MP4);
     const int frames = int(stillClipSlots());
+    Progress progress("spin", {{out, 0, frames}}, o.report);
     // The rests before and after the turn are drawn once each and then re-sent.
     std::optional<bool> restHeld;  // whether the writer holds the rest before the turn or after it
     for (int i = 0; i < frames; ++i) {
+        progress.reached(0, i);
         const Shown shown = shownAt(i);
         if (shown.moving()) {
             restHeld.reset();
@@ -93,6 +93,8 @@ void cmd_spin(const Args& given) {
         writer.append(i);
     }
     writer.finish(frames);
+    progress.reached(0, frames);
+    progress.finish();
     reportSaved(out, std::to_string(w) + "x" + std::to_string(h) + ", " + std::to_string(frames) + " frames @ " +
                          std::to_string(spinFPS) + "fps");
 }

@@ -288,7 +288,7 @@ void addSound(AVFormatContext* out, SoundStream& s, const std::string& tmp) {
 }  // namespace
 
 void cmd_audio(const Args& args) {
-    if (args.size() != 2) die("usage: audio <video.mp4> <sound file>");
+    if (args.size() != 2) die(usageAudio);
     const std::string& video = args[0];
     const std::string& sound = args[1];
     std::error_code ec;

@@ -13,6 +13,7 @@
 #include "base/die.h"
 #include "base/opts.h"
 #include "base/pending.h"
+#include "base/progress.h"
 #include "video/args.h"
 #include "video/island.h"
 #include "video/output.h"
@@ -21,10 +22,6 @@
 #include "video/writer.h"
 
 namespace {
-
-const char* usage =
-    "usage: frame <recording> <out.mp4> | frame <recording> --out <path> <WxH> <layout> [--out ...]  "
-    "[--theme ..] [--size WxH] [--layout ..] [--start SEC] [--max SEC]";
 
 // Where a frame delta (in the recording's time base) lands on a grid of fps slots,
 // rounded half away from zero, in exact integer arithmetic.
@@ -69,6 +66,7 @@ public:
         content = frame;
         output->slot(writer, target, content.get(), frameYUV);
         nextSlot = target + 1;
+        if (progress) progress->reached(index, nextSlot);
         // Let the frame go at once unless later slots draw it again, so the reading loop
         // can reuse its buffer.
         if (!output->redrawsHeldFrames()) content.reset();
@@ -92,10 +90,27 @@ public:
     Writer writer;
     std::shared_ptr<const Image8> content;  // the recording frame on screen, while kept
     int64_t nextSlot = 0;
+    Progress* progress = nullptr;  // counts this output's slots as output `index`
+    size_t index = 0;
 
 private:
-    void gap(int64_t slot) { output->slot(writer, slot, content.get(), nullptr); }
+    void gap(int64_t slot) {
+        output->slot(writer, slot, content.get(), nullptr);
+        if (progress) progress->reached(index, slot + 1);
+    }
 };
+
+// The slots an output is expected to write, for the progress line: the part of the
+// recording in range at the output's rate. A container that does not know its length
+// gives the least; the count then grows with the frames.
+int64_t expectedSlots(const Source& src, const Opts& opts, const Sink& sink) {
+    const AVStream* st = src.st();
+    double length = 0;
+    if (st->duration != AV_NOPTS_VALUE) length = double(st->duration) * av_q2d(st->time_base);
+    else if (src.fmt->duration != AV_NOPTS_VALUE) length = double(src.fmt->duration) / AV_TIME_BASE;
+    const double used = std::clamp(std::min(length - opts.startSec, opts.maxSec), 0.0, 1e6);
+    return std::max(int64_t(std::llround(used * sink.fps)), sink.output->leastSlots());
+}
 
 // The branch point between flat and turning-device outputs.
 std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style,
@@ -123,7 +138,7 @@ template <class F> void eachSink(size_t n, F&& work) {
 
 void runFrame(const Args& args, const TurningOutputs& turning) {
     Opts opts(args);
-    if (opts.files.empty() || opts.files.size() > 2) die(usage);
+    if (opts.files.empty() || opts.files.size() > 2) die(usageFrame);
     const std::string recording = opts.files[0];
     std::vector<OutRequest> outs = opts.outs;
     if (opts.files.size() == 2) outs.push_back({opts.files[1], opts.size, opts.layout});
@@ -142,6 +157,14 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     std::vector<std::unique_ptr<Sink>> sinks;
     for (size_t i = 0; i < outs.size(); ++i)
         sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning));
+
+    std::vector<FrameCount> counts;
+    for (const auto& s : sinks) counts.push_back({s->path, 0, expectedSlots(src, opts, *s)});
+    Progress progress("frame", counts, opts.report);
+    for (size_t i = 0; i < sinks.size(); ++i) {
+        sinks[i]->progress = &progress;
+        sinks[i]->index = i;
+    }
 
     FrameReader reader(src, opts.startSec);
     const AVRational tb = reader.timeBase();
@@ -178,6 +201,7 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
 
     eachSink(sinks.size(), [&](size_t i) { sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps)); });
     for (auto& s : sinks) s->writer.finish(s->nextSlot);
+    progress.finish();
     for (const auto& s : sinks)
         reportSaved(s->path, std::to_string(s->writer.width()) + "x" + std::to_string(s->writer.height()) + ", " +
                                  std::to_string(s->nextSlot) + " frames @ " + std::to_string(s->fps) + "fps" +

@@ -12,8 +12,7 @@
 void cmd_poster(const Args& args) {
     Opts opts(args);
     if (isTurning(opts.layout)) die("poster draws a flat frame: want --layout full·closeup");
-    if (opts.files.size() != 2 || !opts.outs.empty())
-        die("usage: poster <recording> <out.png> [--theme ..] [--size WxH] [--layout ..] [--start SEC]");
+    if (opts.files.size() != 2 || !opts.outs.empty()) die(usagePoster);
     const auto [w, h] = parseSize(opts.size);
     const Style style(opts);
     const std::string& recording = opts.files[0];

@@ -12,7 +12,7 @@
 #include "video/writer.h"
 
 void cmd_genTest(const Args& args) {
-    if (args.size() < 2) die("usage: gen-test <screenshot.png> <out.mov> [--seconds N] [--fps N] [--vfr]");
+    if (args.size() < 2) die(usageGenTest);
     const Image8 shot = loadCG(args[0]);
     const std::string& out = args[1];
     refuseOverwrite(out, args[0], "screenshot");

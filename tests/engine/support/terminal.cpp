@@ -80,8 +80,10 @@ Ran onTerminal(const std::function<void()>& body, int columns) {
     return r;
 }
 
-Ran pellmarOnTerminal(const std::vector<std::string>& args) {
+Ran pellmarOnTerminal(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     return onTerminal([&] {
+        for (const std::string& kv : env)
+            setenv(kv.substr(0, kv.find('=')).c_str(), kv.substr(kv.find('=') + 1).c_str(), 1);
         std::vector<std::string> all{PELLMAR_BIN};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;

@@ -14,5 +14,5 @@ std::string screenOf(const std::string& bytes);
 // ends with status 0 when body returns.
 Ran onTerminal(const std::function<void()>& body, int columns = 100);
 
-// The built pellmar on such a terminal.
-Ran pellmarOnTerminal(const std::vector<std::string>& args);
+// The built pellmar on such a terminal, with "KEY=value" entries added to its environment.
+Ran pellmarOnTerminal(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
