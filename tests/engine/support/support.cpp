@@ -15,8 +15,6 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string slurp(int fd) {
     std::string s;
     char buf[65536];
@@ -24,6 +22,8 @@ std::string slurp(int fd) {
     while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, size_t(n));
     return s;
 }
+
+namespace {
 
 Ran spawn(const std::string& prog, const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
     std::vector<std::string> envs;

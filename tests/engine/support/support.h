@@ -14,6 +14,9 @@ struct Ran {
 Ran pellmar(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 // Runs a shell command line (for independent readers such as ffprobe and identify).
 Ran shell(const std::string& command);
+// Everything readable from fd until its end (or, for a pseudo-terminal, until its other side
+// is gone).
+std::string slurp(int fd);
 
 // A fresh empty folder under the system temp folder, removed when the test binary ends.
 std::string tempDir();

@@ -8,19 +8,6 @@
 #include <cstdlib>
 #include <thread>
 
-namespace {
-
-std::string drain(int fd) {
-    std::string s;
-    char buf[4096];
-    ssize_t n;
-    // A pseudo-terminal's master reports EIO once the last holder of the other end is gone.
-    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, size_t(n));
-    return s;
-}
-
-}  // namespace
-
 std::string screenOf(const std::string& bytes) {
     std::vector<std::string> lines(1);
     size_t col = 0;
@@ -69,8 +56,8 @@ Ran onTerminal(const std::function<void()>& body, int columns) {
     close(slave);
     close(out[1]);
     Ran r;
-    std::thread t([&] { r.out = drain(out[0]); });
-    r.err = drain(master);
+    std::thread t([&] { r.out = slurp(out[0]); });
+    r.err = slurp(master);
     t.join();
     close(master);
     close(out[0]);
