@@ -11,6 +11,11 @@ _pellmar_files() {
     compopt -o filenames 2>/dev/null
 }
 
+# The store sizes by name, as the engine on the PATH knows them.
+_pellmar_named_sizes() {
+    command pellmar sizes 2>/dev/null | while read -r name _; do printf '%s ' "$name"; done
+}
+
 _pellmar() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local cmd=${COMP_WORDS[1]}
@@ -21,7 +26,7 @@ _pellmar() {
     COMPREPLY=()
 
     if ((COMP_CWORD == 1)); then
-        COMPREPLY=($(compgen -W 'still frame poster spin audio gen-test help --help --version' -- "$cur"))
+        COMPREPLY=($(compgen -W 'still frame poster spin audio gen-test plan sizes help --help --version' -- "$cur"))
         return
     fi
 
@@ -51,7 +56,7 @@ _pellmar() {
         return
         ;;
     2)
-        COMPREPLY=($(compgen -W "$sizes" -- "$cur"))
+        COMPREPLY=($(compgen -W "$sizes $(_pellmar_named_sizes)" -- "$cur"))
         return
         ;;
     3)
@@ -66,7 +71,7 @@ _pellmar() {
         return
         ;;
     --size)
-        COMPREPLY=($(compgen -W "$sizes" -- "$cur"))
+        COMPREPLY=($(compgen -W "$sizes $(_pellmar_named_sizes)" -- "$cur"))
         return
         ;;
     --layout)
@@ -84,7 +89,7 @@ _pellmar() {
     spin) options='--theme --size --layout --at --progress' ;;
     gen-test) options='--seconds --fps --vfr' ;;
     help)
-        ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W 'still frame poster spin audio gen-test' -- "$cur"))
+        ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W 'still frame poster spin audio gen-test plan sizes' -- "$cur"))
         return
         ;;
     *) options='' ;;
@@ -104,6 +109,8 @@ _pellmar() {
     audio:0) _pellmar_files "$videos" ;;
     audio:1) _pellmar_files "$sounds|$videos" ;;
     gen-test:1) _pellmar_files 'mov|mp4' ;;
+    plan:0) _pellmar_files json ;;
+    plan:1) _pellmar_files ninja ;;
     esac
 }
 

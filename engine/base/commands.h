@@ -26,3 +26,5 @@ inline constexpr char usageSpin[] =
     "usage: spin <screenshot|recording> <out.mp4> [--size WxH] [--theme ..] [--layout full|closeup] [--at DEG]";
 inline constexpr char usageAudio[] = "usage: audio <video.mp4> <sound file>";
 inline constexpr char usageGenTest[] = "usage: gen-test <screenshot.png> <out.mov> [--seconds N] [--fps N] [--vfr]";
+inline constexpr char usagePlan[] = "usage: plan <set.json> [out.ninja]";
+inline constexpr char usageSizes[] = "usage: sizes";

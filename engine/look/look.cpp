@@ -112,13 +112,15 @@ std::string Look::pathFor(const char* argv0, const std::string& realProgram) {
     std::string prog = argv0 ? argv0 : "";
     size_t slash = prog.rfind('/');
     const std::string beside = slash == std::string::npos ? "look.conf" : prog.substr(0, slash + 1) + "look.conf";
-    // An installed engine lives in bin/ and its data in share/, reached from where the
-    // program really is (a link on the PATH may point there). Only a file that is not
-    // there at all falls through: a broken one beside the program is reported as such.
+    // Started through a link or from the PATH, the program's own folder is where it really
+    // lies: a build tree keeps the file beside it, an install in share/ beside bin/. Only a
+    // file that is not there at all falls through: a broken one is reported as such.
     std::error_code ec;
     if (realProgram.empty() || std::filesystem::exists(beside, ec)) return beside;
-    const auto installed = std::filesystem::path(realProgram).parent_path() / "../share/trevalo/look.conf";
-    return std::filesystem::exists(installed, ec) ? installed.lexically_normal().string() : beside;
+    const std::filesystem::path dir = std::filesystem::path(realProgram).parent_path();
+    for (const auto& candidate : {dir / "look.conf", dir / "../share/trevalo/look.conf"})
+        if (std::filesystem::exists(candidate, ec)) return candidate.lexically_normal().string();
+    return beside;
 }
 
 Look Look::locate(const char* argv0) {

@@ -10,8 +10,8 @@ public:
     Look() = default;
     // Parses file text; never fails (lines it cannot use are ignored).
     static Look parse(const std::string& text);
-    // Locates (TREVALO_LOOK, else beside the program, else the installed share/trevalo
-    // folder) and reads the file, or dies.
+    // Locates (TREVALO_LOOK, else beside the program as started, else beside it or in the
+    // installed share/trevalo folder as it really lies) and reads the file, or dies.
     static Look locate(const char* argv0);
     static std::string pathFor(const char* argv0);
     // The same for a program whose resolved path is realProgram (empty when unknown).

@@ -17,7 +17,8 @@ struct CommandHelp {
 // The options that still, frame, poster and spin share, as each command uses them.
 constexpr char themeSizeLayout[] =
     "  --theme dark|light      backdrop and device colours (default dark)\n"
-    "  --size WxH              output size in pixels (default 1080x1920)\n";
+    "  --size WxH|NAME         output size in pixels, or a name from `pellmar sizes`\n"
+    "                          (default 1080x1920)\n";
 
 const CommandHelp commands[] = {
     {"still", usageStill, "frame a screenshot into a PNG",
@@ -50,6 +51,13 @@ const CommandHelp commands[] = {
      "  --seconds N             length (default 6)\n"
      "  --fps N                 frame rate, 1 to 240 (default 30)\n"
      "  --vfr                   leave gaps in the second half, like a screen recording\n"},
+    {"plan", usagePlan, "turn a set file into a ninja build file of renders",
+     "Reads a set file (inputs, outputs, languages, titles) and writes a ninja build file with\n"
+     "one pellmar run per edge, to the named file or to standard output. `ninja -f` on it\n"
+     "renders the set and, run again, only what changed. A faulty set writes nothing and\n"
+     "names every fault, one line each.\n"},
+    {"sizes", usageSizes, "list the store sizes that --size takes by name",
+     "Each name also comes as NAME-landscape, with the sides swapped.\n"},
 };
 
 bool usesCommonOptions(const std::string& word) {
@@ -67,8 +75,8 @@ void overview() {
         "  --out PATH WxH LAYOUT   frame: one more output\n"
         "  --progress              frame and spin: progress lines on standard output\n\n"
         "Environment:\n"
-        "  TREVALO_LOOK   the look file (default: look.conf beside the program, then\n"
-        "                 ../share/trevalo/look.conf from the program's real folder)\n"
+        "  TREVALO_LOOK   the look file (default: look.conf beside the program as started,\n"
+        "                 then beside it or in ../share/trevalo/ where it really lies)\n"
         "  PELLMAR_GPU    discrete, integrated, virtual, cpu, a device number, or part of a name\n\n"
         "Each written file gets one line \"saved PATH  (...)\" on standard output. A failure ends\n"
         "with one line on standard error and exit status 1.\n",

@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const usage = "usage: plan <set.json> [out.ninja]";
-
 // Where standard output goes when it is a file: that file is the manifest, and it can
 // renew itself. A terminal or a pipe cannot.
 std::string stdoutFile() {
@@ -59,7 +57,7 @@ bool lineSafe(const std::string& s) { return s.find_first_of("\n\r|") == std::st
 void cmd_plan(const Args& args) {
     for (const std::string& a : args)
         if (a.rfind("--", 0) == 0) die("unknown option: " + a);
-    if (args.empty() || args.size() > 2) die(usage);
+    if (args.empty() || args.size() > 2) die(usagePlan);
     const std::string& setPath = args[0];
 
     ManifestPaths paths;
@@ -100,7 +98,7 @@ void cmd_plan(const Args& args) {
 }
 
 void cmd_sizes(const Args& args) {
-    if (!args.empty()) die("usage: sizes");
+    if (!args.empty()) die(usageSizes);
     size_t width = 0;
     for (const NamedSize& s : namedSizes()) width = std::max(width, s.name.size());
     for (const NamedSize& s : namedSizes()) std::printf("%-*s  %dx%d\n", int(width), s.name.c_str(), s.w, s.h);

@@ -7,7 +7,7 @@ source "$src/packaging/pellmar.bash"
 source "$src/packaging/trevalo.bash"
 cd "$(mktemp -d)" || exit 1
 trap 'rm -rf "$PWD"' EXIT
-touch shot.png SHOT2.JPG rec.mov clip.mp4 song.m4a notes.txt
+touch shot.png SHOT2.JPG rec.mov clip.mp4 song.m4a notes.txt set.json
 mkdir folder
 failed=0
 
@@ -27,9 +27,10 @@ expect() {
     fi
 }
 
-expect _pellmar "pellmar " "--help --version audio frame gen-test help poster spin still"
-expect _pellmar "pellmar s" "spin still"
+expect _pellmar "pellmar " "--help --version audio frame gen-test help plan poster sizes spin still"
+expect _pellmar "pellmar s" "sizes spin still"
 expect _pellmar "pellmar help f" "frame"
+expect _pellmar "pellmar plan " "folder set.json"
 # Inputs and outputs by kind, folders always.
 expect _pellmar "pellmar still " "SHOT2.JPG folder shot.png"
 expect _pellmar "pellmar still shot.png " "folder shot.png"

@@ -123,8 +123,8 @@ TEST_F(LookStartup, UnreadableFilesAreNotFound) {
     EXPECT_EQ(r.err, "look.conf not found at \n");
 }
 
-// Without TREVALO_LOOK: beside the program as started, then the installed share folder found
-// from where the program really lies (a link on the PATH, or a bare name, still gets there).
+// Without TREVALO_LOOK: beside the program as started, then beside it or in the installed
+// share folder from where it really lies (a link on the PATH, or a bare name, gets there).
 TEST(LookPath, BesideTheProgramThenTheInstalledShareFolder) {
     unsetenv("TREVALO_LOOK");
     const std::string root = tempDir(), bin = root + "/bin/pellmar", shared = root + "/share/trevalo/look.conf";
@@ -138,6 +138,10 @@ TEST(LookPath, BesideTheProgramThenTheInstalledShareFolder) {
     EXPECT_EQ(Look::pathFor((root + "/links/pellmar").c_str(), bin), shared);
     EXPECT_EQ(Look::pathFor("pellmar", bin), shared);  // from the PATH, no look.conf here
     EXPECT_EQ(Look::pathFor(bin.c_str(), ""), root + "/bin/look.conf");
+    // A build tree's engine, linked into another folder, keeps its file beside it.
+    std::filesystem::create_directories(root + "/build");
+    writeFile(root + "/build/look.conf", "");
+    EXPECT_EQ(Look::pathFor((root + "/links/pellmar").c_str(), root + "/build/pellmar"), root + "/build/look.conf");
 
     // One beside the program wins, broken or not: it is what the user put there.
     std::filesystem::create_directories(root + "/bin/look.conf");
