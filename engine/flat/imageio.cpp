@@ -8,6 +8,7 @@
 
 #include "flat/scene.h"
 #include "base/die.h"
+#include "base/inputfile.h"
 #include "base/pending.h"
 
 namespace {
@@ -47,8 +48,7 @@ Image8 loadCG(const std::string& path) {
         vips_error_clear();
         die("cannot read image: " + path);
     };
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) fail();
+    requireRegularFile(path, "image", "cannot read image: " + path);
     // Decoding errors (a truncated file) fail the read rather than give half a picture.
     VipsPtr img(vips_image_new_from_file(path.c_str(), "fail_on", VIPS_FAIL_ON_ERROR, nullptr));
     if (!img) fail();

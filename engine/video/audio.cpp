@@ -9,6 +9,7 @@
 
 #include "base/commands.h"
 #include "base/die.h"
+#include "base/inputfile.h"
 #include "base/pending.h"
 #include "video/av.h"
 #include "video/source.h"
@@ -291,9 +292,8 @@ void cmd_audio(const Args& args) {
     if (args.size() != 2) die(usageAudio);
     const std::string& video = args[0];
     const std::string& sound = args[1];
-    std::error_code ec;
-    if (!fs::is_regular_file(video, ec)) die("not found: " + video);
-    if (!fs::is_regular_file(sound, ec)) die("not found: " + sound);
+    requireRegularFile(video, "video", "not found: " + video);
+    requireRegularFile(sound, "sound", "not found: " + sound);
     quietAV();
 
     PictureStream picture;

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "base/die.h"
+#include "base/inputfile.h"
 
 // The first real video stream; cover art in sound files is stored as a one-picture
 // video stream and is not a recording.
@@ -59,8 +59,7 @@ int normalizedFps(float r, double minFrameSeconds) {
 
 Source openVideo(const std::string& path) {
     quietAV();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) die("recording not found: " + path);
+    requireRegularFile(path, "recording", "recording not found: " + path);
 
     Source s;
     s.path = path;
