@@ -117,10 +117,27 @@ TEST_F(LookStartup, CrLfFileFailsAtTheFirstKeyItBreaks) {
 TEST_F(LookStartup, UnreadableFilesAreNotFound) {
     Ran r = runWith("a=\"\xff\xfe\"\n");
     EXPECT_EQ(r.err, "look.conf not found at " + dir + "/look.conf\n");
-    r = pellmar({}, {"TREVALO_LOOK=" + dir});  // a folder
-    EXPECT_EQ(r.err, "look.conf not found at " + dir + "\n");
+    r = pellmar({}, {"TREVALO_LOOK=" + dir + "/none"});
+    EXPECT_EQ(r.err, "look.conf not found at " + dir + "/none\n");
     r = pellmar({}, {"TREVALO_LOOK="});
     EXPECT_EQ(r.err, "look.conf not found at \n");
+    r = pellmar({}, {"TREVALO_LOOK=" + dir});
+    EXPECT_EQ(r.err, "look.conf is a folder: " + dir + "\n");
+}
+
+TEST_F(LookStartup, TheFileIsReadUpToOneMebibyte) {
+    // The shipped look padded with comment lines to the bound exactly still starts up;
+    // one byte more is refused before anything is parsed.
+    std::string text = readFile(shippedLook());
+    const std::string comment = "# " + std::string(98, '.') + "\n";
+    while (text.size() + comment.size() <= maxLookBytes) text += comment;
+    text += "#" + std::string(maxLookBytes - text.size() - 2, '.') + "\n";
+    ASSERT_EQ(text.size(), maxLookBytes);
+    Ran r = runWith(text);
+    EXPECT_EQ(r.err, "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...\n");
+    r = runWith(text + "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "look.conf too large: " + dir + "/look.conf\n");
 }
 
 // Without TREVALO_LOOK: beside the program as started, then beside it or in the installed

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/inputfile.h"
+#include "support/support.h"
+
+using testing::ExitedWithCode;
+
+namespace {
+
+// A folder holding one of each kind of entry an input path may name.
+struct Entries {
+    std::string dir = tempDir();
+    std::string file = dir + "/file.mov", fifo = dir + "/pipe.mov", folder = dir + "/folder.mov";
+    std::string toFifo = dir + "/link.mov", dangling = dir + "/dangling.mov";
+    Entries() {
+        writeFile(file, "x");
+        EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        EXPECT_EQ(mkdir(folder.c_str(), 0700), 0);
+        EXPECT_EQ(symlink(fifo.c_str(), toFifo.c_str()), 0);
+        EXPECT_EQ(symlink((dir + "/gone").c_str(), dangling.c_str()), 0);
+    }
+};
+
+}  // namespace
+
+TEST(RequireRegularFileDeathTest, NamesWhatThePathIsAndFollowsLinks) {
+    const Entries e;
+    requireRegularFile(e.file, "recording", "recording not found: " + e.file);  // returns
+    // Death tests run again in a fresh process with its own temp folder: the messages
+    // are matched up to the folder.
+    const auto fails = [](const std::string& path, const std::string& head, const std::string& name) {
+        EXPECT_EXIT(requireRegularFile(path, "recording", "recording not found: " + path), ExitedWithCode(1),
+                    "^" + head + ".*" + name + "\n$")
+            << path;
+    };
+    fails(e.fifo, "recording is a FIFO: /", "/pipe.mov");
+    fails(e.toFifo, "recording is a FIFO: /", "/link.mov");
+    fails(e.folder, "recording is a folder: /", "/folder.mov");
+    fails(e.dangling, "recording not found: /", "/dangling.mov");
+    fails("/dev/null", "recording is a character device: ", "/dev/null");
+    fails("", "recording not found: ", "");
+}
+
+// Every command that reads a file refuses a FIFO or a device at once. `timeout` stands
+// guard: a reader that opened the FIFO would wait for a writer for ever (status 124).
+TEST(InputFiles, EveryOpenerRefusesFifosAndDevicesWithoutBlocking) {
+    const Entries e;
+    const std::string out = e.dir + "/out";
+    const std::string bin = PELLMAR_BIN;
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"still " + e.fifo + " " + out + ".png", "image is a FIFO: " + e.fifo},
+        {"gen-test " + e.toFifo + " " + out + ".mov", "image is a FIFO: " + e.toFifo},
+        {"spin " + e.fifo + " " + out + ".mp4", "recording is a FIFO: " + e.fifo},
+        {"poster " + e.folder + " " + out + ".png", "recording is a folder: " + e.folder},
+        {"frame /dev/zero " + out + ".mp4", "recording is a character device: /dev/zero"},
+        {"audio " + e.fifo + " " + e.file, "video is a FIFO: " + e.fifo},
+        {"audio " + e.file + " /dev/zero", "sound is a character device: /dev/zero"},
+    };
+    for (const auto& c : cases) {
+        const Ran r = shell("timeout 60 " + bin + " " + c.args);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.err, c.message + "\n") << c.args;
+    }
+    for (const std::string& look : {e.fifo, std::string("/dev/zero")}) {
+        const Ran r = shell("TREVALO_LOOK=" + look + " timeout 60 " + bin + " still a b");
+        EXPECT_EQ(r.status, 1) << look;
+        EXPECT_EQ(r.err,
+                  "look.conf is " + std::string(look == e.fifo ? "a FIFO" : "a character device") + ": " + look + "\n");
+    }
+}
