@@ -17,3 +17,11 @@ std::string escapeControls(const std::string& text);
 
 // Prints "saved " + path + "  (" + details + ")" as one line on standard output.
 void reportSaved(const std::string& path, const std::string& details);
+
+#ifdef PELLMAR_FUZZ
+// Fuzz builds only (tests/fuzz): die throws this instead of ending the process, so that
+// one fuzzing process goes on to its next input. The engine proper never throws.
+struct Died {
+    std::vector<std::string> faults;
+};
+#endif
