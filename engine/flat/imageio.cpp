@@ -25,6 +25,10 @@ void startVips() {
         // The engine owns its threads; vips' own pool stays small and its caches off,
         // since every image is read once.
         vips_cache_set_max(0);
+        // Only the decoders libvips counts as safe for untrusted files, which cover what
+        // phones write (PNG, JPEG, HEIC, WebP, TIFF, GIF). The others reach much more code
+        // (ImageMagick's among them), and some print their own text on standard output.
+        vips_block_untrusted_set(TRUE);
         // The engine's only error channel is its one line: decoder chatter stays quiet.
         g_log_set_handler(
             "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),

@@ -72,3 +72,21 @@ TEST(InputFiles, EveryOpenerRefusesFifosAndDevicesWithoutBlocking) {
                   "look.conf is " + std::string(look == e.fifo ? "a FIFO" : "a character device") + ": " + look + "\n");
     }
 }
+
+// Pictures are decoded by the decoders trusted with untrusted files only. Others (here
+// ImageMagick's DjVu reader, found by fuzzing) printed their own lines on standard
+// output; an SVG would have been drawn by a renderer that follows links.
+TEST(InputFiles, PicturesOutsideTheTrustedFormatsAreRefusedQuietly) {
+    const std::string dir = tempDir();
+    const std::string djvu = dir + "/shot.png", svg = dir + "/shot.svg";
+    writeFile(djvu, readFile(sourceDir() + "/tests/fuzz/corpus/image/regress-djvu-chatter"));
+    writeFile(
+        svg,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\"><rect width=\"4\" height=\"4\"/></svg>");
+    for (const std::string& in : {djvu, svg}) {
+        const Ran r = pellmar({"still", in, dir + "/out.png"});
+        EXPECT_EQ(r.status, 1) << in;
+        EXPECT_EQ(r.out, "") << in;
+        EXPECT_EQ(r.err, "cannot read image: " + in + "\n");
+    }
+}
