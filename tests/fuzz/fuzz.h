@@ -51,6 +51,17 @@ inline std::string inputFile(const uint8_t* data, size_t size, const std::string
     return path;
 }
 
+// Standard output carries the engine's "saved" lines and nothing else: no library may
+// print there. The first call sends it to a scratch file; each call checks it is empty.
+inline void expectQuietStdout() {
+    static const bool redirected = [] {
+        std::FILE* scratch = std::tmpfile();
+        return scratch && dup2(fileno(scratch), STDOUT_FILENO) >= 0;
+    }();
+    std::fflush(stdout);
+    FUZZ_CHECK(redirected && lseek(STDOUT_FILENO, 0, SEEK_END) == 0);
+}
+
 inline std::string readText(const std::string& path) {
     std::string text;
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {

@@ -5,7 +5,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = inputFile(data, size, "picture");
     Image8 img;
-    if (!accepted([&] { img = loadCG(path); })) return 0;
+    const bool ok = accepted([&] { img = loadCG(path); });
+    expectQuietStdout();
+    if (!ok) return 0;
     // Upright, within the size limit, premultiplied.
     FUZZ_CHECK(img.w >= 1 && img.h >= 1 && img.w <= maxInputSide && img.h <= maxInputSide);
     FUZZ_CHECK(img.px.size() == size_t(img.w) * size_t(img.h));
