@@ -53,6 +53,7 @@ TEST(InputFiles, EveryOpenerRefusesFifosAndDevicesWithoutBlocking) {
         std::string args, message;
     } cases[] = {
         {"still " + e.fifo + " " + out + ".png", "image is a FIFO: " + e.fifo},
+        {"still " + e.folder + " " + out + ".png", "image is a folder: " + e.folder},
         {"gen-test " + e.toFifo + " " + out + ".mov", "image is a FIFO: " + e.toFifo},
         {"spin " + e.fifo + " " + out + ".mp4", "recording is a FIFO: " + e.fifo},
         {"poster " + e.folder + " " + out + ".png", "recording is a folder: " + e.folder},

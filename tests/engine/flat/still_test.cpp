@@ -76,8 +76,7 @@ TEST(StillCommand, BrokenInputsAreOneLineEach) {
     writeFile(dir + "/text.png", "this is not a picture\n");
     const std::string whole = readFile(sample());
     writeFile(dir + "/cut.png", whole.substr(0, whole.size() / 2));
-    std::filesystem::create_directory(dir + "/folder.png");
-    for (const char* name : {"empty.png", "text.png", "cut.png", "folder.png"}) {
+    for (const char* name : {"empty.png", "text.png", "cut.png"}) {
         const std::string in = dir + "/" + name;
         const Ran r = pellmar({"still", in, dir + "/out.png", "--size", "100x200"});
         EXPECT_EQ(r.status, 1) << name;
