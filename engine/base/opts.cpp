@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
 
 #include "base/die.h"
@@ -29,19 +28,6 @@ bool readInt(const std::string& text, long long& out) {
     if (errno == ERANGE) return false;
     out = v;
     return true;
-}
-
-std::optional<std::string> readWholeFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return std::nullopt;
-    std::string text;
-    char buf[16384];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    if (!ok) return std::nullopt;
-    return text;
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {

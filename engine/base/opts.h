@@ -64,9 +64,5 @@ bool readNumber(const std::string& text, double& out);
 // Decimal digits with an optional sign, as the standard integer reader takes them.
 bool readInt(const std::string& text, long long& out);
 
-// The bytes of a file, or nothing when it cannot be read to its end (a folder opens but
-// does not read).
-std::optional<std::string> readWholeFile(const std::string& path);
-
 bool endsWith(const std::string& text, const std::string& tail);
 std::string joinDots(const std::vector<std::string>& items);

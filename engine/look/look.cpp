@@ -1,10 +1,5 @@
 #include "look/look.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
@@ -61,13 +56,6 @@ size_t spaceBefore(const std::string& s, size_t end) {
         if (spaceAt(s, end - len) == len) return len;
     return 0;
 }
-
-struct FileDescriptor {
-    int fd = -1;
-    ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 }  // namespace
 
@@ -138,38 +126,10 @@ std::string Look::pathFor(const char* argv0, const std::string& realProgram) {
 
 Look Look::locate(const char* argv0) {
     const std::string path = pathFor(argv0);
-    const std::string text = readLookFile(path);
-    if (!validUtf8(text)) die("look.conf not found at " + path);
-    return parse(text);
-}
-
-std::string readLookFile(const std::string& path) {
-    const std::string notFound = "look.conf not found at " + path;
-    requireRegularFile(path, "look.conf", notFound);
-    // Should the path turn into a FIFO after the check, a non-blocking open still
-    // returns at once, and fstat of what was opened refuses it.
-    const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    const int fd = file.fd;
-    if (fd < 0) die(notFound);
-    struct stat st;
-    if (fstat(fd, &st) != 0) die(notFound);
-    requireRegularMode(st.st_mode, path, "look.conf");
-    if (size_t(st.st_size) > maxLookBytes) die("look.conf too large: " + path);
-    // The size may change while it is read: the bound holds for what is read, not for
-    // what stat said.
-    std::string text;
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            die(notFound);
-        }
-        text.append(buf, size_t(n));
-        if (text.size() > maxLookBytes) die("look.conf too large: " + path);
-    }
-    return text;
+    const WholeFile file = readWholeFile(path, maxLookBytes);
+    if (!file.text && !file.fault.empty()) die("look.conf " + file.fault + ": " + path);
+    if (!file.text || !validUtf8(*file.text)) die("look.conf not found at " + path);
+    return parse(*file.text);
 }
 
 const std::string& Look::str(const std::string& key) const {

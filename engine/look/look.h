@@ -59,12 +59,8 @@ const LookValues& lv();
 void installLook(Look l);
 
 // The look file is read whole at every start; the bound keeps a wrong path (a log, a
-// disk image) from filling memory.
+// disk image) from filling memory: "look.conf too large: " + path.
 inline constexpr size_t maxLookBytes = size_t(1) << 20;
-// The bytes of the file at path, or the end of the process: "look.conf not found at ",
-// "look.conf is a folder: " (and the like, for anything but a regular file) or
-// "look.conf too large: " followed by the path.
-std::string readLookFile(const std::string& path);
 
 // Splits at line feeds the way the file format wants: a CR LF pair is one character
 // and not a line end. Exposed for tests.

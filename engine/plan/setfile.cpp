@@ -8,10 +8,16 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "base/inputfile.h"
+
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 namespace {
+
+// A set names inputs, outputs and captions: far below this, which only keeps a wrong
+// path (a log, a disk image) from filling memory.
+constexpr size_t maxSetBytes = size_t(16) << 20;
 
 const char* const shapeNames[] = {"vertical", "horizontal", "horizontal_closeup", "square", "square_closeup"};
 
@@ -368,15 +374,15 @@ Set readSet(const std::string& path, std::vector<std::string>& faults) {
     Set set;
     set.path = fs::absolute(path).lexically_normal().string();
     Reader r(path, fs::path(set.path).parent_path().string(), faults);
-    const auto text = readWholeFile(path);
-    if (!text) {
-        faults.push_back("cannot read " + path);
+    const WholeFile file = readWholeFile(path, maxSetBytes);
+    if (!file.text) {
+        faults.push_back(file.fault.empty() ? "cannot read " + path : "set file " + file.fault + ": " + path);
         return set;
     }
     Json top;
     try {
         DuplicateKeys duplicates(r);
-        top = Json::parse(*text, std::ref(duplicates));
+        top = Json::parse(*file.text, std::ref(duplicates));
     } catch (const Json::exception& e) {
         // "[json.exception.parse_error.101] parse error at line 2, column 3: ..." keeps
         // its position and reason.

@@ -43,7 +43,7 @@ TEST(RequireRegularFileDeathTest, NamesWhatThePathIsAndFollowsLinks) {
     fails("", "recording not found: ", "");
 }
 
-// Every command that reads a file refuses a FIFO or a device at once. `timeout` stands
+// Every command that reads a file refuses a FIFO, folder or device at once. `timeout` stands
 // guard: a reader that opened the FIFO would wait for a writer for ever (status 124).
 TEST(InputFiles, EveryOpenerRefusesFifosAndDevicesWithoutBlocking) {
     const Entries e;
@@ -60,6 +60,7 @@ TEST(InputFiles, EveryOpenerRefusesFifosAndDevicesWithoutBlocking) {
         {"frame /dev/zero " + out + ".mp4", "recording is a character device: /dev/zero"},
         {"audio " + e.fifo + " " + e.file, "video is a FIFO: " + e.fifo},
         {"audio " + e.file + " /dev/zero", "sound is a character device: /dev/zero"},
+        {"plan " + e.toFifo, "set file is a FIFO: " + e.toFifo},
     };
     for (const auto& c : cases) {
         const Ran r = shell("timeout 60 " + bin + " " + c.args);
