@@ -10,17 +10,6 @@
 
 #include "base/die.h"
 
-// Runs one step on the input; false when the engine refused the input through die,
-// which is an answer, not a finding.
-template <class Step> bool accepted(Step&& step) {
-    try {
-        step();
-        return true;
-    } catch (const Died&) {
-        return false;
-    }
-}
-
 // A promise the engine makes about an input it accepted; a broken one is a finding.
 #define FUZZ_CHECK(cond)                                                            \
     do {                                                                            \
@@ -29,6 +18,20 @@ template <class Step> bool accepted(Step&& step) {
             std::abort();                                                           \
         }                                                                           \
     } while (0)
+
+// Runs one step on the input; false when the engine refused the input through die,
+// which is an answer, not a finding, as long as each of its lines prints as one.
+template <class Step> bool accepted(Step&& step) {
+    try {
+        step();
+        return true;
+    } catch (const Died& died) {
+        FUZZ_CHECK(!died.faults.empty());
+        for (const std::string& fault : died.faults)
+            FUZZ_CHECK(escapeControls(fault).find_first_of("\n\r") == std::string::npos);
+        return false;
+    }
+}
 
 // The input as a file, for the readers that take a path: one file per process and
 // name, in memory where /dev/shm exists, rewritten for every input.
