@@ -27,9 +27,11 @@ QList<Job> Studio::plan() const {
         QString base = stem;
         for (int n = 2; used.contains(base.toLower()); ++n) base = stem + u'-' + QString::number(n);
         used.insert(base.toLower());
+        // One caption per input, on every output of it (a recording's outputs share one pass).
+        const QStringList dress = dressArgs(caption(input.path), m_captionPlace, m_backdrop);
 
         if (input.kind == Kind::video) {
-            Job job{input.path, {"frame", input.path, "--theme", theme}, {}, m_audio, {}};
+            Job job{input.path, QStringList{"frame", input.path, "--theme", theme} + dress, {}, m_audio, {}};
             for (Shape s : shapes) {
                 const QString stub = base + u'_' + shapeName(s);
                 const QString file = stub + (m_spin ? "_spin.mp4" : ".mp4");
@@ -47,16 +49,18 @@ QList<Job> Studio::plan() const {
             Job job;
             job.source = input.path;
             if (m_spin) {
-                job.args = {"spin",   input.path,      "{TMP}/" + stub + "_spin.mp4",
-                            "--size", shapeSize(s, 1), "--theme",
-                            theme,    "--layout",      layout};
+                job.args = QStringList{"spin",   input.path,      "{TMP}/" + stub + "_spin.mp4",
+                                       "--size", shapeSize(s, 1), "--theme",
+                                       theme,    "--layout",      layout} +
+                           dress;
                 job.outputs = {folder.filePath(stub + "_spin.mp4")};
                 job.audio = m_audio;
                 job.stale = {folder.filePath(stub + ".png")};
             } else {
-                job.args = {"still",  input.path,      "{TMP}/" + stub + ".png",
-                            "--size", shapeSize(s, 2), "--theme",
-                            theme,    "--layout",      layout};
+                job.args = QStringList{"still",  input.path,      "{TMP}/" + stub + ".png",
+                                       "--size", shapeSize(s, 2), "--theme",
+                                       theme,    "--layout",      layout} +
+                           dress;
                 job.outputs = {folder.filePath(stub + ".png")};
                 job.stale = {folder.filePath(stub + "_spin.mp4")};
             }

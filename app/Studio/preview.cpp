@@ -16,8 +16,22 @@
 std::optional<PreviewKey> Studio::previewKey() const {
     const QString path = m_selected.isEmpty() ? blank() : m_selected;
     if (path.isEmpty()) return std::nullopt;
-    return PreviewKey{path, m_theme, m_previewShape};
+    // The placeholder has no caption; a place without a caption changes nothing in the picture.
+    const Caption caption = m_selected.isEmpty() ? Caption{} : this->caption(m_selected).shown();
+    const CaptionPlace place = caption.hasTitle() ? m_captionPlace : CaptionPlace::top;
+    return PreviewKey{path, m_theme, m_previewShape, caption, place, m_backdrop};
 }
+
+namespace {
+
+bool onlyCaptionDiffers(const std::optional<PreviewKey>& a, const PreviewKey& b) {
+    if (!a || a->caption == b.caption) return false;
+    PreviewKey same = *a;
+    same.caption = b.caption;
+    return same == b;
+}
+
+}  // namespace
 
 void Studio::checkPreviewKey() {
     const auto key = previewKey();
@@ -29,6 +43,8 @@ void Studio::checkPreviewKey() {
 void Studio::loadPreview(std::optional<PreviewKey> key) {
     if (m_previewToken) m_previewToken->cancel();
     const Token token = m_previewToken = makeToken();
+    const bool typing = key && onlyCaptionDiffers(m_loading, *key);
+    m_loading = key;
     if (!key) {
         const bool changed = !m_preview.isNull() || m_shown || m_previewLoading;
         m_preview = QImage();
@@ -39,8 +55,9 @@ void Studio::loadPreview(std::optional<PreviewKey> key) {
     }
     auto settle = [this, key = *key, token](Outcome o, QImage img) { settlePreview(key, token, o, img); };
     if (m_cache.contains(*key)) return picture(*key, token, settle);
-    // Rapid changes of selection, theme or shape start no engine for the values passed over.
-    QTimer::singleShot(debounceMs, this, [this, key = *key, token, settle] {
+    // Rapid changes of selection, theme or shape start no engine for the values passed over, nor
+    // does a caption being typed for each of its letters.
+    QTimer::singleShot(typing ? typingDebounceMs : debounceMs, this, [this, key = *key, token, settle] {
         if (token->isCancelled()) return;
         m_previewLoading = true;
         m_previewError.clear();
@@ -63,9 +80,15 @@ void Studio::settlePreview(const PreviewKey& key, const Token& token, const Outc
     emit previewChanged();
 
     // Warm the cache with what the user is likely to look at next, one engine at a time.
-    QList<PreviewKey> next{{key.path, key.theme == Theme::dark ? Theme::light : Theme::dark, key.shape}};
+    PreviewKey other = key;
+    other.theme = key.theme == Theme::dark ? Theme::light : Theme::dark;
+    QList<PreviewKey> next{other};
     for (Shape s : orderedShapes())
-        if (s != key.shape) next << PreviewKey{key.path, key.theme, s};
+        if (s != key.shape) {
+            PreviewKey k = key;
+            k.shape = s;
+            next << k;
+        }
     warmUp(next, token);
 }
 
@@ -82,7 +105,7 @@ void Studio::picture(const PreviewKey& key, Token token, std::function<void(Outc
             this, [done, img = *it] { done(Outcome::success(), img); }, Qt::QueuedConnection);
         return;
     }
-    Engine::preview(key.path, key.theme, key.shape, token, this, [this, key, done](Outcome o, QImage img) {
+    Engine::preview(key, token, this, [this, key, done](Outcome o, QImage img) {
         if (o.ok()) {
             // Oldest first by insertion; a hit does not refresh an entry. Two renders of one key
             // keep the later image under the first one's age.

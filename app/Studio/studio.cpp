@@ -1,6 +1,7 @@
 #include "studio.h"
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -38,6 +39,8 @@ Studio::Studio(QSettings* store, QObject* parent) : QObject(parent), m_store(sto
     if (!audio.isEmpty() && QFileInfo(audio).isFile()) m_audio = audio;
     m_outRoot = m_store->value("outRoot").toString();
     if (m_outRoot.isEmpty()) m_outRoot = defaultOutRoot();
+    m_captionPlace = captionPlaceFromName(m_store->value("caption").toString());
+    m_backdrop = Backdrop::fromText(m_store->value("backdrop").toString()).value_or(Backdrop{});
     m_previewShape = orderedShapes().value(0, Shape::vertical);
 
     // Fonts, and so the placeholder's text, need a GUI application.
@@ -83,7 +86,11 @@ void Studio::saveSetting(const char* key) {
     if (k == u"theme") m_store->setValue(k, themeName(m_theme));
     else if (k == u"spin") m_store->setValue(k, m_spin);
     else if (k == u"outRoot") m_store->setValue(k, m_outRoot);
-    else if (k == u"audio") {
+    else if (k == u"caption") m_store->setValue(k, captionPlaceName(m_captionPlace));
+    else if (k == u"backdrop") {
+        if (m_backdrop.isTheme()) m_store->remove(k);
+        else m_store->setValue(k, m_backdrop.text());
+    } else if (k == u"audio") {
         if (m_audio.isEmpty()) m_store->remove(k);
         else m_store->setValue(k, m_audio);
     } else if (k == u"shapes") {
@@ -134,6 +141,39 @@ void Studio::setOutRoot(const QString& folder) {
     if (folder.isEmpty() || p == m_outRoot) return;
     m_outRoot = p;
     settingChanged("outRoot");
+}
+
+void Studio::setCaptionPlace(CaptionPlace p) {
+    if (p == m_captionPlace) return;
+    m_captionPlace = p;
+    settingChanged("caption");
+}
+
+void Studio::setBackdrop(const Backdrop& b) {
+    if (b == m_backdrop) return;
+    m_backdrop = b;
+    settingChanged("backdrop");
+}
+
+void Studio::chooseBackdrop() {
+    const QColor start = QColor::fromRgb(m_backdrop.isTheme() ? 0x1b3a6bu : m_backdrop.stops.first());
+    auto* dialog = new QColorDialog(start, dialogParent());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Backdrop"));
+    connect(dialog, &QColorDialog::colorSelected, this, [this](const QColor& c) {
+        if (c.isValid()) setBackdrop(Backdrop::solid(c.rgb()));
+    });
+    dialog->open();
+}
+
+void Studio::setCaption(const QString& path, const Caption& c) {
+    if (!std::any_of(m_inputs.begin(), m_inputs.end(), [&](const Input& i) { return i.path == path; })) return;
+    if (c == m_captions.value(path)) return;
+    if (c == Caption{}) m_captions.remove(path);
+    else m_captions.insert(path, c);
+    emit captionsChanged();
+    touch();
+    checkPreviewKey();
 }
 
 void Studio::setName(const QString& typed) {
@@ -241,6 +281,7 @@ void Studio::remove(const Input& input) {
     const auto removed = m_inputs.removeIf([&](const Input& i) { return i.path == path; });
     const bool thumbGone = m_thumbs.remove(path) + m_durations.remove(path) > 0;
     if (removed) emit inputsChanged();
+    if (m_captions.remove(path)) emit captionsChanged();
     if (thumbGone) emit thumbsChanged();
     if (m_selected == path) setSelected(m_inputs.isEmpty() ? QString() : m_inputs.first().path);
     if (m_inputs.isEmpty()) m_nameEdited = false;

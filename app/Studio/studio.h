@@ -23,7 +23,7 @@ class QSettings;
 class Studio : public QObject {
     Q_OBJECT
 public:
-    // Reads the five settings from `store`, which it takes over.
+    // Reads the settings from `store`, which it takes over.
     explicit Studio(QSettings* store, QObject* parent = nullptr);
     ~Studio() override;
     // The application's instance, made on first use with the desktop's settings store.
@@ -39,6 +39,10 @@ public:
     bool spin() const { return m_spin; }
     QString audio() const { return m_audio; }  // empty: no sound
     QString outRoot() const { return m_outRoot; }
+    CaptionPlace captionPlace() const { return m_captionPlace; }
+    Backdrop backdrop() const { return m_backdrop; }
+    // An input's caption as typed; kept while the window runs, never stored.
+    Caption caption(const QString& path) const { return m_captions.value(path); }
     QString name() const { return m_name; }
     bool nameEdited() const { return m_nameEdited; }
     bool editingName() const { return m_editingName; }
@@ -58,9 +62,15 @@ public:
     void setSpin(bool on);
     void setAudio(const QString& path);  // empty removes the sound
     void setOutRoot(const QString& folder);
+    void setCaptionPlace(CaptionPlace p);
+    void setBackdrop(const Backdrop& b);
+    void chooseBackdrop();  // a colour dialog for a solid backdrop of the user's own
+    // Ignored for a path that is not an input.
+    void setCaption(const QString& path, const Caption& c);
 
     // Typing in the name field: the name no longer follows the first input.
     void setName(const QString& typed);
+    // A text field of the sidebar has the keyboard (the name or a caption): keys edit text there.
     void setEditingName(bool editing);
     void setSelected(const QString& path);
     void setPreviewShape(Shape s);
@@ -105,12 +115,16 @@ public:
 
     static constexpr int cacheLimit = 16;
     static constexpr int debounceMs = 60;
+    // A preview that differs from the last one only in its caption waits for a pause in the
+    // typing instead.
+    static constexpr int typingDebounceMs = 350;
     static constexpr int noticeMs = 4000;
 
 signals:
     void inputsChanged();
     void selectionChanged();
-    void settingsChanged();  // theme, shapes, spin, audio, outRoot
+    void settingsChanged();  // theme, shapes, spin, audio, outRoot, caption place, backdrop
+    void captionsChanged();
     void nameChanged();
     void editingNameChanged();
     void noticeChanged();
@@ -146,6 +160,9 @@ private:
     bool m_spin = false;
     QString m_audio;
     QString m_outRoot;
+    CaptionPlace m_captionPlace = CaptionPlace::top;
+    Backdrop m_backdrop;
+    QHash<QString, Caption> m_captions;
     QString m_name;
     bool m_nameEdited = false;
     bool m_editingName = false;
@@ -162,4 +179,5 @@ private:
     Token m_previewToken;
     Token m_renderToken;
     std::optional<PreviewKey> m_lastKey;
+    std::optional<PreviewKey> m_loading;  // the key of the latest loadPreview call
 };

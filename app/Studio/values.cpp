@@ -1,10 +1,48 @@
 #include "values.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 QString themeName(Theme t) { return t == Theme::light ? QStringLiteral("light") : QStringLiteral("dark"); }
 
 Theme themeFromName(const QString& text) { return text == u"light" ? Theme::light : Theme::dark; }
+
+QString captionPlaceName(CaptionPlace p) {
+    return p == CaptionPlace::bottom ? QStringLiteral("bottom") : QStringLiteral("top");
+}
+
+CaptionPlace captionPlaceFromName(const QString& text) {
+    return text == u"bottom" ? CaptionPlace::bottom : CaptionPlace::top;
+}
+
+QString Backdrop::text() const {
+    QStringList parts;
+    for (quint32 c : stops) parts << u'#' + QString::number(c & 0xffffffu, 16).rightJustified(6, u'0');
+    return parts.join(u',');
+}
+
+std::optional<Backdrop> Backdrop::fromText(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^#([0-9a-fA-F]{6})(?:,#([0-9a-fA-F]{6}))?$"));
+    if (text.isEmpty()) return Backdrop{};
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    Backdrop b;
+    for (int i = 1; i <= 2; ++i)
+        if (m.hasCaptured(i)) b.stops << m.captured(i).toUInt(nullptr, 16);
+    return b;
+}
+
+QStringList dressArgs(const Caption& caption, CaptionPlace place, const Backdrop& backdrop) {
+    QStringList args;
+    const Caption c = caption.shown();
+    if (c.hasTitle()) {
+        args << "--title" << c.title;
+        if (!c.subtitle.isEmpty()) args << "--subtitle" << c.subtitle;
+        args << "--caption" << captionPlaceName(place);
+    }
+    if (!backdrop.isTheme()) args << "--backdrop" << backdrop.text();
+    return args;
+}
 
 QString shapeName(Shape s) {
     switch (s) {

@@ -2,6 +2,7 @@
 // Value types shared by the Studio model, its render plans and the engine bridge.
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +37,42 @@ QString stripExtension(const QString& fileName);
 const QStringList& imageExtensions();
 const QStringList& videoExtensions();
 const QStringList& soundExtensions();
+
+enum class CaptionPlace { top, bottom };
+
+QString captionPlaceName(CaptionPlace p);
+// "bottom" gives bottom; anything else, nothing included, gives top.
+CaptionPlace captionPlaceFromName(const QString& text);
+
+// An input's title and subtitle, as typed; a line feed breaks a line. The engine sets a subtitle
+// under its title, so a subtitle without a title says nothing.
+struct Caption {
+    QString title, subtitle;
+    bool hasTitle() const { return !title.trimmed().isEmpty(); }
+    // What reaches the engine: nothing at all without a title.
+    Caption shown() const { return hasTitle() ? *this : Caption{}; }
+    bool operator==(const Caption&) const = default;
+};
+
+// The base the device stands on: the theme's own, one colour, or a vertical gradient. Colours
+// are 0xRRGGBB.
+struct Backdrop {
+    QList<quint32> stops;  // none: the theme's own; one: solid; two: top, then bottom
+
+    static Backdrop solid(quint32 rgb) { return {{rgb & 0xffffffu}}; }
+    static Backdrop gradient(quint32 top, quint32 bottom) { return {{top & 0xffffffu, bottom & 0xffffffu}}; }
+    bool isTheme() const { return stops.isEmpty(); }
+    // "#rrggbb" or "#rrggbb,#rrggbb", as the engine and the settings take it; empty for the
+    // theme's own.
+    QString text() const;
+    // Either form, hex digits in either case; an empty text is the theme's own. Nothing else.
+    static std::optional<Backdrop> fromText(const QString& text);
+    bool operator==(const Backdrop&) const = default;
+};
+
+// The engine options that title and dress an output. None for an untitled output on the theme's
+// own backdrop, which then renders exactly as without them.
+QStringList dressArgs(const Caption& caption, CaptionPlace place, const Backdrop& backdrop);
 
 // An input's identity is its path.
 struct Input {
@@ -90,14 +127,24 @@ struct Phase {
 };
 
 struct PreviewKey {
+    PreviewKey() = default;
+    PreviewKey(QString path, Theme theme, Shape shape, Caption caption = {}, CaptionPlace place = CaptionPlace::top,
+               Backdrop backdrop = {})
+        : path(std::move(path)), theme(theme), shape(shape), caption(std::move(caption)), place(place),
+          backdrop(std::move(backdrop)) {}
+
     QString path;  // the input, or the blank placeholder
     Theme theme = Theme::dark;
     Shape shape = Shape::vertical;
+    Caption caption;                         // as shown: empty without a title
+    CaptionPlace place = CaptionPlace::top;  // top whenever there is no caption
+    Backdrop backdrop;
     bool operator==(const PreviewKey&) const = default;
 };
 
 inline size_t qHash(Shape s, size_t seed = 0) { return ::qHash(int(s), seed); }
 
 inline size_t qHash(const PreviewKey& k, size_t seed = 0) {
-    return qHashMulti(seed, k.path, int(k.theme), int(k.shape));
+    return qHashMulti(seed, k.path, int(k.theme), int(k.shape), k.caption.title, k.caption.subtitle, int(k.place),
+                      k.backdrop.text());
 }

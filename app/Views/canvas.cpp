@@ -1,4 +1,5 @@
 #include "canvas.h"
+#include "backdrop.h"
 #include "labels.h"
 #include "scrollbar.h"
 #include "Studio/studio.h"
@@ -271,16 +272,41 @@ void Notice::paintEvent(QPaintEvent*) {
 
 // ---- CanvasView
 
-QColor CanvasView::backdropFor(Theme t) { return grey(Engine::backdrop(t)); }
+Wash CanvasView::backdropFor(Theme t, const Backdrop& b) {
+    if (b.isTheme()) return {grey(Engine::backdrop(t)), grey(Engine::backdrop(t))};
+    return {rgbColour(b.stops.first()), rgbColour(b.stops.last())};
+}
+
+Scheme CanvasView::schemeFor(Theme t, const Backdrop& b) {
+    if (b.isTheme()) return schemeForTheme(t);
+    const Wash w = backdropFor(t, b);
+    // Rec. 709 luma of the wash's middle, on the encoded values.
+    auto luma = [](const QColor& c) { return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF(); };
+    return (luma(w.top) + luma(w.bottom)) / 2 < 0.5 ? Scheme::dark : Scheme::light;
+}
+
+namespace {
+
+QColor mix(const QColor& a, const QColor& b, double t) {
+    QColor c;
+    c.setRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+              float(a.blueF() + (b.blueF() - a.blueF()) * t));
+    return c;
+}
+
+}  // namespace
 
 CanvasView::CanvasView(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
     setMinimumWidth(940 - 301);
-    m_backdrop = backdropFor(m_studio.theme());
-    setSchemeOverride(this, schemeForTheme(m_studio.theme()));
+    m_wash = m_to = backdropFor(m_studio.theme(), m_studio.backdrop());
+    setSchemeOverride(this, schemeFor(m_studio.theme(), m_studio.backdrop()));
     m_recolour.setDuration(350);
     m_recolour.setEasingCurve(QEasingCurve::InOutQuad);
+    m_recolour.setStartValue(0.0);
+    m_recolour.setEndValue(1.0);
     connect(&m_recolour, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        m_backdrop = v.value<QColor>();
+        const double t = v.toDouble();
+        m_wash = t >= 1 ? m_to : Wash{mix(m_from.top, m_to.top, t), mix(m_from.bottom, m_to.bottom, t)};
         update();
     });
 
@@ -294,15 +320,7 @@ CanvasView::CanvasView(Studio& studio, QWidget* parent) : QWidget(parent), m_stu
     });
 
     connect(&m_studio, &Studio::settingsChanged, this, [this] {
-        const QColor target = backdropFor(m_studio.theme());
-        setSchemeOverride(this, schemeForTheme(m_studio.theme()));
-        if (target !=
-            (m_recolour.state() == QAbstractAnimation::Running ? m_recolour.endValue().value<QColor>() : m_backdrop)) {
-            m_recolour.stop();
-            m_recolour.setStartValue(m_backdrop);
-            m_recolour.setEndValue(target);
-            m_recolour.start();
-        }
+        recolour();
         refreshPicker();
     });
     connect(&m_studio, &Studio::previewShapeChanged, this, &CanvasView::refreshPicker);
@@ -318,6 +336,16 @@ CanvasView::CanvasView(Studio& studio, QWidget* parent) : QWidget(parent), m_stu
 
     refreshPicker();
     refreshBottom();
+}
+
+void CanvasView::recolour() {
+    setSchemeOverride(this, schemeFor(m_studio.theme(), m_studio.backdrop()));
+    const Wash target = backdropFor(m_studio.theme(), m_studio.backdrop());
+    if (target == m_to) return;
+    m_recolour.stop();
+    m_from = m_wash;
+    m_to = target;
+    m_recolour.start();
 }
 
 void CanvasView::refreshPicker() {
@@ -371,5 +399,9 @@ void CanvasView::mousePressEvent(QMouseEvent* e) {
 
 void CanvasView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), m_backdrop);
+    if (m_wash.top == m_wash.bottom) return p.fillRect(rect(), m_wash.top);
+    QLinearGradient g(0, 0, 0, height());
+    g.setColorAt(0, m_wash.top);
+    g.setColorAt(1, m_wash.bottom);
+    p.fillRect(rect(), g);
 }

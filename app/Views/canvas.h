@@ -91,6 +91,12 @@ private:
     qreal m_opacity = 0;
 };
 
+// The canvas's base, as the engine lays the backdrop under its glow: top and bottom colour.
+struct Wash {
+    QColor top, bottom;
+    bool operator==(const Wash&) const = default;
+};
+
 class CanvasView : public QWidget {
     Q_OBJECT
 public:
@@ -101,8 +107,10 @@ public:
     EmptyBar* emptyBar() const { return m_empty; }
     Notice* notice() const { return m_notice; }
     void setDropping(bool on) { m_viewfinder->setDropping(on); }
-    QColor backdrop() const { return m_backdrop; }  // the colour now painted
-    static QColor backdropFor(Theme t);
+    Wash backdrop() const { return m_wash; }  // what is painted now
+    static Wash backdropFor(Theme t, const Backdrop& b = {});
+    // The canvas's texts and controls in the appearance that reads on the backdrop.
+    static Scheme schemeFor(Theme t, const Backdrop& b);
 
 signals:
     // A press on the bare canvas: the window may be moved from here.
@@ -123,7 +131,8 @@ private:
     Filmstrip* m_strip;
     EmptyBar* m_empty;
     Notice* m_notice;
-    QColor m_backdrop;
+    void recolour();
+    Wash m_wash, m_from, m_to;
     QVariantAnimation m_recolour;
     QList<Shape> m_pickerShapes;
 };

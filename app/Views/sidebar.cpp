@@ -1,4 +1,6 @@
 #include "sidebar.h"
+#include "backdrop.h"
+#include "caption.h"
 #include "labels.h"
 #include "scrollbar.h"
 #include "Studio/studio.h"
@@ -10,15 +12,23 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+namespace {
+// The recessed one-line fields: the sound and the output name.
+constexpr int fieldHeight = 28;
+}  // namespace
+
 // ---- Lever
 
 Lever::Lever(const QString& title, QWidget* parent) : QWidget(parent) {
     auto* col = new QVBoxLayout(this);
-    col->setContentsMargins(20, 9, 20, 8);
-    col->setSpacing(6);
+    col->setContentsMargins(20, 6, 20, 5);
+    col->setSpacing(4);
     m_header = new TextLine(Tok::mono(), TextLine::Role::secondary, this);
     m_header->setText(QStringLiteral("// ") + title);
-    col->addWidget(m_header);
+    m_headerRow = new QHBoxLayout;
+    m_headerRow->setContentsMargins(0, 0, 0, 0);
+    m_headerRow->addWidget(m_header, 1);
+    col->addLayout(m_headerRow);
     m_content = new QVBoxLayout;
     m_content->setContentsMargins(0, 0, 0, 0);
     m_content->setSpacing(6);
@@ -26,6 +36,11 @@ Lever::Lever(const QString& title, QWidget* parent) : QWidget(parent) {
 }
 
 QString Lever::title() const { return m_header->text(); }
+
+void Lever::setAccessory(QWidget* w) {
+    w->setParent(this);
+    m_headerRow->addWidget(w, 0, Qt::AlignRight | Qt::AlignVCenter);
+}
 
 // ---- ShapeRow
 
@@ -73,7 +88,7 @@ namespace {
 class SoundField : public ClayAbstractButton {
 public:
     using ClayAbstractButton::ClayAbstractButton;
-    QSize sizeHint() const override { return {240, 32}; }
+    QSize sizeHint() const override { return {240, fieldHeight}; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -100,7 +115,7 @@ AudioRow::AudioRow(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(
     col->setContentsMargins(0, 0, 0, 0);
     col->setSpacing(6);
     m_row = new SoundField(this);
-    m_row->setFixedHeight(32);
+    m_row->setFixedHeight(fieldHeight);
     m_row->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_row->setCursor(Qt::PointingHandCursor);
     m_row->setToolTip(QStringLiteral("Choose a sound"));
@@ -172,7 +187,7 @@ ExportRows::ExportRows(Studio& studio, QWidget* parent) : QWidget(parent), m_stu
     col->setSpacing(6);
 
     auto* well = new NameWell(this);
-    well->setFixedHeight(32);
+    well->setFixedHeight(fieldHeight);
     auto* wellRow = new QHBoxLayout(well);
     wellRow->setContentsMargins(10, 0, 10, 1);
     wellRow->setSpacing(0);
@@ -418,7 +433,17 @@ Sidebar::Sidebar(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(st
     m_theme->setSelected(m_studio.theme() == Theme::dark ? 0 : 1);
     connect(m_theme, &Segmented::activated, this,
             [this](int i) { m_studio.setTheme(i == 0 ? Theme::dark : Theme::light); });
-    look->content()->addWidget(m_theme);
+    m_backdrop = new BackdropKey(m_studio, look);
+    auto* lookRow = new QHBoxLayout;
+    lookRow->setSpacing(8);
+    lookRow->addWidget(m_theme, 1);
+    lookRow->addWidget(m_backdrop);
+    look->content()->addLayout(lookRow);
+
+    Lever* caption = section(QStringLiteral("Caption"));
+    m_caption = new CaptionRows(m_studio, caption);
+    caption->content()->addWidget(m_caption);
+    caption->setAccessory(m_caption->placePicker());
 
     Lever* shapes = section(QStringLiteral("Shapes"));
     shapes->content()->setSpacing(0);
@@ -428,16 +453,21 @@ Sidebar::Sidebar(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(st
         m_shapes << row;
     }
 
+    // The switch and its title sit on the section's title line, which leaves the sidebar room for
+    // the caption at the window's smallest.
     Lever* motion = section(QStringLiteral("Motion"));
-    auto* spinRow = new QHBoxLayout;
-    auto* spinTitle = new TextLine(Tok::sans(13), TextLine::Role::primary, motion);
+    auto* spinRow = new QWidget(motion);
+    auto* spinLine = new QHBoxLayout(spinRow);
+    spinLine->setContentsMargins(0, 0, 0, 0);
+    spinLine->setSpacing(8);
+    auto* spinTitle = new TextLine(Tok::sans(13), TextLine::Role::primary, spinRow);
     spinTitle->setText(QStringLiteral("Spin"));
-    m_spin = new ClaySwitch(motion);
+    m_spin = new ClaySwitch(spinRow);
     m_spin->setAccessibleName(QStringLiteral("Spin"));
     m_spin->setChecked(m_studio.spin());
-    spinRow->addWidget(spinTitle, 1);
-    spinRow->addWidget(m_spin);
-    motion->content()->addLayout(spinRow);
+    spinLine->addWidget(spinTitle);
+    spinLine->addWidget(m_spin);
+    motion->setAccessory(spinRow);
     auto* spinCaption = new TextLine(Tok::sans(11.5), TextLine::Role::secondary, motion);
     spinCaption->setElide(Qt::ElideNone);
     spinCaption->setText(QStringLiteral("Each shape renders as a clip where the device turns once, then plays on"));

@@ -1,6 +1,6 @@
 #pragma once
-// The settings column: titled sections for theme, shapes, motion, sound and export, and the
-// render footer with the status line and the Render/Cancel button.
+// The settings column: titled sections for theme and backdrop, caption, shapes, motion, sound and
+// export, and the render footer with the status line and the Render/Cancel button.
 
 #include "controls.h"
 
@@ -9,7 +9,10 @@
 
 class QScrollArea;
 class QVBoxLayout;
+class BackdropKey;
+class CaptionRows;
 class ClayScrollBar;
+class QHBoxLayout;
 class Studio;
 
 // "// " + title in the token font, then the section's controls.
@@ -19,16 +22,19 @@ public:
     Lever(const QString& title, QWidget* parent = nullptr);
     QString title() const;
     QVBoxLayout* content() const { return m_content; }
+    // A small control at the right end of the title line.
+    void setAccessory(QWidget* w);
 
 private:
     TextLine* m_header;
+    QHBoxLayout* m_headerRow;
     QVBoxLayout* m_content;
 };
 
 class ShapeRow : public ClayAbstractButton {
     Q_OBJECT
 public:
-    static constexpr int rowHeight = 28;
+    static constexpr int rowHeight = 25;
     ShapeRow(Studio& studio, Shape shape, QWidget* parent = nullptr);
     Shape shape() const { return m_shape; }
     bool isOn() const;
@@ -119,6 +125,8 @@ public:
     explicit Sidebar(Studio& studio, QWidget* parent = nullptr);
     QList<Lever*> sections() const { return m_sections; }
     Segmented* themePicker() const { return m_theme; }
+    BackdropKey* backdropKey() const { return m_backdrop; }
+    CaptionRows* captionRows() const { return m_caption; }
     QList<ShapeRow*> shapeRows() const { return m_shapes; }
     ClaySwitch* spinSwitch() const { return m_spin; }
     AudioRow* audioRow() const { return m_audio; }
@@ -136,6 +144,8 @@ private:
     ClayScrollBar* m_bar;
     QList<Lever*> m_sections;
     Segmented* m_theme;
+    BackdropKey* m_backdrop;
+    CaptionRows* m_caption;
     QList<ShapeRow*> m_shapes;
     ClaySwitch* m_spin;
     AudioRow* m_audio;

@@ -53,9 +53,8 @@ QMap<Theme, double> backdrops();
 QMap<Theme, double> backdropsFrom(const QString& lookText);
 double backdrop(Theme t);  // with the 50/255 and 209/255 fall-backs
 
-// The input rendered as `shape` in `theme`, through a scratch PNG that is always removed.
-void preview(const QString& path, Theme theme, Shape shape, Token token, QObject* context,
-             std::function<void(Outcome, QImage)> done);
+// The input rendered as the key says, through a scratch PNG that is always removed.
+void preview(const PreviewKey& key, Token token, QObject* context, std::function<void(Outcome, QImage)> done);
 
 // Carries out one job: renders into a private staging folder, lays the sound under each ".mp4",
 // then delivers over the outputs and removes the stale files. An error or cancellation leaves

@@ -171,23 +171,23 @@ double backdrop(Theme t) {
     return t == Theme::dark ? 50 / 255.0 : 209 / 255.0;
 }
 
-void preview(const QString& path, Theme theme, Shape shape, Token token, QObject* context,
-             std::function<void(Outcome, QImage)> done) {
+void preview(const PreviewKey& key, Token token, QObject* context, std::function<void(Outcome, QImage)> done) {
     const QString dir = QDir::tempPath() + "/trevalo-preview";
     if (!QDir().mkpath(dir)) {
         detail::post(context, [done, dir] { done(Outcome::failure("cannot create " + dir), {}); });
         return;
     }
     const QString out = dir + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + ".png";
-    const QStringList args{kindOf(path) == Kind::video ? "poster" : "still",
-                           path,
-                           out,
-                           "--size",
-                           shapeSize(shape, 1),
-                           "--theme",
-                           themeName(theme),
-                           "--layout",
-                           shapeCloseup(shape) ? "closeup" : "full"};
+    const QStringList args = QStringList{kindOf(key.path) == Kind::video ? "poster" : "still",
+                                         key.path,
+                                         out,
+                                         "--size",
+                                         shapeSize(key.shape, 1),
+                                         "--theme",
+                                         themeName(key.theme),
+                                         "--layout",
+                                         shapeCloseup(key.shape) ? "closeup" : "full"} +
+                             dressArgs(key.caption, key.place, key.backdrop);
     QPointer<QObject> ctx(context);
     run(args, linked(token, context), app(), [ctx, out, done](Outcome o) {
         if (!o.ok()) {

@@ -219,9 +219,25 @@ private slots:
         QCOMPARE(canvas.backdrop(), CanvasView::backdropFor(Theme::dark));
         studio->setTheme(Theme::light);
         QTRY_COMPARE(canvas.backdrop(), CanvasView::backdropFor(Theme::light));
-        QVERIFY(CanvasView::backdropFor(Theme::light).lightnessF() > CanvasView::backdropFor(Theme::dark).lightnessF());
+        QVERIFY(CanvasView::backdropFor(Theme::light).top.lightnessF() >
+                CanvasView::backdropFor(Theme::dark).top.lightnessF());
         // The canvas's own texts and controls follow the output theme.
         QCOMPARE(schemeOf(canvas.viewfinder()), Scheme::light);
+
+        // A backdrop of the user's own takes the theme grey's place, top to bottom, and the
+        // canvas's texts then follow its lightness: light texts on a deep blue in the light theme,
+        // dark ones on sand in the dark theme.
+        studio->setBackdrop(Backdrop::gradient(0x1b3a6b, 0x0d1b33));
+        QTRY_COMPARE(canvas.backdrop(), (Wash{QColor(0x1b, 0x3a, 0x6b), QColor(0x0d, 0x1b, 0x33)}));
+        QCOMPARE(schemeOf(canvas.viewfinder()), Scheme::dark);
+        studio->setTheme(Theme::dark);
+        studio->setBackdrop(Backdrop::solid(0xeee4d3));
+        QTRY_COMPARE(canvas.backdrop(), (Wash{QColor(0xee, 0xe4, 0xd3), QColor(0xee, 0xe4, 0xd3)}));
+        QCOMPARE(schemeOf(canvas.viewfinder()), Scheme::light);
+        canvas.resize(200, 100);
+        QImage shown(canvas.size(), QImage::Format_RGB32);
+        canvas.render(&shown);
+        QCOMPARE(shown.pixelColor(1, 1), QColor(0xee, 0xe4, 0xd3));
     }
 
     void noticeHidesNothing_data() {

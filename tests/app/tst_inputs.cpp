@@ -130,6 +130,27 @@ private slots:
         QCOMPARE(studio->inputs().size(), 2);
     }
 
+    void captionsBelongToTheirInput() {
+        auto studio = fresh();
+        studio->add({path("a.png"), path("b.mov")});
+        QSignalSpy spy(studio.get(), &Studio::captionsChanged);
+        studio->setCaption(path("a.png"), {"Alpha", "first"});
+        studio->setCaption(path("b.mov"), {"Beta", ""});
+        studio->setCaption(path("b.mov"), {"Beta", ""});
+        studio->setCaption(path("gone.png"), {"Nobody's", ""});
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(studio->caption(path("a.png")), (Caption{"Alpha", "first"}));
+        QCOMPARE(studio->caption(path("b.mov")), (Caption{"Beta", ""}));
+        QCOMPARE(studio->caption(path("gone.png")), Caption{});
+
+        // Removed with its input: the same file dropped again starts untitled.
+        studio->remove(studio->inputs().first());
+        QCOMPARE(spy.count(), 3);
+        studio->add({path("a.png")});
+        QCOMPARE(studio->caption(path("a.png")), Caption{});
+        QCOMPARE(studio->caption(path("b.mov")), (Caption{"Beta", ""}));
+    }
+
     void lastShapeStaysAndPreviewShapeFollows() {
         auto studio = fresh();
         QCOMPARE(studio->orderedShapes(), (QList<Shape>{Shape::vertical, Shape::horizontal, Shape::square}));

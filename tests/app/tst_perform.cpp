@@ -154,7 +154,7 @@ private slots:
         bool ended = false;
         Outcome outcome;
         QImage img;
-        Engine::preview(input, Theme::light, shape, makeToken(), this, [&](Outcome o, QImage i) {
+        Engine::preview({input, Theme::light, shape}, makeToken(), this, [&](Outcome o, QImage i) {
             ended = true;
             outcome = o;
             img = i;
@@ -168,12 +168,35 @@ private slots:
         QCOMPARE(QDir(tmp() + "/trevalo-preview").entryList(QDir::Files), QStringList());
     }
 
+    // Every argument reaches the engine as its own UTF-8 string, byte for byte.
+    void dressedPreviewArgumentsExact() {
+        const QString argv = m_dir.path() + "/argv";
+        support::makeBundle(m_dir.path() + "/exact", "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > " +
+                                                         argv.toUtf8() + "\ncp " + picture().toUtf8() + " \"$3\"\n");
+        Engine::setAppDir(m_dir.path() + "/exact");
+        const QString title = QString::fromUtf8("\u05e9\u05dc\u05d5\u05dd \"quoted\" $HOME\n\U0001F680 \u00e9t\u00e9");
+        PreviewKey key{"/in/s p.png", Theme::dark, Shape::horizontal_closeup};
+        key.caption = {title, "  two  spaces "};
+        key.place = CaptionPlace::bottom;
+        key.backdrop = Backdrop::gradient(0xffffff, 0x000000);
+        bool ended = false;
+        Engine::preview(key, makeToken(), this, [&](Outcome o, QImage) { ended = o.ok(); });
+        QTRY_VERIFY(ended);
+        Engine::setAppDir(m_dir.path() + "/bin");
+        QList<QByteArray> got = readFile(argv).split('\0');
+        QCOMPARE(got.takeLast(), QByteArray());
+        got.removeAt(2);  // the scratch file
+        QCOMPARE(got, (QList<QByteArray>{"still", "/in/s p.png", "--size", "1920x1080", "--theme", "dark", "--layout",
+                                         "closeup", "--title", title.toUtf8(), "--subtitle", "  two  spaces ",
+                                         "--caption", "bottom", "--backdrop", "#ffffff,#000000"}));
+    }
+
     void unreadablePreview() {
         support::makeBundle(m_dir.path() + "/garbage", "printf 'not a picture' > \"$3\"\n");
         Engine::setAppDir(m_dir.path() + "/garbage");
         bool ended = false;
         Outcome outcome;
-        Engine::preview("/in/s.png", Theme::dark, Shape::square, makeToken(), this, [&](Outcome o, QImage) {
+        Engine::preview({"/in/s.png", Theme::dark, Shape::square}, makeToken(), this, [&](Outcome o, QImage) {
             ended = true;
             outcome = o;
         });

@@ -72,6 +72,44 @@ private slots:
         QCOMPARE(jobs[1].source, "/in/shot.png");
     }
 
+    // Each input's own caption on every job of it, flat and turning; the backdrop on all of them.
+    void captionsAndBackdropReachEveryJob() {
+        auto s = studio({"vertical", "square"});
+        s->add({"/in/home.png", "/in/demo.mov", "/in/plain.png"});
+        // Right to left, a non-breaking space, a character outside the BMP, a line feed.
+        const QString title =
+            QString::fromUtf8("Plan your week\n\u0645\u0631\u062d\u0628\u0627\u00a0\U0001F680 \u65e5\u672c");
+        s->setCaption("/in/home.png", {title, "in \"one\" glance"});
+        s->setCaption("/in/demo.mov", {"Watch", ""});
+        s->setCaption("/in/elsewhere.png", {"not an input", ""});
+        s->setCaptionPlace(CaptionPlace::bottom);
+        s->setBackdrop(*Backdrop::fromText("#1B3A6B,#0d1b33"));
+        const QStringList backdrop{"--backdrop", "#1b3a6b,#0d1b33"};
+        const QStringList home =
+            QStringList{"--title", title, "--subtitle", "in \"one\" glance", "--caption", "bottom"};
+
+        for (bool spin : {false, true}) {
+            s->setSpin(spin);
+            const QList<Job> jobs = s->plan();
+            QCOMPARE(jobs.size(), 5);
+            // The recording's outputs share one pass, and so one caption, given before the groups.
+            QCOMPARE(jobs[0].args.mid(0, 10), (QStringList{"frame", "/in/demo.mov", "--theme", "dark", "--title",
+                                                           "Watch", "--caption", "bottom"} +
+                                               backdrop));
+            QCOMPARE(jobs[0].args.count("--out"), 2);
+            QCOMPARE(jobs[0].args.count("--title"), 1);
+            for (int i : {1, 2}) QCOMPARE(jobs[i].args.mid(9), home + backdrop);
+            for (int i : {3, 4}) QCOMPARE(jobs[i].args.mid(9), backdrop);
+            QCOMPARE(jobs[1].args[0], spin ? "spin" : "still");
+        }
+
+        // Taking the caption away gives back today's arguments, word for word.
+        s->setCaption("/in/home.png", {});
+        s->setBackdrop({});
+        s->setSpin(false);
+        QCOMPARE(s->plan()[1].args.size(), 9);
+    }
+
     void baseNamesUniqueIgnoringCase() {
         auto s = studio({"square"});
         s->add({"/x/a.png", "/y/A.png", "/z/a.mov", "/z/a-2.png"});

@@ -141,6 +141,55 @@ private slots:
         QCOMPARE(studio->previewKey()->shape, Shape::vertical);
     }
 
+    void keyChangesWithEveryPartOfTheDress() {
+        auto studio = fresh();
+        studio->add({"/in/a.png", "/in/b.png"});
+        QSignalSpy spy(studio.get(), &Studio::previewKeyChanged);
+        QSet<PreviewKey> keys{*studio->previewKey()};
+        // Without a title neither the place nor a subtitle changes the picture, nor the key.
+        studio->setCaptionPlace(CaptionPlace::bottom);
+        studio->setCaption("/in/a.png", {"", "sub"});
+        studio->setCaption("/in/b.png", {"Other input", ""});
+        QCOMPARE(spy.count(), 0);
+
+        studio->setCaption("/in/a.png", {"Title", "sub"});
+        keys << *studio->previewKey();
+        studio->setCaption("/in/a.png", {"Title", "sub\ntwo"});
+        keys << *studio->previewKey();
+        studio->setCaptionPlace(CaptionPlace::top);
+        keys << *studio->previewKey();
+        studio->setBackdrop(Backdrop::solid(0x1b3a6b));
+        keys << *studio->previewKey();
+        studio->setBackdrop(Backdrop::gradient(0x1b3a6b, 0x0d1b33));
+        keys << *studio->previewKey();
+        QCOMPARE(spy.count(), 5);
+        QCOMPARE(keys.size(), 6);
+        QCOMPARE(studio->previewKey()->caption, (Caption{"Title", "sub\ntwo"}));
+
+        // Each input shows its own caption.
+        studio->setSelected("/in/b.png");
+        QCOMPARE(studio->previewKey()->caption.title, "Other input");
+        QCOMPARE(studio->previewKey()->place, CaptionPlace::top);
+    }
+
+    void typingWaitsForAPause() {
+        auto studio = fresh({"vertical"});
+        studio->add({"/in/home.png"});
+        connect(studio.get(), &Studio::previewKeyChanged, studio.get(), &Studio::restartPreview);
+        studio->restartPreview();
+        QTRY_COMPARE(calls().size(), 2);  // the preview and its other theme
+        QFile::remove(log());
+        // Letters faster than the typing pause but slower than the debounce of other changes.
+        for (const char* t : {"P", "Pl", "Pla", "Plan"}) {
+            studio->setCaption("/in/home.png", {t, ""});
+            QTest::qWait(Studio::debounceMs * 2);
+        }
+        QTRY_COMPARE(studio->shown()->caption.title, "Plan");
+        QTRY_COMPARE(calls().size(), 2);
+        for (const QString& c : calls())
+            QVERIFY2(c.endsWith("--layout full --title Plan --caption top"), qPrintable(c));
+    }
+
     void thumbnailsOncePerInput() {
         auto studio = fresh();
         const QString shot = m_dir.path() + "/shot.png";

@@ -23,6 +23,8 @@ private slots:
         QCOMPARE(studio->outRoot(), QFileInfo(desktop).isDir() ? desktop : QDir::homePath());
         QCOMPARE(studio->previewShape(), Shape::vertical);
         QCOMPARE(studio->phase(), Phase::idle());
+        QCOMPARE(studio->captionPlace(), CaptionPlace::top);
+        QVERIFY(studio->backdrop().isTheme());
     }
 
     void roundTrip() {
@@ -36,7 +38,11 @@ private slots:
             studio->setSpin(true);
             studio->setAudio(sound);
             studio->setOutRoot(m_dir.path() + "/renders");
+            studio->setCaptionPlace(CaptionPlace::bottom);
+            studio->setBackdrop(Backdrop::gradient(0x1b3a6b, 0x0d1b33));
             studio->setName("not kept");
+            studio->add({m_dir.path() + "/a.png"});
+            studio->setCaption(m_dir.path() + "/a.png", {"not kept either", ""});
         }
         {
             QSettings s = raw();
@@ -45,6 +51,8 @@ private slots:
             QCOMPARE(s.value("spin").toBool(), true);
             QCOMPARE(s.value("audio").toString(), sound);
             QCOMPARE(s.value("outRoot").toString(), m_dir.path() + "/renders");
+            QCOMPARE(s.value("caption").toString(), "bottom");
+            QCOMPARE(s.value("backdrop").toString(), "#1b3a6b,#0d1b33");
         }
         auto studio = open();
         QCOMPARE(studio->theme(), Theme::light);
@@ -54,9 +62,17 @@ private slots:
         QCOMPARE(studio->audio(), sound);
         QCOMPARE(studio->outRoot(), m_dir.path() + "/renders");
         QCOMPARE(studio->name(), QString());
+        QCOMPARE(studio->captionPlace(), CaptionPlace::bottom);
+        QCOMPARE(studio->backdrop(), Backdrop::gradient(0x1b3a6b, 0x0d1b33));
+        studio->add({m_dir.path() + "/a.png"});
+        QCOMPARE(studio->caption(m_dir.path() + "/a.png"), Caption{});
 
         studio->setAudio({});
         QVERIFY(!raw().contains("audio"));
+        studio->setBackdrop(Backdrop::solid(0xFFEEDD));
+        QCOMPARE(raw().value("backdrop").toString(), "#ffeedd");
+        studio->setBackdrop({});
+        QVERIFY(!raw().contains("backdrop"));
     }
 
     void unusableValues() {
@@ -65,11 +81,15 @@ private slots:
             s.setValue("theme", "sepia");
             s.setValue("shapes", QStringList{"round", "Vertical"});
             s.setValue("audio", m_dir.path() + "/gone.mp3");
+            s.setValue("caption", "middle");
+            s.setValue("backdrop", "#12345g");
         }
         auto studio = open();
         QCOMPARE(studio->theme(), Theme::dark);
         QCOMPARE(studio->orderedShapes(), (QList<Shape>{Shape::vertical, Shape::horizontal, Shape::square}));
         QCOMPARE(studio->audio(), QString());
+        QCOMPARE(studio->captionPlace(), CaptionPlace::top);
+        QVERIFY(studio->backdrop().isTheme());
     }
 
     void unknownShapesAreSkipped() {

@@ -1,6 +1,9 @@
 #include <QtTest>
 
 #include "support.h"
+#include "Views/backdrop.h"
+#include "Views/canvas.h"
+#include "Views/caption.h"
 #include "Views/content.h"
 #include "Views/scrollbar.h"
 #include "Views/sidebar.h"
@@ -14,6 +17,13 @@ class SidebarTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
+    // Key presses that carry text outside ASCII, as a keyboard layout or input method gives it.
+    static void typeText(QWidget* w, const QString& text) {
+        for (QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(w, &press);
+        }
+    }
 
     std::unique_ptr<Studio> fresh(const QStringList& shapes, const QString& outRoot = {}) {
         const QString dir = m_dir.path() + "/" + QTest::currentTestFunction() + QTest::currentDataTag();
@@ -41,7 +51,7 @@ private slots:
         QCOMPARE(bar.width(), 300);
         QStringList titles;
         for (Lever* l : bar.sections()) titles << l->title();
-        QCOMPARE(titles, (QStringList{"// Studio", "// Shapes", "// Motion", "// Audio", "// Export"}));
+        QCOMPARE(titles, (QStringList{"// Studio", "// Caption", "// Shapes", "// Motion", "// Audio", "// Export"}));
         QStringList rows;
         for (ShapeRow* r : bar.shapeRows()) rows << r->text();
         QCOMPARE(rows, (QStringList{"Vertical", "Horizontal", "Horizontal close-up", "Square", "Square close-up"}));
@@ -184,7 +194,16 @@ private slots:
         QTRY_VERIFY(inView(bar->exportRows()->changeButton()));
         QVERIFY(inView(bar->exportRows()->nameField()));
         QVERIFY(inView(bar->footer()->button()));
+        QVERIFY(inView(bar->backdropKey()));
+        QVERIFY(inView(bar->captionRows()->subtitleField()));
+        QVERIFY(inView(bar->captionRows()->placePicker()));
         QVERIFY(!bar->scrollBar()->isVisible());
+        // Video outputs lengthen the sound's caption to two lines; the sections still fit.
+        studio->setSpin(true);
+        QTRY_COMPARE(bar->audioRow()->caption(), QString("Plays from the start, cut where each video ends"));
+        QTRY_VERIFY(inView(bar->exportRows()->changeButton()));
+        QVERIFY(!bar->scrollBar()->isVisible());
+        studio->setSpin(false);
         // The desktop's own bars never show on the window's clay.
         for (QScrollBar* own : content.findChildren<QScrollBar*>()) QVERIFY(!own->isVisible());
 
@@ -201,6 +220,94 @@ private slots:
         QTRY_VERIFY(bar->scrollBar()->isVisible());
         bar->scrollBar()->setValue(bar->scrollBar()->maximum());
         QTRY_VERIFY(inView(bar->exportRows()->changeButton()));
+    }
+
+    void captionSectionEditsTheSelectedInput() {
+        auto studio = fresh({"vertical"});
+        Sidebar bar(*studio);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowActive(&bar));
+        CaptionRows* rows = bar.captionRows();
+        CaptionEdit* title = rows->titleField();
+        CaptionEdit* subtitle = rows->subtitleField();
+        QVERIFY(!title->isEnabled());  // a caption belongs to an input
+        studio->add({in("a.png"), in("b.png")});
+        QVERIFY(title->isEnabled());
+        QVERIFY(!subtitle->isEnabled());  // nor does a subtitle go without a title
+
+        // Return breaks the line; a non-breaking space stays one.
+        title->setFocus();
+        QVERIFY(studio->editingName());  // Delete edits the text, it does not remove the input
+        QTest::keyClicks(title, "Plan your");
+        typeText(title, QString(QChar(0x00a0)) + "week");
+        QTest::keyClick(title, Qt::Key_Return);
+        typeText(title, QString::fromUtf8("\u05e9\u05dc\u05d5\u05dd"));
+        const QString typed =
+            QString("Plan your") + QChar(0x00a0) + "week\n" + QString::fromUtf8("\u05e9\u05dc\u05d5\u05dd");
+        QCOMPARE(studio->caption(in("a.png")).title, typed);
+        QCOMPARE(title->lines(), 2);
+        QVERIFY(subtitle->isEnabled());
+        QTest::keyClick(title, Qt::Key_Tab);
+        QVERIFY(subtitle->hasFocus());
+        QTest::keyClicks(subtitle, "in one glance");
+        QCOMPARE(studio->caption(in("a.png")), (Caption{typed, "in one glance"}));
+        QCOMPARE(studio->previewKey()->caption.subtitle, "in one glance");
+        bar.footer()->button()->setFocus();
+        QVERIFY(!studio->editingName());
+
+        // Each input keeps its own; the fields follow the selection.
+        studio->setSelected(in("b.png"));
+        QCOMPARE(title->text(), QString());
+        QCOMPARE(subtitle->text(), QString());
+        QTest::keyClicks(title, "Other");
+        QCOMPARE(studio->caption(in("b.png")).title, "Other");
+        studio->setSelected(in("a.png"));
+        QCOMPARE(title->text(), typed);
+        QCOMPARE(subtitle->text(), "in one glance");
+        studio->remove(studio->inputs().first());
+        QCOMPARE(title->text(), "Other");
+
+        // The place: two words on the section's title line.
+        TokenChoice* place = rows->placePicker();
+        QCOMPARE(place->selected(), 0);
+        QTest::mouseClick(place, Qt::LeftButton, {}, place->wordRect(1).center().toPoint());
+        QCOMPARE(studio->captionPlace(), CaptionPlace::bottom);
+        studio->setCaptionPlace(CaptionPlace::top);
+        QCOMPARE(place->selected(), 0);
+    }
+
+    void backdropPaletteSetsTheBackdrop() {
+        auto studio = fresh({"vertical"});
+        Sidebar bar(*studio);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        BackdropKey* key = bar.backdropKey();
+        BackdropPalette* palette = key->palette();
+        QCOMPARE(palette->swatches().size(), backdropChoices().size() + 1);
+        QVERIFY(palette->swatches().first()->backdrop().isTheme());
+        // The key shows what the output's base will be, in the middle of its chip.
+        auto chipCentre = [&] {
+            QImage img(key->size(), QImage::Format_RGB32);
+            key->render(&img);
+            return img.pixelColor(key->width() / 2, key->height() / 2);
+        };
+        QCOMPARE(chipCentre(), CanvasView::backdropFor(Theme::dark).top);
+
+        QTest::mouseClick(key, Qt::LeftButton);
+        QTRY_VERIFY(palette->isVisible());
+        QTest::mouseClick(palette->swatches()[5], Qt::LeftButton);  // Coral
+        QCOMPARE(studio->backdrop(), backdropChoices()[5].backdrop);
+        QVERIFY(!palette->isVisible());
+        QCOMPARE(chipCentre(), QColor(0xe8, 0x70, 0x5f));
+
+        // A colour of the user's own shows on the custom swatch; the theme's own swatch takes it back.
+        studio->setBackdrop(Backdrop::solid(0x123456));
+        QCOMPARE(palette->custom()->backdrop(), Backdrop::solid(0x123456));
+        QCOMPARE(chipCentre(), QColor(0x12, 0x34, 0x56));
+        QTest::mouseClick(key, Qt::LeftButton);
+        QTRY_VERIFY(palette->isVisible());
+        QTest::mouseClick(palette->swatches().first(), Qt::LeftButton);
+        QVERIFY(studio->backdrop().isTheme());
     }
 
     void audioCaptionFollowsVideoOutput() {

@@ -32,6 +32,66 @@ private slots:
         QCOMPARE(shapeFromName(shapeName(shape)), shape);
     }
 
+    void backdropForms_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("canonical");  // "-": refused
+        QTest::newRow("theme's own") << ""
+                                     << "";
+        QTest::newRow("solid, upper case") << "#1B3A6B"
+                                           << "#1b3a6b";
+        QTest::newRow("black keeps its digits") << "#000000"
+                                                << "#000000";
+        QTest::newRow("gradient") << "#1b3a6b,#0D1B33"
+                                  << "#1b3a6b,#0d1b33";
+        QTest::newRow("short hex") << "#abc"
+                                   << "-";
+        QTest::newRow("no hash") << "1b3a6b"
+                                 << "-";
+        QTest::newRow("colour name") << "navy"
+                                     << "-";
+        QTest::newRow("space after comma") << "#1b3a6b, #0d1b33"
+                                           << "-";
+        QTest::newRow("trailing comma") << "#1b3a6b,"
+                                        << "-";
+        QTest::newRow("three stops") << "#000000,#111111,#222222"
+                                     << "-";
+        QTest::newRow("a picture") << "/tmp/b.png"
+                                   << "-";
+    }
+    void backdropForms() {
+        QFETCH(QString, text);
+        QFETCH(QString, canonical);
+        const auto b = Backdrop::fromText(text);
+        QCOMPARE(b.has_value(), canonical != "-");
+        if (b) QCOMPARE(b->text(), canonical);
+    }
+
+    void dressArgs_data() {
+        QTest::addColumn<Caption>("caption");
+        QTest::addColumn<CaptionPlace>("place");
+        QTest::addColumn<QString>("backdrop");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("nothing") << Caption{} << CaptionPlace::bottom << "" << QStringList{};
+        QTest::newRow("title") << Caption{"Hi", ""} << CaptionPlace::top << ""
+                               << QStringList{"--title", "Hi", "--caption", "top"};
+        QTest::newRow("both, below, gradient")
+            << Caption{"Hi\nthere", "sub"} << CaptionPlace::bottom << "#000000,#ffffff"
+            << QStringList{"--title",   "Hi\nthere", "--subtitle", "sub",
+                           "--caption", "bottom",    "--backdrop", "#000000,#ffffff"};
+        // A subtitle is set under a title; alone it would ask the engine for a caption band that
+        // has no headline.
+        QTest::newRow("subtitle alone") << Caption{"", "sub"} << CaptionPlace::top << "#102030"
+                                        << QStringList{"--backdrop", "#102030"};
+        QTest::newRow("blank title") << Caption{" \n ", "sub"} << CaptionPlace::top << "" << QStringList{};
+    }
+    void dressArgs() {
+        QFETCH(Caption, caption);
+        QFETCH(CaptionPlace, place);
+        QFETCH(QString, backdrop);
+        QFETCH(QStringList, args);
+        QCOMPARE(::dressArgs(caption, place, *Backdrop::fromText(backdrop)), args);
+    }
+
     void kinds_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<Kind>("kind");

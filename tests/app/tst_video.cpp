@@ -134,7 +134,7 @@ private slots:
         bool ended = false;
         Outcome outcome;
         QImage img;
-        Engine::preview(clip(), Theme::light, Shape::horizontal, makeToken(), this, [&](Outcome o, QImage i) {
+        Engine::preview({clip(), Theme::light, Shape::horizontal}, makeToken(), this, [&](Outcome o, QImage i) {
             ended = true;
             outcome = o;
             img = i;
