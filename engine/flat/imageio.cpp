@@ -1,7 +1,10 @@
 #include "flat/imageio.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <vips/vips.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -124,12 +127,27 @@ Image8 orient(const Image8& img, int o) {
     return out;
 }
 
+void savePNG(int w, int h, PngAlpha alpha, const DrawBand& draw, const std::string& path) {
+    auto fail = [&] { die("cannot write " + path); };
+    PendingFile file(path);
+    if (file.error()) fail();
+    const int fd = ::open(file.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool written = fd >= 0;
+    if (written) {
+        encodePNG(w, h, alpha, draw, [&](const uint8_t* p, size_t n) {
+            while (written && n > 0) {
+                const ssize_t k = ::write(fd, p, n);
+                if (k < 0 && errno == EINTR) continue;
+                written = k > 0;
+                if (written) p += k, n -= size_t(k);
+            }
+        });
+        written = ::close(fd) == 0 && written;
+    }
+    if (!written || file.commit() != 0) fail();
+}
+
 void savePNG(const Image8& img, const std::string& path) {
-    startVips();
-    auto fail = [&] {
-        vips_error_clear();
-        die("cannot write " + path);
-    };
     bool opaque = true;
     for (const Px8& p : img.px)
         if (p.a != 255) {
@@ -137,34 +155,20 @@ void savePNG(const Image8& img, const std::string& path) {
             break;
         }
     // Every frame the engine draws is opaque: RGB is smaller and faster to write.
-    const int bands = opaque ? 3 : 4;
-    std::vector<uint8_t> buf(img.px.size() * size_t(bands));
-    uint8_t* d = buf.data();
-    for (const Px8& p : img.px) {
-        if (opaque) {
-            d[0] = p.r, d[1] = p.g, d[2] = p.b;
-        } else {
-            auto un = [&](uint8_t c) { return p.a ? uint8_t(std::min(255, (c * 255 + p.a / 2) / p.a)) : uint8_t(0); };
-            d[0] = un(p.r), d[1] = un(p.g), d[2] = un(p.b), d[3] = p.a;
-        }
-        d += bands;
-    }
-    VipsPtr v(vips_image_new_from_memory(buf.data(), buf.size(), img.w, img.h, bands, VIPS_FORMAT_UCHAR));
-    if (!v) fail();
-    PendingFile file(path);
-    if (file.error()) fail();
-    // zlib level 1 with the sub filter: measured both faster and smaller than level 6
-    // without filters on framed screenshots (bench/still).
-    if (vips_pngsave(v.get(), file.path().c_str(), "compression", 1, "filter", VIPS_FOREIGN_PNG_FILTER_SUB, "strip",
-                     TRUE, nullptr) != 0 ||
-        file.commit() != 0)
-        fail();
+    const PngAlpha alpha = opaque ? PngAlpha::opaque : PngAlpha::kept;
+    savePNG(
+        img.w, img.h, alpha,
+        [&](View8 band, int top) {
+            for (int i = 0; i < band.h; ++i) std::copy_n(img.top(top + i), img.w, band.top(i));
+        },
+        path);
 }
 
 void writePNG(const Scene& scene, const Image8& content, const std::string& path) {
-    Image8 frame(scene.w, scene.h);
-    scene.draw(frame.view(), content);
+    // Plate, screen and glass are opaque together; bands are encoded as they are drawn.
+    const SceneFrame frame(scene, content.view());
     const std::string abs = absolutePath(path);
-    savePNG(frame, abs);
+    savePNG(
+        scene.w, scene.h, PngAlpha::opaque, [&](View8 band, int top) { frame.draw(band, top); }, abs);
     reportSaved(abs, std::to_string(scene.w) + "x" + std::to_string(scene.h));
 }

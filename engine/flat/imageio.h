@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "flat/png.h"
 #include "flat/surface.h"
 
 struct Scene;
@@ -15,6 +16,8 @@ Image8 orient(const Image8& img, int orientation);
 // Writes a PNG that replaces whatever is at path only once complete; ends with
 // "cannot write " + path.
 void savePNG(const Image8& img, const std::string& path);
+// The same for a picture drawn band by band while it is encoded (see encodePNG).
+void savePNG(int w, int h, PngAlpha alpha, const DrawBand& draw, const std::string& path);
 
 // Draws the scene with the content, writes it to the absolute path and prints the
 // "saved" line with that path; ends with "cannot write " + absolute path.

@@ -129,7 +129,7 @@ Plane transposed(const Plane& p) {
 
 void gaussianBlur(Plane& p, double sigma) {
     if (sigma <= 0 || p.w == 0 || p.h == 0) return;
-    const int rad = std::max(1, int(std::ceil(3.5 * sigma)));
+    const int rad = blurReach(sigma);
     std::vector<float> k(size_t(2 * rad + 1));
     double sum = 0;
     for (int i = -rad; i <= rad; ++i) sum += k[size_t(i + rad)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));

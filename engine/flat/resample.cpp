@@ -64,49 +64,65 @@ std::shared_ptr<const Lanczos> Lanczos::forSizes(int srcW, int srcH, int dstW, i
     return cache[key] = std::make_shared<const Lanczos>(srcW, srcH, dstW, dstH);
 }
 
+void Lanczos::across(const uint8_t* s, float* out) const {
+    for (int x = 0; x < m_dw; ++x) {
+        const float* w = m_x.weight.data() + m_x.offset[size_t(x)];
+        const uint8_t* p = s + size_t(m_x.first[size_t(x)]) * 4;
+        float b = 0, g = 0, r = 0, a = 0;
+        for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k, p += 4) {
+            b += w[k] * p[0];
+            g += w[k] * p[1];
+            r += w[k] * p[2];
+            a += w[k] * p[3];
+        }
+        out[4 * x] = b;
+        out[4 * x + 1] = g;
+        out[4 * x + 2] = r;
+        out[4 * x + 3] = a;
+    }
+}
+
+void Lanczos::down(int i, const float* mid, int midFirst, float* acc, Px8* d) const {
+    const size_t n4 = size_t(m_dw) * 4;
+    std::fill(acc, acc + n4, 0.f);
+    const float* w = m_y.weight.data() + m_y.offset[size_t(i)];
+    for (int k = 0, n = m_y.count[size_t(i)]; k < n; ++k) {
+        const float* s = mid + size_t(m_y.first[size_t(i)] + k - midFirst) * n4;
+        const float wk = w[k];
+        for (size_t j = 0; j < n4; ++j) acc[j] += wk * s[j];
+    }
+    for (int x = 0; x < m_dw; ++x) {
+        // Ringing may push a colour above its alpha; premultiplied colour may not.
+        const uint8_t a = to8(acc[4 * size_t(x) + 3]);
+        d[x] = {std::min(to8(acc[4 * size_t(x)]), a), std::min(to8(acc[4 * size_t(x) + 1]), a),
+                std::min(to8(acc[4 * size_t(x) + 2]), a), a};
+    }
+}
+
 void Lanczos::run(const View8& src, View8 dst) const {
     // Horizontal pass into floats, only over the source rows the vertical pass reads.
     std::vector<float> mid(size_t(m_dw) * size_t(m_sh) * 4);
     parallelFor((m_sh + 31) / 32, [&](int band) {
-        for (int i = band * 32; i < std::min(m_sh, band * 32 + 32); ++i) {
-            const uint8_t* s = reinterpret_cast<const uint8_t*>(src.top(i));
-            float* out = mid.data() + size_t(i) * size_t(m_dw) * 4;
-            for (int x = 0; x < m_dw; ++x) {
-                const float* w = m_x.weight.data() + m_x.offset[size_t(x)];
-                const uint8_t* p = s + size_t(m_x.first[size_t(x)]) * 4;
-                float b = 0, g = 0, r = 0, a = 0;
-                for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k, p += 4) {
-                    b += w[k] * p[0];
-                    g += w[k] * p[1];
-                    r += w[k] * p[2];
-                    a += w[k] * p[3];
-                }
-                out[4 * x] = b;
-                out[4 * x + 1] = g;
-                out[4 * x + 2] = r;
-                out[4 * x + 3] = a;
-            }
-        }
+        for (int i = band * 32; i < std::min(m_sh, band * 32 + 32); ++i)
+            across(reinterpret_cast<const uint8_t*>(src.top(i)), mid.data() + size_t(i) * size_t(m_dw) * 4);
     });
     parallelFor((m_dh + 15) / 16, [&](int band) {
         std::vector<float> acc(size_t(m_dw) * 4);
-        for (int i = band * 16; i < std::min(m_dh, band * 16 + 16); ++i) {
-            std::fill(acc.begin(), acc.end(), 0.f);
-            const float* w = m_y.weight.data() + m_y.offset[size_t(i)];
-            for (int k = 0, n = m_y.count[size_t(i)]; k < n; ++k) {
-                const float* s = mid.data() + size_t(m_y.first[size_t(i)] + k) * size_t(m_dw) * 4;
-                const float wk = w[k];
-                for (size_t j = 0; j < acc.size(); ++j) acc[j] += wk * s[j];
-            }
-            Px8* d = dst.top(i);
-            for (int x = 0; x < m_dw; ++x) {
-                // Ringing may push a colour above its alpha; premultiplied colour may not.
-                const uint8_t a = to8(acc[4 * size_t(x) + 3]);
-                d[x] = {std::min(to8(acc[4 * size_t(x)]), a), std::min(to8(acc[4 * size_t(x) + 1]), a),
-                        std::min(to8(acc[4 * size_t(x) + 2]), a), a};
-            }
-        }
+        for (int i = band * 16; i < std::min(m_dh, band * 16 + 16); ++i) down(i, mid.data(), 0, acc.data(), dst.top(i));
     });
+}
+
+void Lanczos::rows(const View8& src, View8 dst, int top, std::vector<float>& scratch) const {
+    if (dst.h < 1) return;
+    // Only the source rows these destination rows read; neighbouring bands share a few.
+    const int s0 = m_y.first[size_t(top)];
+    const int s1 = m_y.first[size_t(top + dst.h - 1)] + m_y.count[size_t(top + dst.h - 1)];
+    const size_t n4 = size_t(m_dw) * 4;
+    scratch.resize(size_t(s1 - s0 + 1) * n4);
+    float* acc = scratch.data() + size_t(s1 - s0) * n4;
+    for (int i = s0; i < s1; ++i)
+        across(reinterpret_cast<const uint8_t*>(src.top(i)), scratch.data() + size_t(i - s0) * n4);
+    for (int i = 0; i < dst.h; ++i) down(top + i, scratch.data(), s0, acc, dst.top(i));
 }
 
 void Lanczos::run(const Plane& src, Plane& dst) const {
@@ -172,7 +188,7 @@ void Lanczos::run(const SurfaceF& src, SurfaceF& dst) const {
     });
 }
 
-bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const {
+bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch, int x0, int x1) const {
     scratch.assign(size_t(m_sw), 0.f);
     const float* w = m_y.weight.data() + m_y.offset[size_t(dstTop)];
     for (int k = 0, n = m_y.count[size_t(dstTop)]; k < n; ++k) {
@@ -184,7 +200,7 @@ bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& 
     while (lo < hi && scratch[size_t(lo)] == 0) ++lo;
     while (hi > lo && scratch[size_t(hi - 1)] == 0) --hi;
     if (lo == hi) return false;
-    for (int x = 0; x < m_dw; ++x) {
+    for (int x = std::max(x0, 0); x < std::min(x1, m_dw); ++x) {
         const int first = m_x.first[size_t(x)], n = m_x.count[size_t(x)];
         if (first + n <= lo || first >= hi) {
             out[x] = 0;
@@ -203,14 +219,6 @@ Image8 resample(const View8& src, int w, int h) {
     Image8 out(w, h);
     Lanczos::forSizes(src.w, src.h, w, h)->run(src, out.view());
     return out;
-}
-
-void resolveRows(const PxF* a, const PxF* b, PxF* out, int w) {
-    for (int x = 0; x < w; ++x) {
-        const PxF p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], s = b[2 * x + 1];
-        out[x] = {(p.r + q.r + r.r + s.r) * 0.25f, (p.g + q.g + r.g + s.g) * 0.25f, (p.b + q.b + r.b + s.b) * 0.25f,
-                  (p.a + q.a + r.a + s.a) * 0.25f};
-    }
 }
 
 SurfaceF downscale(const SurfaceF& src, int w, int h) {

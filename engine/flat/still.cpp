@@ -13,6 +13,6 @@ void cmd_still(const Args& args) {
     const Style style(o);
     const Image8 image = loadCG(o.files[0]);
     refuseOverwrite(o.files[1], o.files[0], "screenshot");
-    const Scene scene(w, h, o.layout, image.w, image.h, style, 0.008);
+    const Scene scene(w, h, o.layout, image.w, image.h, style, stillGrain, PlateUse::once);
     writePNG(scene, image, o.files[1]);
 }

@@ -14,6 +14,12 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// Pixels [x0, x1) of a row; empty when x1 <= x0.
+struct Span {
+    int x0 = 0, x1 = 0;
+    bool empty() const { return x1 <= x0; }
+};
+
 // 8-bit sRGB, premultiplied, blue first in memory.
 struct Px8 {
     uint8_t b, g, r, a;
