@@ -98,6 +98,16 @@ namespace {
 // One vertical pass of a normalised kernel, accumulating whole rows so that the inner
 // loop runs along memory and vectorises.
 void blurColumns(const Plane& src, Plane& dst, const std::vector<float>& k, int rad) {
+    // Where each source row holds anything: zeros add nothing to any sum, so they are
+    // skipped (shadow shapes leave most of their layer's rows and columns empty).
+    std::vector<Span> live(size_t(src.h));
+    parallelFor(src.h, [&](int j) {
+        const float* in = src.top(j);
+        int a = 0, b = src.w;
+        while (a < b && in[a] == 0) ++a;
+        while (b > a && in[b - 1] == 0) --b;
+        live[size_t(j)] = {a, b};
+    });
     const int bands = std::min(src.h, 64);
     parallelFor(bands, [&](int band) {
         const int i0 = int(int64_t(src.h) * band / bands), i1 = int(int64_t(src.h) * (band + 1) / bands);
@@ -108,7 +118,7 @@ void blurColumns(const Plane& src, Plane& dst, const std::vector<float>& k, int 
             for (int j = a; j <= b; ++j) {
                 const float kw = k[size_t(j - i + rad)];
                 const float* in = src.top(j);
-                for (int x = 0; x < src.w; ++x) out[x] += kw * in[x];
+                for (int x = live[size_t(j)].x0; x < live[size_t(j)].x1; ++x) out[x] += kw * in[x];
             }
         }
     });

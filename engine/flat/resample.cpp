@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -47,8 +48,6 @@ Lanczos::Taps makeTaps(int src, int dst) {
     return t;
 }
 
-inline uint8_t to8(float v) { return round8(v); }
-
 }  // namespace
 
 Lanczos::Lanczos(int srcW, int srcH, int dstW, int dstH)
@@ -65,37 +64,50 @@ std::shared_ptr<const Lanczos> Lanczos::forSizes(int srcW, int srcH, int dstW, i
 }
 
 void Lanczos::across(const uint8_t* s, float* out) const {
+    // The row as floats first, then the four channels of a pixel side by side: each lane
+    // adds its products in the same order as four separate sums would.
+    thread_local std::vector<float> row;
+    row.resize(size_t(m_sw) * 4);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = s[i];
+    using F4 = float __attribute__((vector_size(16)));
     for (int x = 0; x < m_dw; ++x) {
         const float* w = m_x.weight.data() + m_x.offset[size_t(x)];
-        const uint8_t* p = s + size_t(m_x.first[size_t(x)]) * 4;
-        float b = 0, g = 0, r = 0, a = 0;
+        const float* p = row.data() + size_t(m_x.first[size_t(x)]) * 4;
+        F4 acc{0, 0, 0, 0};
         for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k, p += 4) {
-            b += w[k] * p[0];
-            g += w[k] * p[1];
-            r += w[k] * p[2];
-            a += w[k] * p[3];
+            F4 px;
+            std::memcpy(&px, p, sizeof px);
+            acc += w[k] * px;
         }
-        out[4 * x] = b;
-        out[4 * x + 1] = g;
-        out[4 * x + 2] = r;
-        out[4 * x + 3] = a;
+        std::memcpy(out + 4 * x, &acc, sizeof acc);
     }
 }
 
-void Lanczos::down(int i, const float* mid, int midFirst, float* acc, Px8* d) const {
+void Lanczos::down(int i, const float* mid, int midFirst, Px8* d) const {
+    // One pixel's four channels per vector, summed over the taps in registers: each lane
+    // adds in the same order as a sum per channel would.
+    using F4 = float __attribute__((vector_size(16)));
+    using I4 = int32_t __attribute__((vector_size(16)));
     const size_t n4 = size_t(m_dw) * 4;
-    std::fill(acc, acc + n4, 0.f);
     const float* w = m_y.weight.data() + m_y.offset[size_t(i)];
-    for (int k = 0, n = m_y.count[size_t(i)]; k < n; ++k) {
-        const float* s = mid + size_t(m_y.first[size_t(i)] + k - midFirst) * n4;
-        const float wk = w[k];
-        for (size_t j = 0; j < n4; ++j) acc[j] += wk * s[j];
-    }
+    const float* first = mid + size_t(m_y.first[size_t(i)] - midFirst) * n4;
+    const int n = m_y.count[size_t(i)];
+    const F4 zero{0, 0, 0, 0}, half{0.5f, 0.5f, 0.5f, 0.5f};
     for (int x = 0; x < m_dw; ++x) {
+        F4 acc = zero;
+        const float* s = first + 4 * size_t(x);
+        for (int k = 0; k < n; ++k, s += n4) {
+            F4 v;
+            std::memcpy(&v, s, sizeof v);
+            acc += w[k] * v;
+        }
+        // round8 lane by lane: nearest level, 0 at or below 0, 255 from 254.5 on.
+        I4 q = __builtin_convertvector(acc + half, I4);
+        q = acc >= 254.5f ? I4{255, 255, 255, 255} : q;
+        q = acc <= 0.f ? I4{0, 0, 0, 0} : q;
         // Ringing may push a colour above its alpha; premultiplied colour may not.
-        const uint8_t a = to8(acc[4 * size_t(x) + 3]);
-        d[x] = {std::min(to8(acc[4 * size_t(x)]), a), std::min(to8(acc[4 * size_t(x) + 1]), a),
-                std::min(to8(acc[4 * size_t(x) + 2]), a), a};
+        const int a = q[3];
+        d[x] = {uint8_t(std::min(q[0], a)), uint8_t(std::min(q[1], a)), uint8_t(std::min(q[2], a)), uint8_t(a)};
     }
 }
 
@@ -107,8 +119,7 @@ void Lanczos::run(const View8& src, View8 dst) const {
             across(reinterpret_cast<const uint8_t*>(src.top(i)), mid.data() + size_t(i) * size_t(m_dw) * 4);
     });
     parallelFor((m_dh + 15) / 16, [&](int band) {
-        std::vector<float> acc(size_t(m_dw) * 4);
-        for (int i = band * 16; i < std::min(m_dh, band * 16 + 16); ++i) down(i, mid.data(), 0, acc.data(), dst.top(i));
+        for (int i = band * 16; i < std::min(m_dh, band * 16 + 16); ++i) down(i, mid.data(), 0, dst.top(i));
     });
 }
 
@@ -118,11 +129,10 @@ void Lanczos::rows(const View8& src, View8 dst, int top, std::vector<float>& scr
     const int s0 = m_y.first[size_t(top)];
     const int s1 = m_y.first[size_t(top + dst.h - 1)] + m_y.count[size_t(top + dst.h - 1)];
     const size_t n4 = size_t(m_dw) * 4;
-    scratch.resize(size_t(s1 - s0 + 1) * n4);
-    float* acc = scratch.data() + size_t(s1 - s0) * n4;
+    scratch.resize(size_t(s1 - s0) * n4);
     for (int i = s0; i < s1; ++i)
         across(reinterpret_cast<const uint8_t*>(src.top(i)), scratch.data() + size_t(i - s0) * n4);
-    for (int i = 0; i < dst.h; ++i) down(top + i, scratch.data(), s0, acc, dst.top(i));
+    for (int i = 0; i < dst.h; ++i) down(top + i, scratch.data(), s0, dst.top(i));
 }
 
 void Lanczos::run(const Plane& src, Plane& dst) const {

@@ -36,7 +36,7 @@ public:
 
 private:
     void across(const uint8_t* src, float* out) const;
-    void down(int i, const float* mid, int midFirst, float* acc, Px8* out) const;
+    void down(int i, const float* mid, int midFirst, Px8* out) const;
 
     int m_sw, m_sh, m_dw, m_dh;
     Taps m_x, m_y;
