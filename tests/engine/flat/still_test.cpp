@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "support/support.h"
@@ -157,4 +158,54 @@ TEST(StillCommand, ReadsHeicAndClosesUp) {
     // The closeup runs the screen off the bottom edge: the bottom centre is screen
     // (the sample's light background), not backdrop.
     EXPECT_GT(p.at(150, 299)[0], 200);
+}
+
+TEST(StillCommand, SeeThroughShotShowsTheBodyInAnOpaquePng) {
+    // Left third clear, middle third half-transparent red, right third blue: the clear
+    // part shows the body exactly as a wholly clear shot does, red lies over it, and the
+    // file has no alpha.
+    const std::string dir = tempDir();
+    ASSERT_EQ(shell("convert -size 90x180 xc:none '" + dir +
+                    "/clear.png' && convert -size 90x180 xc:none -fill "
+                    "'rgba(255,0,0,0.5)' -draw 'rectangle 30,0 59,179' -fill blue -draw 'rectangle 60,0 89,179' '" +
+                    dir + "/shot.png'")
+                  .status,
+              0);
+    for (const char* name : {"clear", "shot"})
+        ASSERT_EQ(pellmar({"still", dir + "/" + name + ".png", dir + "/" + name + "-out.png", "--size", "270x480",
+                           "--theme", "light"})
+                      .status,
+                  0);
+    const Ran mode =
+        shell("/usr/bin/python3 -c \"import sys; from PIL import Image; print(Image.open(sys.argv[1]).mode)\" '" + dir +
+              "/shot-out.png'");
+    EXPECT_EQ(mode.out, "RGB\n") << mode.err;
+    const Pic body = readPic(dir + "/clear-out.png"), p = readPic(dir + "/shot-out.png");
+    const int row = 240, left = 135 - 40, middle = 135, right = 135 + 40;
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(p.at(left, row)[c], body.at(left, row)[c]);
+    EXPECT_NEAR(p.at(middle, row)[0], 255 * 0.5 + body.at(middle, row)[0] * 0.5, 2);
+    EXPECT_NEAR(p.at(middle, row)[2], body.at(middle, row)[2] * 0.5, 2);
+    EXPECT_LT(p.at(right, row)[0], 10);
+    EXPECT_GT(p.at(right, row)[2], 245);
+}
+
+TEST(StillCommand, GrainIsFainterThanAPosters) {
+    // A still's plate carries grain 0.008, a poster's 0.03 like the videos it stands for:
+    // in a corner of plain backdrop the levels spread by about 0.4 and 1.3.
+    const std::string dir = tempDir();
+    ASSERT_EQ(shell("convert '" + sample() + "' -resize 10% '" + dir + "/shot.png'").status, 0);
+    ASSERT_EQ(pellmar({"gen-test", dir + "/shot.png", dir + "/rec.mov", "--seconds", "1"}).status, 0);
+    ASSERT_EQ(pellmar({"still", dir + "/shot.png", dir + "/still.png", "--size", "270x480"}).status, 0);
+    ASSERT_EQ(pellmar({"poster", dir + "/rec.mov", dir + "/poster.png", "--size", "270x480"}).status, 0);
+    auto spread = [](const Pic& p) {  // of green over the bottom-left 16 x 16 pixels
+        double sum = 0, sq = 0;
+        for (int t = p.h - 16; t < p.h; ++t)
+            for (int x = 0; x < 16; ++x) sum += p.at(x, t)[1], sq += p.at(x, t)[1] * p.at(x, t)[1];
+        return std::sqrt(sq / 256 - sum * sum / 256 / 256);
+    };
+    const double still = spread(readPic(dir + "/still.png")), poster = spread(readPic(dir + "/poster.png"));
+    EXPECT_GT(still, 0.15);
+    EXPECT_LT(still, 0.7);
+    EXPECT_GT(poster, 1.0);
+    EXPECT_LT(poster, 1.8);
 }
