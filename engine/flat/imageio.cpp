@@ -49,7 +49,11 @@ bool step(VipsPtr& in, int rc, VipsImage*& out) {
 
 }  // namespace
 
-Image8 loadCG(const std::string& path) {
+struct ImageFile::Pipeline {
+    VipsPtr img;
+};
+
+ImageFile::ImageFile(const std::string& path) : m_path(path), m_p(std::make_unique<Pipeline>()) {
     startVips();
     auto fail = [&] {
         vips_error_clear();
@@ -86,21 +90,36 @@ Image8 loadCG(const std::string& path) {
         if (!step(img, vips_extract_band(img.get(), &out, 0, "n", 4, nullptr), out)) fail();
     }
     if (vips_image_get_bands(img.get()) != 4 || img->BandFmt != VIPS_FORMAT_UCHAR) fail();
+    m_w = vips_image_get_width(img.get()), m_h = vips_image_get_height(img.get());
+    m_p->img = std::move(img);
+}
 
+ImageFile::~ImageFile() = default;
+
+Image8 ImageFile::decode() const {
+    auto fail = [&] {
+        vips_error_clear();
+        die("cannot read image: " + m_path);
+    };
     size_t size = 0;
-    std::unique_ptr<uint8_t, decltype(&g_free)> mem(static_cast<uint8_t*>(vips_image_write_to_memory(img.get(), &size)),
-                                                    &g_free);
-    const int w = vips_image_get_width(img.get()), h = vips_image_get_height(img.get());
-    if (!mem || size != size_t(w) * size_t(h) * 4) fail();
-    Image8 result(w, h);
+    std::unique_ptr<uint8_t, decltype(&g_free)> mem(
+        static_cast<uint8_t*>(vips_image_write_to_memory(m_p->img.get(), &size)), &g_free);
+    if (!mem || size != size_t(m_w) * size_t(m_h) * 4) fail();
+    Image8 result(m_w, m_h);
     const uint8_t* s = mem.get();
     for (size_t i = 0; i < result.px.size(); ++i, s += 4) {
         const unsigned a = s[3];
+        if (a == 255) {  // most screenshots: nothing to premultiply
+            result.px[i] = {s[2], s[1], s[0], 255};
+            continue;
+        }
         auto pm = [&](unsigned c) { return uint8_t((c * a + 127) / 255); };
         result.px[i] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
     }
     return result;
 }
+
+Image8 loadCG(const std::string& path) { return ImageFile(path).decode(); }
 
 Image8 orient(const Image8& img, int o) {
     if (o < 2 || o > 8) return img;

@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 
 #include "flat/png.h"
@@ -9,6 +10,23 @@ struct Scene;
 // The first image of a file, turned upright by its orientation, as premultiplied BGRA.
 // Ends with "cannot read image: " + path when it cannot be decoded.
 Image8 loadCG(const std::string& path);
+
+// The same in two steps: the file opened and checked as far as its upright size, then
+// its pixels decoded (which may take a while, and may still fail on damaged data).
+class ImageFile {
+public:
+    explicit ImageFile(const std::string& path);
+    ~ImageFile();
+    int w() const { return m_w; }
+    int h() const { return m_h; }
+    Image8 decode() const;
+
+private:
+    struct Pipeline;
+    std::string m_path;
+    std::unique_ptr<Pipeline> m_p;
+    int m_w = 0, m_h = 0;
+};
 
 // Applies a TIFF/EXIF orientation (1 to 8): the result is the upright picture.
 Image8 orient(const Image8& img, int orientation);

@@ -61,6 +61,7 @@ float ringShadow(float d, double blur, float curvature) {
     // shadow inside is one minus the blurred shape: the profile across the nearest edge,
     // plus the first-order term of a curved edge, sigma * curvature / 2 * phi(d / sigma).
     const float sigma = float(cgSigma * blur), t = d / sigma;
+    if (curvature == 0) return normalCdf(t);  // along straight sides, most of the band
     return normalCdf(t) + sigma * curvature / 2 * 0.39894228f * std::exp(-0.5f * t * t);
 }
 
@@ -102,8 +103,8 @@ void PlateRows::studioRow(int y, PxF* out, Span part) const {
     const int g0 = std::max(a, x0), g1 = std::min(b, x1);
     glow.resize(size_t(std::max(0, g1 - g0)));
     for (int x = g0; x < g1; ++x) {
-        const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy);
-        glow[size_t(x - g0)] = d < R ? op * (1 - d / R) : 0.f;
+        const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy), k = op * (1 - d / R);
+        glow[size_t(x - g0)] = d < R ? k : 0.f;
     }
     for (int x = g0; x < g1; ++x) {
         const float k = glow[size_t(x - g0)];

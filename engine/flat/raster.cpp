@@ -18,6 +18,8 @@ float roundedRectDistance(float px, float py, const Rect& r, float radius) {
 float normalCdf(float x) {
     // Abramowitz and Stegun 7.1.26 for erf (error below 1.5e-7): the soft bands call
     // this for every pixel near an outline.
+    // From 15 on exp(-z * z) is 0 in floats and the formula gives exactly 0 or 1.
+    if (std::abs(x) >= 15) return x > 0 ? 1.f : 0.f;
     const float z = std::abs(x) * float(M_SQRT1_2);
     const float t = 1.f / (1.f + 0.3275911f * z);
     const float poly =

@@ -292,6 +292,11 @@ Glass makeGlass(const SceneRows& rows, int w, int h) {
 
 }  // namespace
 
+bool sceneMayFail(int w, int h, const Style& style) {
+    return w > maxSurfaceSide || h > maxSurfaceSide || !readColour(style.pal.base) || !readColour(style.pal.bodyTop) ||
+           !readColour(style.pal.bodyBot);
+}
+
 Scene::Scene(int width, int height, Layout layout, double a, double b, const Style& style, double grain, PlateUse use)
     : w(width), h(height) {
     if (w > maxSurfaceSide || h > maxSurfaceSide) dieTooLarge(w, h);

@@ -23,6 +23,11 @@ struct Glass {
     std::vector<std::pair<int, int>> spans;  // per top-row index: [x0, x1) holding alpha
 };
 
+// Whether making a scene of this size and style could end the process (a size beyond
+// maxSurfaceSide, a palette colour that does not read): work that overlaps making it
+// and may fail itself must not let the scene's message come first.
+bool sceneMayFail(int w, int h, const Style& style);
+
 // Whether the plate is drawn once and reused for every frame (videos), or drawn row by
 // row where a picture that is drawn once needs it (stills, posters).
 enum class PlateUse { everyFrame, once };

@@ -84,6 +84,14 @@ TEST(StillCommand, BrokenInputsAreOneLineEach) {
         EXPECT_EQ(r.err, "cannot read image: " + in + "\n");
         EXPECT_FALSE(exists(dir + "/out.png"));
     }
+    // The picture decodes while the scene is made: its damage is still reported before
+    // a bad colour of the plate, and a good picture meets the colour's message.
+    writeFile(dir + "/look.conf", lookWith({{"theme_dark", "#1d1e2,#3b3c41,#232428,0.13,0.85"}}));
+    const std::vector<std::string> env{"TREVALO_LOOK=" + dir + "/look.conf"};
+    EXPECT_EQ(pellmar({"still", dir + "/cut.png", dir + "/out.png", "--size", "100x200"}, env).err,
+              "cannot read image: " + dir + "/cut.png\n");
+    EXPECT_EQ(pellmar({"still", sample(), dir + "/out.png", "--size", "100x200"}, env).err,
+              "bad colour: #1d1e2  (want #RRGGBB)\n");
 }
 
 TEST(StillCommand, WritesTheFramedPngAndSaysWhere) {
