@@ -5,10 +5,12 @@
 #include <vips/vips.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 
+#include "flat/raster.h"
 #include "flat/scene.h"
 #include "base/die.h"
 #include "base/inputfile.h"
@@ -106,16 +108,26 @@ Image8 ImageFile::decode() const {
         static_cast<uint8_t*>(vips_image_write_to_memory(m_p->img.get(), &size)), &g_free);
     if (!mem || size != size_t(m_w) * size_t(m_h) * 4) fail();
     Image8 result(m_w, m_h);
-    const uint8_t* s = mem.get();
-    for (size_t i = 0; i < result.px.size(); ++i, s += 4) {
-        const unsigned a = s[3];
-        if (a == 255) {  // most screenshots: nothing to premultiply
-            result.px[i] = {s[2], s[1], s[0], 255};
-            continue;
+    parallelFor(m_h, [&](int y) {
+        const uint8_t* s = mem.get() + size_t(y) * size_t(m_w) * 4;
+        Px8* d = result.top(y);
+        uint8_t alpha = 255;
+        for (int x = 0; x < m_w; ++x) alpha &= s[4 * x + 3];
+        if (alpha == 255) {  // most screenshots: nothing to premultiply, red and blue swap
+            for (int x = 0; x < m_w; ++x) {
+                uint32_t v;
+                std::memcpy(&v, s + 4 * x, 4);
+                v = (v & 0xff00ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16;
+                std::memcpy(d + x, &v, 4);
+            }
+            return;
         }
-        auto pm = [&](unsigned c) { return uint8_t((c * a + 127) / 255); };
-        result.px[i] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
-    }
+        for (int x = 0; x < m_w; ++x, s += 4) {
+            const unsigned a = s[3];
+            auto pm = [&](unsigned c) { return uint8_t((c * a + 127) / 255); };
+            d[x] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
+        }
+    });
     return result;
 }
 

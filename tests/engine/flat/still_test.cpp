@@ -169,13 +169,14 @@ TEST(StillCommand, ReadsHeicAndClosesUp) {
 }
 
 TEST(StillCommand, SeeThroughShotShowsTheBodyInAnOpaquePng) {
-    // Left third clear, middle third half-transparent red, right third blue: the clear
-    // part shows the body exactly as a wholly clear shot does, red lies over it, and the
-    // file has no alpha.
+    // Blue on the right; beside it half-transparent orange, which in the lower half leaves
+    // the left third clear. Clear shows the body exactly as a wholly clear shot does, orange
+    // lies over it, and the file has no alpha.
     const std::string dir = tempDir();
     ASSERT_EQ(shell("convert -size 90x180 xc:none '" + dir +
                     "/clear.png' && convert -size 90x180 xc:none -fill "
-                    "'rgba(255,0,0,0.5)' -draw 'rectangle 30,0 59,179' -fill blue -draw 'rectangle 60,0 89,179' '" +
+                    "'rgba(200,40,0,0.5)' -draw 'rectangle 0,0 59,89' -draw 'rectangle 30,90 59,179' -fill blue "
+                    "-draw 'rectangle 60,0 89,179' '" +
                     dir + "/shot.png'")
                   .status,
               0);
@@ -189,12 +190,14 @@ TEST(StillCommand, SeeThroughShotShowsTheBodyInAnOpaquePng) {
               "/shot-out.png'");
     EXPECT_EQ(mode.out, "RGB\n") << mode.err;
     const Pic body = readPic(dir + "/clear-out.png"), p = readPic(dir + "/shot-out.png");
-    const int row = 240, left = 135 - 40, middle = 135, right = 135 + 40;
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(p.at(left, row)[c], body.at(left, row)[c]);
-    EXPECT_NEAR(p.at(middle, row)[0], 255 * 0.5 + body.at(middle, row)[0] * 0.5, 2);
-    EXPECT_NEAR(p.at(middle, row)[2], body.at(middle, row)[2] * 0.5, 2);
-    EXPECT_LT(p.at(right, row)[0], 10);
-    EXPECT_GT(p.at(right, row)[2], 245);
+    const int upper = 150, lower = 330, left = 135 - 40, middle = 135, right = 135 + 40;
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(p.at(left, lower)[c], body.at(left, lower)[c]);
+    for (const auto& [x, y] : {std::pair{left, upper}, {middle, upper}, {middle, lower}}) {
+        EXPECT_NEAR(p.at(x, y)[0], 200 * 0.5 + body.at(x, y)[0] * 0.5, 2) << x << "," << y;
+        EXPECT_NEAR(p.at(x, y)[1], 40 * 0.5 + body.at(x, y)[1] * 0.5, 2) << x << "," << y;
+    }
+    EXPECT_LT(p.at(right, upper)[0], 10);
+    EXPECT_GT(p.at(right, upper)[2], 245);
 }
 
 TEST(StillCommand, GrainIsFainterThanAPosters) {
