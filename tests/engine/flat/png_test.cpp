@@ -15,7 +15,7 @@ struct Picture {
     int w, h;
     bool opaque;
     Px8 straight(int x, int y) const {
-        const uint32_t k = uint32_t(x * 73856093) ^ uint32_t(y * 19349663);
+        const uint32_t k = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
         if ((x / 16 + y / 8) % 3 == 0) return {200, 100, 50, 255};
         const uint8_t a = opaque ? 255 : std::array<uint8_t, 3>{0, 51, 255}[k % 3];
         if (a == 0) return {0, 0, 0, 0};
