@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 
-#include "flat/raster.h"
 #include "flat/scene.h"
 #include "base/die.h"
 #include "base/inputfile.h"
@@ -98,36 +97,45 @@ ImageFile::ImageFile(const std::string& path) : m_path(path), m_p(std::make_uniq
 
 ImageFile::~ImageFile() = default;
 
+namespace {
+
+// One decoded row of straight RGBA as premultiplied BGRA.
+void premultiplyRow(const uint8_t* s, Px8* d, int w) {
+    uint8_t alpha = 255;
+    for (int x = 0; x < w; ++x) alpha &= s[4 * x + 3];
+    if (alpha == 255) {  // most screenshots: nothing to premultiply, red and blue swap
+        for (int x = 0; x < w; ++x) {
+            uint32_t v;
+            std::memcpy(&v, s + 4 * x, 4);
+            v = (v & 0xff00ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16;
+            std::memcpy(d + x, &v, 4);
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x, s += 4) {
+        const unsigned a = s[3];
+        auto pm = [&](unsigned c) { return uint8_t((c * a + 127) / 255); };
+        d[x] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
+    }
+}
+
+}  // namespace
+
 Image8 ImageFile::decode() const {
-    auto fail = [&] {
+    // Rows are converted as the decoder hands them over, in order, straight into the
+    // picture: no second copy of it is made.
+    Image8 result(m_w, m_h);
+    const VipsRegionWrite write = [](VipsRegion* region, VipsRect* area, void* into) {
+        Image8& out = *static_cast<Image8*>(into);
+        for (int y = area->top; y < area->top + area->height; ++y)
+            premultiplyRow(reinterpret_cast<const uint8_t*>(VIPS_REGION_ADDR(region, area->left, y)),
+                           out.top(y) + area->left, area->width);
+        return 0;
+    };
+    if (vips_sink_disc(m_p->img.get(), write, &result) != 0) {
         vips_error_clear();
         die("cannot read image: " + m_path);
-    };
-    size_t size = 0;
-    std::unique_ptr<uint8_t, decltype(&g_free)> mem(
-        static_cast<uint8_t*>(vips_image_write_to_memory(m_p->img.get(), &size)), &g_free);
-    if (!mem || size != size_t(m_w) * size_t(m_h) * 4) fail();
-    Image8 result(m_w, m_h);
-    parallelFor(m_h, [&](int y) {
-        const uint8_t* s = mem.get() + size_t(y) * size_t(m_w) * 4;
-        Px8* d = result.top(y);
-        uint8_t alpha = 255;
-        for (int x = 0; x < m_w; ++x) alpha &= s[4 * x + 3];
-        if (alpha == 255) {  // most screenshots: nothing to premultiply, red and blue swap
-            for (int x = 0; x < m_w; ++x) {
-                uint32_t v;
-                std::memcpy(&v, s + 4 * x, 4);
-                v = (v & 0xff00ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16;
-                std::memcpy(d + x, &v, 4);
-            }
-            return;
-        }
-        for (int x = 0; x < m_w; ++x, s += 4) {
-            const unsigned a = s[3];
-            auto pm = [&](unsigned c) { return uint8_t((c * a + 127) / 255); };
-            d[x] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
-        }
-    });
+    }
     return result;
 }
 

@@ -53,7 +53,7 @@ void subRow(const Px8* px, int w, PngAlpha alpha, uint8_t* out) {
 struct Worker {
     z_stream z{};
     Image8 band;
-    std::vector<uint8_t> filtered;
+    std::vector<uint8_t> filtered, room;
 
     Worker(int w, int rows, size_t rowBytes) : band(w, rows), filtered(rowBytes * size_t(rows)) {
         // Raw deflate: the zlib header and the combined checksum are written around the
@@ -75,26 +75,30 @@ struct Strip {
 
 // Deflates `n` bytes as one strip into an IDAT chunk; the first strip carries the zlib
 // header, the last one ends the stream, every other one ends on a byte boundary.
-void deflateStrip(z_stream& z, const uint8_t* in, size_t n, bool first, bool last, Strip& s) {
+void deflateStrip(z_stream& z, std::vector<uint8_t>& room, const uint8_t* in, size_t n, bool first, bool last,
+                  Strip& s) {
     if (deflateReset(&z) != Z_OK) die("deflateReset: " + std::string(z.msg ? z.msg : "failed"));
     const size_t head = 8 + (first ? 2 : 0);
-    s.chunk.resize(head + deflateBound(&z, uLong(n)) + 64);
-    if (first) s.chunk[8] = 0x78, s.chunk[9] = 0x01;  // deflate, 32 KiB window, fastest level
+    // The worker's own room, large enough for the worst case, keeps its pages from strip
+    // to strip; the chunk gets only what was written.
+    if (room.size() < head + deflateBound(&z, uLong(n)) + 64) room.resize(head + deflateBound(&z, uLong(n)) + 64);
+    if (first) room[8] = 0x78, room[9] = 0x01;  // deflate, 32 KiB window, fastest level
     z.next_in = const_cast<uint8_t*>(in);
     z.avail_in = uInt(n);
     size_t used = head;
     for (;;) {
-        z.next_out = s.chunk.data() + used;
-        z.avail_out = uInt(s.chunk.size() - used);
+        z.next_out = room.data() + used;
+        z.avail_out = uInt(room.size() - used);
         const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-        used = s.chunk.size() - z.avail_out;
+        used = room.size() - z.avail_out;
         if (rc == Z_STREAM_END || (!last && rc == Z_OK && z.avail_out > 0)) break;
         if (rc != Z_OK && rc != Z_BUF_ERROR) die("deflate: " + std::string(z.msg ? z.msg : std::to_string(rc)));
-        s.chunk.resize(s.chunk.size() * 2);
+        room.resize(room.size() * 2);
     }
+    put32(room.data(), uint32_t(used - 8));
+    std::copy_n("IDAT", 4, room.begin() + 4);
+    s.chunk.assign(room.begin(), room.begin() + ptrdiff_t(used));
     s.chunk.resize(used + 4);
-    put32(s.chunk.data(), uint32_t(used - 8));
-    std::copy_n("IDAT", 4, s.chunk.begin() + 4);
     put32(s.chunk.data() + used, uint32_t(crc32(0, s.chunk.data() + 4, uInt(used - 4))));
     s.adler = adler32_z(adler32(0, nullptr, 0), in, n);
     s.raw = n;
@@ -135,7 +139,7 @@ void encodePNG(int w, int h, PngAlpha alpha, const DrawBand& draw, const ByteSin
         draw(band, top);
         for (int i = 0; i < n; ++i) subRow(band.top(i), w, alpha, wk->filtered.data() + size_t(i) * rowBytes);
         Strip& s = strips[size_t(k)];
-        deflateStrip(wk->z, wk->filtered.data(), rowBytes * size_t(n), k == 0, k == bands - 1, s);
+        deflateStrip(wk->z, wk->room, wk->filtered.data(), rowBytes * size_t(n), k == 0, k == bands - 1, s);
 
         std::lock_guard guard(lock);
         pool.push_back(std::move(wk));

@@ -126,15 +126,22 @@ void blurColumns(const Plane& src, Plane& dst, const std::vector<float>& k, int 
     });
 }
 
-Plane transposed(const Plane& p) {
-    Plane t(p.h, p.w);
-    const int tile = 32;
-    parallelFor((p.h + tile - 1) / tile, [&](int bi) {
-        for (int bj = 0; bj < p.w; bj += tile)
-            for (int i = bi * tile; i < std::min(p.h, bi * tile + tile); ++i)
-                for (int j = bj; j < std::min(p.w, bj + tile); ++j) t.top(j)[i] = p.top(i)[j];
+// The same kernel along each row, one tap at a time over the whole row: each sum still
+// takes its terms from left to right.
+void blurRows(Plane& p, const std::vector<float>& k, int rad) {
+    parallelFor(p.h, [&](int i) {
+        thread_local std::vector<float> out;
+        float* in = p.top(i);
+        int a = 0, b = p.w;
+        while (a < b && in[a] == 0) ++a;
+        while (b > a && in[b - 1] == 0) --b;
+        out.assign(size_t(p.w), 0.f);
+        for (int o = -rad; o <= rad; ++o) {
+            const float kw = k[size_t(o + rad)];
+            for (int x = std::max(a - o, 0), end = std::min(b - o, p.w); x < end; ++x) out[size_t(x)] += kw * in[x + o];
+        }
+        std::copy(out.begin(), out.end(), in);
     });
-    return t;
 }
 
 }  // namespace
@@ -146,12 +153,10 @@ void gaussianBlur(Plane& p, double sigma) {
     double sum = 0;
     for (int i = -rad; i <= rad; ++i) sum += k[size_t(i + rad)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
     for (float& v : k) v = float(v / sum);
-    // Both passes run down columns: the horizontal one on the transposed plane.
     Plane tmp(p.w, p.h);
     blurColumns(p, tmp, k, rad);
-    Plane t = transposed(tmp), u(t.w, t.h);
-    blurColumns(t, u, k, rad);
-    p = transposed(u);
+    blurRows(tmp, k, rad);
+    p = std::move(tmp);
 }
 
 void drawOver(View8 dst, const Image8& src, int x, int y) {
