@@ -134,8 +134,7 @@ void encodePNG(int w, int h, PngAlpha alpha, const DrawBand& draw, const ByteSin
         }
         if (!wk) wk = std::make_unique<Worker>(w, rows, rowBytes);
         const int top = k * rows, n = std::min(rows, h - top);
-        View8 band = wk->band.view();
-        band.h = n;
+        const View8 band = wk->band.view().band(0, n);
         draw(band, top);
         for (int i = 0; i < n; ++i) subRow(band.top(i), w, alpha, wk->filtered.data() + size_t(i) * rowBytes);
         Strip& s = strips[size_t(k)];

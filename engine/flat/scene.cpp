@@ -267,12 +267,8 @@ void ScreenContent::paint(View8 band, int top) const {
 void drawScreen(View8 dst, const View8& content, const Geo& geo) {
     const ScreenContent screen(content, geo, dst.w, dst.h);
     const int rows = 32;
-    parallelFor((dst.h + rows - 1) / rows, [&](int k) {
-        View8 band = dst;
-        band.data = dst.data + ptrdiff_t(k) * rows * dst.stride;
-        band.h = std::min(rows, dst.h - k * rows);
-        screen.paint(band, k * rows);
-    });
+    parallelFor((dst.h + rows - 1) / rows,
+                [&](int k) { screen.paint(dst.band(k * rows, std::min(rows, dst.h - k * rows)), k * rows); });
 }
 
 void drawScreen(View8 dst, const Image8& content, const Geo& geo) { drawScreen(dst, content.view(), geo); }
@@ -319,12 +315,8 @@ Scene::Scene(int width, int height, Layout layout, double a, double b, const Sty
 void Scene::draw(View8 dst, const Image8& content) const {
     const SceneFrame frame(*this, content.view());
     const int band = 32;
-    parallelFor((h + band - 1) / band, [&](int k) {
-        View8 part = dst;
-        part.data = dst.data + ptrdiff_t(k) * band * dst.stride;
-        part.h = std::min(band, h - k * band);
-        frame.draw(part, k * band);
-    });
+    parallelFor((h + band - 1) / band,
+                [&](int k) { frame.draw(dst.band(k * band, std::min(band, h - k * band)), k * band); });
 }
 
 SceneFrame::SceneFrame(const Scene& scene, const View8& content)

@@ -33,6 +33,8 @@ struct View8 {
     ptrdiff_t stride = 0;  // bytes per row
     Px8* top(int i) const { return reinterpret_cast<Px8*>(data + ptrdiff_t(i) * stride); }
     Px8* row(int y) const { return top(h - 1 - y); }
+    // Rows [i, i + n) counted from the top, as a surface of their own.
+    View8 band(int i, int n) const { return {data + ptrdiff_t(i) * stride, w, n, stride}; }
 };
 
 // An owned 8-bit image, rows packed.
