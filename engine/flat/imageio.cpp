@@ -1,7 +1,11 @@
 #include "flat/imageio.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <vips/vips.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -46,7 +50,11 @@ bool step(VipsPtr& in, int rc, VipsImage*& out) {
 
 }  // namespace
 
-Image8 loadCG(const std::string& path) {
+struct ImageFile::Pipeline {
+    VipsPtr img;
+};
+
+ImageFile::ImageFile(const std::string& path) : m_path(path), m_p(std::make_unique<Pipeline>()) {
     startVips();
     auto fail = [&] {
         vips_error_clear();
@@ -83,21 +91,55 @@ Image8 loadCG(const std::string& path) {
         if (!step(img, vips_extract_band(img.get(), &out, 0, "n", 4, nullptr), out)) fail();
     }
     if (vips_image_get_bands(img.get()) != 4 || img->BandFmt != VIPS_FORMAT_UCHAR) fail();
+    m_w = vips_image_get_width(img.get()), m_h = vips_image_get_height(img.get());
+    m_p->img = std::move(img);
+}
 
-    size_t size = 0;
-    std::unique_ptr<uint8_t, decltype(&g_free)> mem(static_cast<uint8_t*>(vips_image_write_to_memory(img.get(), &size)),
-                                                    &g_free);
-    const int w = vips_image_get_width(img.get()), h = vips_image_get_height(img.get());
-    if (!mem || size != size_t(w) * size_t(h) * 4) fail();
-    Image8 result(w, h);
-    const uint8_t* s = mem.get();
-    for (size_t i = 0; i < result.px.size(); ++i, s += 4) {
+ImageFile::~ImageFile() = default;
+
+namespace {
+
+// One decoded row of straight RGBA as premultiplied BGRA.
+void premultiplyRow(const uint8_t* s, Px8* d, int w) {
+    uint8_t alpha = 255;
+    for (int x = 0; x < w; ++x) alpha &= s[4 * x + 3];
+    if (alpha == 255) {  // most screenshots: nothing to premultiply, red and blue swap
+        for (int x = 0; x < w; ++x) {
+            uint32_t v;
+            std::memcpy(&v, s + 4 * x, 4);
+            v = (v & 0xff00ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16;
+            std::memcpy(d + x, &v, 4);
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x, s += 4) {
         const unsigned a = s[3];
         auto pm = [&](unsigned c) { return uint8_t((c * a + 127) / 255); };
-        result.px[i] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
+        d[x] = {pm(s[2]), pm(s[1]), pm(s[0]), uint8_t(a)};
+    }
+}
+
+}  // namespace
+
+Image8 ImageFile::decode() const {
+    // Rows are converted as the decoder hands them over, in order, straight into the
+    // picture: no second copy of it is made.
+    Image8 result(m_w, m_h);
+    const VipsRegionWrite write = [](VipsRegion* region, VipsRect* area, void* into) {
+        Image8& out = *static_cast<Image8*>(into);
+        for (int y = area->top; y < area->top + area->height; ++y)
+            premultiplyRow(reinterpret_cast<const uint8_t*>(VIPS_REGION_ADDR(region, area->left, y)),
+                           out.top(y) + area->left, area->width);
+        return 0;
+    };
+    if (vips_sink_disc(m_p->img.get(), write, &result) != 0) {
+        vips_error_clear();
+        die("cannot read image: " + m_path);
     }
     return result;
 }
+
+Image8 loadCG(const std::string& path) { return ImageFile(path).decode(); }
 
 Image8 orient(const Image8& img, int o) {
     if (o < 2 || o > 8) return img;
@@ -124,12 +166,27 @@ Image8 orient(const Image8& img, int o) {
     return out;
 }
 
+void savePNG(int w, int h, PngAlpha alpha, const DrawBand& draw, const std::string& path) {
+    auto fail = [&] { die("cannot write " + path); };
+    PendingFile file(path);
+    if (file.error()) fail();
+    const int fd = ::open(file.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool written = fd >= 0;
+    if (written) {
+        encodePNG(w, h, alpha, draw, [&](const uint8_t* p, size_t n) {
+            while (written && n > 0) {
+                const ssize_t k = ::write(fd, p, n);
+                if (k < 0 && errno == EINTR) continue;
+                written = k > 0;
+                if (written) p += k, n -= size_t(k);
+            }
+        });
+        written = ::close(fd) == 0 && written;
+    }
+    if (!written || file.commit() != 0) fail();
+}
+
 void savePNG(const Image8& img, const std::string& path) {
-    startVips();
-    auto fail = [&] {
-        vips_error_clear();
-        die("cannot write " + path);
-    };
     bool opaque = true;
     for (const Px8& p : img.px)
         if (p.a != 255) {
@@ -137,34 +194,20 @@ void savePNG(const Image8& img, const std::string& path) {
             break;
         }
     // Every frame the engine draws is opaque: RGB is smaller and faster to write.
-    const int bands = opaque ? 3 : 4;
-    std::vector<uint8_t> buf(img.px.size() * size_t(bands));
-    uint8_t* d = buf.data();
-    for (const Px8& p : img.px) {
-        if (opaque) {
-            d[0] = p.r, d[1] = p.g, d[2] = p.b;
-        } else {
-            auto un = [&](uint8_t c) { return p.a ? uint8_t(std::min(255, (c * 255 + p.a / 2) / p.a)) : uint8_t(0); };
-            d[0] = un(p.r), d[1] = un(p.g), d[2] = un(p.b), d[3] = p.a;
-        }
-        d += bands;
-    }
-    VipsPtr v(vips_image_new_from_memory(buf.data(), buf.size(), img.w, img.h, bands, VIPS_FORMAT_UCHAR));
-    if (!v) fail();
-    PendingFile file(path);
-    if (file.error()) fail();
-    // zlib level 1 with the sub filter: measured both faster and smaller than level 6
-    // without filters on framed screenshots (bench/still).
-    if (vips_pngsave(v.get(), file.path().c_str(), "compression", 1, "filter", VIPS_FOREIGN_PNG_FILTER_SUB, "strip",
-                     TRUE, nullptr) != 0 ||
-        file.commit() != 0)
-        fail();
+    const PngAlpha alpha = opaque ? PngAlpha::opaque : PngAlpha::kept;
+    savePNG(
+        img.w, img.h, alpha,
+        [&](View8 band, int top) {
+            for (int i = 0; i < band.h; ++i) std::copy_n(img.top(top + i), img.w, band.top(i));
+        },
+        path);
 }
 
 void writePNG(const Scene& scene, const Image8& content, const std::string& path) {
-    Image8 frame(scene.w, scene.h);
-    scene.draw(frame.view(), content);
+    // Plate, screen and glass are opaque together; bands are encoded as they are drawn.
+    const SceneFrame frame(scene, content.view());
     const std::string abs = absolutePath(path);
-    savePNG(frame, abs);
+    savePNG(
+        scene.w, scene.h, PngAlpha::opaque, [&](View8 band, int top) { frame.draw(band, top); }, abs);
     reportSaved(abs, std::to_string(scene.w) + "x" + std::to_string(scene.h));
 }

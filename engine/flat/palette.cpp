@@ -7,7 +7,7 @@
 #include "base/die.h"
 #include "base/opts.h"
 
-Color cgColor(const std::string& text, double alpha) {
+std::optional<Color> readColour(const std::string& text, double alpha) {
     std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
     bool ok = hex.size() == 6;
     unsigned v = 0;
@@ -19,8 +19,14 @@ Color cgColor(const std::string& text, double alpha) {
         if (d < 0) ok = false;
         v = v * 16 + unsigned(d < 0 ? 0 : d);
     }
-    if (!ok) die("bad colour: " + text + "  (want #RRGGBB)");
-    return {((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0, alpha};
+    if (!ok) return std::nullopt;
+    return Color{((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0, alpha};
+}
+
+Color cgColor(const std::string& text, double alpha) {
+    const std::optional<Color> c = readColour(text, alpha);
+    if (!c) die("bad colour: " + text + "  (want #RRGGBB)");
+    return *c;
 }
 
 Palette themePalette(bool dark) {

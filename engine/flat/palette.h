@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 struct Opts;
@@ -10,6 +11,8 @@ struct Color {
 
 // "#RRGGBB" (or without "#") with the given alpha; ends the process on other text.
 Color cgColor(const std::string& text, double alpha = 1);
+// The same, or nothing for other text.
+std::optional<Color> readColour(const std::string& text, double alpha = 1);
 inline Color white(double alpha) { return {1, 1, 1, alpha}; }
 
 struct Palette {

@@ -27,16 +27,28 @@ Plane shadowLayer(int W, int H, const Geo& geo, const Palette& pal) {
         if (opacity <= 0) continue;
         const double spread = geo.sig * (*f)[3];
         const double drop = geo.shdy * (*f)[1] / 4;
-        const double blur = geo.sig * (*f)[0] / 4;
+        const double sigma = cgSigma * (geo.sig * (*f)[0] / 4);
         const Rect grown = geo.body.inset(-spread);
         const Rect shape{grown.x / 4, grown.y / 4 - drop, grown.w / 4, grown.h / 4};
-        Plane one(lw, lh);
-        coverRoundedRect(one, shape, std::max(0.0, geo.bodyR + spread) / 4);
-        gaussianBlur(one, cgSigma * blur);
+        // A body that runs out of the frame (close-ups) goes on beyond the layer: the
+        // blur must see it there as far as its kernel reaches, or the shadow fades
+        // towards that edge.
+        const int reach = blurReach(sigma);
+        auto beyond = [&](double overhang) { return std::clamp(int(std::ceil(overhang + 0.5)), 0, reach); };
+        const int left = beyond(-shape.x), bottom = beyond(-shape.y);
+        const int right = beyond(shape.maxX() - lw), top = beyond(shape.maxY() - lh);
+        Plane one(lw + left + right, lh + bottom + top);
+        coverRoundedRect(one, {shape.x + left, shape.y + bottom, shape.w, shape.h},
+                         std::max(0.0, geo.bodyR + spread) / 4);
+        gaussianBlur(one, sigma);
         const float op = float(opacity);
-        for (size_t i = 0; i < layer.v.size(); ++i) {
-            const float a = one.v[i] * op;
-            layer.v[i] = a + layer.v[i] * (1 - a);
+        for (int y = 0; y < lh; ++y) {
+            const float* s = one.row(y + bottom) + left;
+            float* d = layer.row(y);
+            for (int x = 0; x < lw; ++x) {
+                const float a = s[x] * op;
+                d[x] = a + d[x] * (1 - a);
+            }
         }
     }
     return layer;
@@ -49,6 +61,7 @@ float ringShadow(float d, double blur, float curvature) {
     // shadow inside is one minus the blurred shape: the profile across the nearest edge,
     // plus the first-order term of a curved edge, sigma * curvature / 2 * phi(d / sigma).
     const float sigma = float(cgSigma * blur), t = d / sigma;
+    if (curvature == 0) return normalCdf(t);  // along straight sides, most of the band
     return normalCdf(t) + sigma * curvature / 2 * 0.39894228f * std::exp(-0.5f * t * t);
 }
 
@@ -67,9 +80,9 @@ PlateRows::PlateRows(int W, int H, const Geo& geo, const Palette& pal)
       // Colours are read in the order base, bodyTop, bodyBot: the first bad one is named.
       m_base(cgColor(pal.base, 1)), m_top(cgColor(pal.bodyTop, 1)), m_bot(cgColor(pal.bodyBot, 1)),
       m_layer(shadowLayer(W, H, geo, pal)), m_up(m_layer.w, m_layer.h, 4 * m_layer.w, 4 * m_layer.h),
-      m_edgeBlur(bandBlur(geo, pal.edgeBlur)) {}
+      m_edgeBlur(bandBlur(geo, pal.edgeBlur)), m_bodyReach(pal.edge > 0 ? bandReach(m_edgeBlur) : 0.5f) {}
 
-void PlateRows::studioRow(int y, PxF* out) const {
+void PlateRows::studioRow(int y, PxF* out, Span part) const {
     const float cx = m_w / 2.f, cy = float((1 - lv().glowCenterY) * m_h), R = float(lv().glowRadius * m_w);
     const float op = float(m_pal.glowOp);
     const PxF base{float(m_base.r), float(m_base.g), float(m_base.b), 1};
@@ -82,29 +95,37 @@ void PlateRows::studioRow(int y, PxF* out) const {
         x0 = std::clamp(int(std::floor(cx - half)), 0, m_w);
         x1 = std::clamp(int(std::ceil(cx + half)), x0, m_w);
     }
-    std::fill(out, out + x0, base);
-    std::fill(out + x1, out + m_w, base);
-    for (int x = x0; x < x1; ++x) {
-        const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy);
-        const float a = d < R ? op * (1 - d / R) : 0.f;
-        out[x] = {base.r * (1 - a) + a, base.g * (1 - a) + a, base.b * (1 - a) + a, 1};
+    const int a = part.x0, b = part.x1;
+    std::fill(out + a, out + std::max(a, std::min(b, x0)), base);
+    std::fill(out + std::min(b, std::max(a, x1)), out + b, base);
+    // The glow's strength first, in a loop the compiler vectorises, then the colours.
+    thread_local std::vector<float> glow;
+    const int g0 = std::max(a, x0), g1 = std::min(b, x1);
+    glow.resize(size_t(std::max(0, g1 - g0)));
+    for (int x = g0; x < g1; ++x) {
+        const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy), k = op * (1 - d / R);
+        glow[size_t(x - g0)] = d < R ? k : 0.f;
+    }
+    for (int x = g0; x < g1; ++x) {
+        const float k = glow[size_t(x - g0)];
+        out[x] = {base.r * (1 - k) + k, base.g * (1 - k) + k, base.b * (1 - k) + k, 1};
     }
 }
 
-void PlateRows::groundingRow(int y, PxF* out, std::vector<float>& scratch) const {
+void PlateRows::groundingRow(int y, PxF* out, Span part, std::vector<float>& scratch) const {
     // The layer lies over (0, 0, 4 lw, 4 lh): its top row is frame row 4 lh - 1.
     const int top = 4 * m_layer.h - 1 - y;
     thread_local std::vector<float> alpha;
     alpha.resize(size_t(4 * m_layer.w));
-    if (!m_up.row(m_layer, top, alpha.data(), scratch)) return;  // no shadow on this row
-    for (int x = 0; x < m_w; ++x) {
+    if (!m_up.row(m_layer, top, alpha.data(), scratch, part.x0, part.x1)) return;  // no shadow on this row
+    for (int x = part.x0; x < part.x1; ++x) {
         const float k = 1 - std::clamp(alpha[size_t(x)], 0.f, 1.f);
         if (k >= 1) continue;
         out[x] = {out[x].r * k, out[x].g * k, out[x].b * k, out[x].a * k + (1 - k)};
     }
 }
 
-void PlateRows::bodyRow(int y, PxF* out) const {
+void PlateRows::bodyRow(int y, PxF* out, Span hidden) const {
     const Rect& body = m_geo.body;
     const float t = std::clamp(float((y + 0.5 - body.y) / body.h), 0.f, 1.f);
     const PxF fill{float(m_bot.r + (m_top.r - m_bot.r) * t), float(m_bot.g + (m_top.g - m_bot.g) * t),
@@ -113,8 +134,11 @@ void PlateRows::bodyRow(int y, PxF* out) const {
     const float light = m_pal.edgeLit ? 1.f : 0.f, strength = float(m_pal.edge);
     // Interior pixels far from the outline are plain gradient; the band needs distances.
     scanRoundedRectRow(
-        body, float(m_geo.bodyR), edge ? bandReach(m_edgeBlur) : 0.5f, m_w, y,
-        [&](int, int x0, int x1) { std::fill(out + x0, out + x1, fill); },
+        body, float(m_geo.bodyR), m_bodyReach, m_w, y,
+        [&](int, int x0, int x1) {
+            std::fill(out + x0, out + std::max(x0, std::min(x1, hidden.x0)), fill);
+            std::fill(out + std::min(x1, std::max(x0, hidden.x1)), out + x1, fill);
+        },
         [&](int x, int, float d) {
             const float cov = coverageOf(d);
             PxF c = fill;
@@ -129,25 +153,23 @@ void PlateRows::bodyRow(int y, PxF* out) const {
         });
 }
 
-void PlateRows::row(int y, PxF* out, std::vector<float>& scratch) const {
-    studioRow(y, out);
-    groundingRow(y, out, scratch);
-    bodyRow(y, out);
+void PlateRows::row(int y, PxF* out, std::vector<float>& scratch, Span hidden) const {
+    // Where the body is plain gradient it covers everything beneath: backdrop and
+    // shadows are needed only on either side of it.
+    const Span solid = rowCover(m_geo.body, float(m_geo.bodyR), m_bodyReach, m_w, y).interior;
+    for (const Span part : {Span{0, solid.x0}, Span{solid.x1, m_w}}) {
+        if (part.empty()) continue;
+        studioRow(y, out, part);
+        groundingRow(y, out, part, scratch);
+    }
+    bodyRow(y, out, hidden.empty() ? Span{} : hidden);
 }
 
 void drawStudio(SurfaceF& s, int W, int H, const Palette& pal) {
     Palette quiet = pal;
     quiet.shadowOp = 0;  // no shadow layer needed for the backdrop alone
     const PlateRows rows(W, H, Geo{}, quiet);
-    parallelFor(H, [&](int y) { rows.studioRow(y, s.row(y)); });
-}
-
-void drawGrounding(SurfaceF& s, int W, int H, const Geo& geo, const Palette& pal) {
-    const PlateRows rows(W, H, geo, pal);
-    parallelFor(H, [&](int y) {
-        thread_local std::vector<float> scratch;
-        rows.groundingRow(y, s.row(y), scratch);
-    });
+    parallelFor(H, [&](int y) { rows.studioRow(y, s.row(y), {0, W}); });
 }
 
 SurfaceF makePlate(int W, int H, const Geo& geo, const Palette& pal) {
@@ -160,14 +182,18 @@ SurfaceF makePlate(int W, int H, const Geo& geo, const Palette& pal) {
     return s;
 }
 
-void drawGlass(Plane& alpha, const Geo& geo, const Palette& pal) {
+void glassRow(int y, float* alpha, int w, const Geo& geo, const Palette& pal) {
     if (pal.glass <= 0) return;
     const double blur = bandBlur(geo, pal.glassBlur);
     const float strength = float(pal.glass);
-    scanRoundedRect(
-        geo.screen, float(geo.screenR), bandReach(blur), alpha.w, alpha.h, [](int, int, int) {},
-        [&](int x, int y, float d) {
+    scanRoundedRectRow(
+        geo.screen, float(geo.screenR), bandReach(blur), w, y, [](int, int, int) {},
+        [&](int x, int, float d) {
             const float k = outlineCurvature(x + 0.5f, y + 0.5f, geo.screen, float(geo.screenR), blur);
-            alpha.row(y)[x] = coverageOf(d) * strength * ringShadow(d, blur, k);
+            alpha[x] = coverageOf(d) * strength * ringShadow(d, blur, k);
         });
+}
+
+void drawGlass(Plane& alpha, const Geo& geo, const Palette& pal) {
+    for (int y = 0; y < alpha.h; ++y) glassRow(y, alpha.row(y), alpha.w, geo, pal);
 }

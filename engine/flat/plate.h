@@ -12,13 +12,17 @@
 class PlateRows {
 public:
     PlateRows(int W, int H, const Geo& geo, const Palette& pal);
-    // Row y (counted from the bottom) into W pixels; `scratch` is the caller's, per thread.
-    void row(int y, PxF* out, std::vector<float>& scratch) const;
-    void studioRow(int y, PxF* out) const;
-    void groundingRow(int y, PxF* out, std::vector<float>& scratch) const;
-    void bodyRow(int y, PxF* out) const;
+    // Row y (counted from the bottom) into W pixels. The pixels of `hidden` are left as
+    // they are: the caller covers them with opaque content. `scratch` is the caller's,
+    // one per thread.
+    void row(int y, PxF* out, std::vector<float>& scratch, Span hidden = {}) const;
+    // The backdrop colour and the glow over the pixels `part` of row y.
+    void studioRow(int y, PxF* out, Span part) const;
 
 private:
+    void groundingRow(int y, PxF* out, Span part, std::vector<float>& scratch) const;
+    void bodyRow(int y, PxF* out, Span hidden) const;
+
     int m_w, m_h;
     Geo m_geo;
     Palette m_pal;
@@ -26,16 +30,18 @@ private:
     Plane m_layer;  // quarter-resolution shadow alpha
     Lanczos m_up;   // the layer four times up
     double m_edgeBlur;
+    float m_bodyReach;  // how far inside the outline the body is plain gradient
 };
 
 // Backdrop colour and the white glow over the whole surface.
 void drawStudio(SurfaceF& s, int W, int H, const Palette& pal);
-// The ambient and contact ground shadows, drawn at a quarter of the resolution.
-void drawGrounding(SurfaceF& s, int W, int H, const Geo& geo, const Palette& pal);
 // Backdrop, shadows, body gradient and edge light.
 SurfaceF makePlate(int W, int H, const Geo& geo, const Palette& pal);
 // The screen's inner shadow as the alpha of a black overlay; all zero when glass <= 0.
 void drawGlass(Plane& alpha, const Geo& geo, const Palette& pal);
+// Row y of it: writes the pixels near the screen outline of a row `w` pixels wide and
+// leaves the others as they are.
+void glassRow(int y, float* alpha, int w, const Geo& geo, const Palette& pal);
 
 // Opacity of the shadow that a ring around an outline casts at signed distance d from
 // that outline (negative inside), for a shadow of blur value `blur`.

@@ -18,6 +18,8 @@ float roundedRectDistance(float px, float py, const Rect& r, float radius) {
 float normalCdf(float x) {
     // Abramowitz and Stegun 7.1.26 for erf (error below 1.5e-7): the soft bands call
     // this for every pixel near an outline.
+    // From 15 on exp(-z * z) is 0 in floats and the formula gives exactly 0 or 1.
+    if (std::abs(x) >= 15) return x > 0 ? 1.f : 0.f;
     const float z = std::abs(x) * float(M_SQRT1_2);
     const float t = 1.f / (1.f + 0.3275911f * z);
     const float poly =
@@ -98,6 +100,16 @@ namespace {
 // One vertical pass of a normalised kernel, accumulating whole rows so that the inner
 // loop runs along memory and vectorises.
 void blurColumns(const Plane& src, Plane& dst, const std::vector<float>& k, int rad) {
+    // Where each source row holds anything: zeros add nothing to any sum, so they are
+    // skipped (shadow shapes leave most of their layer's rows and columns empty).
+    std::vector<Span> live(size_t(src.h));
+    parallelFor(src.h, [&](int j) {
+        const float* in = src.top(j);
+        int a = 0, b = src.w;
+        while (a < b && in[a] == 0) ++a;
+        while (b > a && in[b - 1] == 0) --b;
+        live[size_t(j)] = {a, b};
+    });
     const int bands = std::min(src.h, 64);
     parallelFor(bands, [&](int band) {
         const int i0 = int(int64_t(src.h) * band / bands), i1 = int(int64_t(src.h) * (band + 1) / bands);
@@ -108,38 +120,43 @@ void blurColumns(const Plane& src, Plane& dst, const std::vector<float>& k, int 
             for (int j = a; j <= b; ++j) {
                 const float kw = k[size_t(j - i + rad)];
                 const float* in = src.top(j);
-                for (int x = 0; x < src.w; ++x) out[x] += kw * in[x];
+                for (int x = live[size_t(j)].x0; x < live[size_t(j)].x1; ++x) out[x] += kw * in[x];
             }
         }
     });
 }
 
-Plane transposed(const Plane& p) {
-    Plane t(p.h, p.w);
-    const int tile = 32;
-    parallelFor((p.h + tile - 1) / tile, [&](int bi) {
-        for (int bj = 0; bj < p.w; bj += tile)
-            for (int i = bi * tile; i < std::min(p.h, bi * tile + tile); ++i)
-                for (int j = bj; j < std::min(p.w, bj + tile); ++j) t.top(j)[i] = p.top(i)[j];
+// The same kernel along each row, one tap at a time over the whole row: each sum still
+// takes its terms from left to right.
+void blurRows(Plane& p, const std::vector<float>& k, int rad) {
+    parallelFor(p.h, [&](int i) {
+        thread_local std::vector<float> out;
+        float* in = p.top(i);
+        int a = 0, b = p.w;
+        while (a < b && in[a] == 0) ++a;
+        while (b > a && in[b - 1] == 0) --b;
+        out.assign(size_t(p.w), 0.f);
+        for (int o = -rad; o <= rad; ++o) {
+            const float kw = k[size_t(o + rad)];
+            for (int x = std::max(a - o, 0), end = std::min(b - o, p.w); x < end; ++x) out[size_t(x)] += kw * in[x + o];
+        }
+        std::copy(out.begin(), out.end(), in);
     });
-    return t;
 }
 
 }  // namespace
 
 void gaussianBlur(Plane& p, double sigma) {
     if (sigma <= 0 || p.w == 0 || p.h == 0) return;
-    const int rad = std::max(1, int(std::ceil(3.5 * sigma)));
+    const int rad = blurReach(sigma);
     std::vector<float> k(size_t(2 * rad + 1));
     double sum = 0;
     for (int i = -rad; i <= rad; ++i) sum += k[size_t(i + rad)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
     for (float& v : k) v = float(v / sum);
-    // Both passes run down columns: the horizontal one on the transposed plane.
     Plane tmp(p.w, p.h);
     blurColumns(p, tmp, k, rad);
-    Plane t = transposed(tmp), u(t.w, t.h);
-    blurColumns(t, u, k, rad);
-    p = transposed(u);
+    blurRows(tmp, k, rad);
+    p = std::move(tmp);
 }
 
 void drawOver(View8 dst, const Image8& src, int x, int y) {

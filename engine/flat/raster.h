@@ -1,4 +1,7 @@
 #pragma once
+#include <algorithm>
+#include <cmath>
+
 #include "flat/palette.h"
 #include "flat/surface.h"
 
@@ -25,6 +28,8 @@ void coverRoundedRect(Plane& dst, const Rect& r, double radius);
 
 // Separable Gaussian blur of a plane; pixels outside count as 0.
 void gaussianBlur(Plane& p, double sigma);
+// How many pixels from its centre that blur's kernel reaches.
+inline int blurReach(double sigma) { return std::max(1, int(std::ceil(3.5 * sigma))); }
 
 // Standard normal cumulative distribution, used for soft edges of straight outlines.
 float normalCdf(float x);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -47,8 +48,6 @@ Lanczos::Taps makeTaps(int src, int dst) {
     return t;
 }
 
-inline uint8_t to8(float v) { return round8(v); }
-
 }  // namespace
 
 Lanczos::Lanczos(int srcW, int srcH, int dstW, int dstH)
@@ -64,49 +63,76 @@ std::shared_ptr<const Lanczos> Lanczos::forSizes(int srcW, int srcH, int dstW, i
     return cache[key] = std::make_shared<const Lanczos>(srcW, srcH, dstW, dstH);
 }
 
+void Lanczos::across(const uint8_t* s, float* out) const {
+    // The row as floats first, then the four channels of a pixel side by side: each lane
+    // adds its products in the same order as four separate sums would.
+    thread_local std::vector<float> row;
+    row.resize(size_t(m_sw) * 4);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = s[i];
+    using F4 = float __attribute__((vector_size(16)));
+    for (int x = 0; x < m_dw; ++x) {
+        const float* w = m_x.weight.data() + m_x.offset[size_t(x)];
+        const float* p = row.data() + size_t(m_x.first[size_t(x)]) * 4;
+        F4 acc{0, 0, 0, 0};
+        for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k, p += 4) {
+            F4 px;
+            std::memcpy(&px, p, sizeof px);
+            acc += w[k] * px;
+        }
+        std::memcpy(out + 4 * x, &acc, sizeof acc);
+    }
+}
+
+void Lanczos::down(int i, const float* mid, int midFirst, Px8* d) const {
+    // One pixel's four channels per vector, summed over the taps in registers: each lane
+    // adds in the same order as a sum per channel would.
+    using F4 = float __attribute__((vector_size(16)));
+    using I4 = int32_t __attribute__((vector_size(16)));
+    const size_t n4 = size_t(m_dw) * 4;
+    const float* w = m_y.weight.data() + m_y.offset[size_t(i)];
+    const float* first = mid + size_t(m_y.first[size_t(i)] - midFirst) * n4;
+    const int n = m_y.count[size_t(i)];
+    const F4 zero{0, 0, 0, 0}, half{0.5f, 0.5f, 0.5f, 0.5f};
+    for (int x = 0; x < m_dw; ++x) {
+        F4 acc = zero;
+        const float* s = first + 4 * size_t(x);
+        for (int k = 0; k < n; ++k, s += n4) {
+            F4 v;
+            std::memcpy(&v, s, sizeof v);
+            acc += w[k] * v;
+        }
+        // round8 lane by lane: nearest level, 0 at or below 0, 255 from 254.5 on.
+        I4 q = __builtin_convertvector(acc + half, I4);
+        q = acc >= 254.5f ? I4{255, 255, 255, 255} : q;
+        q = acc <= 0.f ? I4{0, 0, 0, 0} : q;
+        // Ringing may push a colour above its alpha; premultiplied colour may not.
+        const int a = q[3];
+        d[x] = {uint8_t(std::min(q[0], a)), uint8_t(std::min(q[1], a)), uint8_t(std::min(q[2], a)), uint8_t(a)};
+    }
+}
+
 void Lanczos::run(const View8& src, View8 dst) const {
     // Horizontal pass into floats, only over the source rows the vertical pass reads.
     std::vector<float> mid(size_t(m_dw) * size_t(m_sh) * 4);
     parallelFor((m_sh + 31) / 32, [&](int band) {
-        for (int i = band * 32; i < std::min(m_sh, band * 32 + 32); ++i) {
-            const uint8_t* s = reinterpret_cast<const uint8_t*>(src.top(i));
-            float* out = mid.data() + size_t(i) * size_t(m_dw) * 4;
-            for (int x = 0; x < m_dw; ++x) {
-                const float* w = m_x.weight.data() + m_x.offset[size_t(x)];
-                const uint8_t* p = s + size_t(m_x.first[size_t(x)]) * 4;
-                float b = 0, g = 0, r = 0, a = 0;
-                for (int k = 0, n = m_x.count[size_t(x)]; k < n; ++k, p += 4) {
-                    b += w[k] * p[0];
-                    g += w[k] * p[1];
-                    r += w[k] * p[2];
-                    a += w[k] * p[3];
-                }
-                out[4 * x] = b;
-                out[4 * x + 1] = g;
-                out[4 * x + 2] = r;
-                out[4 * x + 3] = a;
-            }
-        }
+        for (int i = band * 32; i < std::min(m_sh, band * 32 + 32); ++i)
+            across(reinterpret_cast<const uint8_t*>(src.top(i)), mid.data() + size_t(i) * size_t(m_dw) * 4);
     });
     parallelFor((m_dh + 15) / 16, [&](int band) {
-        std::vector<float> acc(size_t(m_dw) * 4);
-        for (int i = band * 16; i < std::min(m_dh, band * 16 + 16); ++i) {
-            std::fill(acc.begin(), acc.end(), 0.f);
-            const float* w = m_y.weight.data() + m_y.offset[size_t(i)];
-            for (int k = 0, n = m_y.count[size_t(i)]; k < n; ++k) {
-                const float* s = mid.data() + size_t(m_y.first[size_t(i)] + k) * size_t(m_dw) * 4;
-                const float wk = w[k];
-                for (size_t j = 0; j < acc.size(); ++j) acc[j] += wk * s[j];
-            }
-            Px8* d = dst.top(i);
-            for (int x = 0; x < m_dw; ++x) {
-                // Ringing may push a colour above its alpha; premultiplied colour may not.
-                const uint8_t a = to8(acc[4 * size_t(x) + 3]);
-                d[x] = {std::min(to8(acc[4 * size_t(x)]), a), std::min(to8(acc[4 * size_t(x) + 1]), a),
-                        std::min(to8(acc[4 * size_t(x) + 2]), a), a};
-            }
-        }
+        for (int i = band * 16; i < std::min(m_dh, band * 16 + 16); ++i) down(i, mid.data(), 0, dst.top(i));
     });
+}
+
+void Lanczos::rows(const View8& src, View8 dst, int top, std::vector<float>& scratch) const {
+    if (dst.h < 1) return;
+    // Only the source rows these destination rows read; neighbouring bands share a few.
+    const int s0 = m_y.first[size_t(top)];
+    const int s1 = m_y.first[size_t(top + dst.h - 1)] + m_y.count[size_t(top + dst.h - 1)];
+    const size_t n4 = size_t(m_dw) * 4;
+    scratch.resize(size_t(s1 - s0) * n4);
+    for (int i = s0; i < s1; ++i)
+        across(reinterpret_cast<const uint8_t*>(src.top(i)), scratch.data() + size_t(i - s0) * n4);
+    for (int i = 0; i < dst.h; ++i) down(top + i, scratch.data(), s0, dst.top(i));
 }
 
 void Lanczos::run(const Plane& src, Plane& dst) const {
@@ -172,7 +198,7 @@ void Lanczos::run(const SurfaceF& src, SurfaceF& dst) const {
     });
 }
 
-bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const {
+bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch, int x0, int x1) const {
     scratch.assign(size_t(m_sw), 0.f);
     const float* w = m_y.weight.data() + m_y.offset[size_t(dstTop)];
     for (int k = 0, n = m_y.count[size_t(dstTop)]; k < n; ++k) {
@@ -184,7 +210,7 @@ bool Lanczos::row(const Plane& src, int dstTop, float* out, std::vector<float>& 
     while (lo < hi && scratch[size_t(lo)] == 0) ++lo;
     while (hi > lo && scratch[size_t(hi - 1)] == 0) --hi;
     if (lo == hi) return false;
-    for (int x = 0; x < m_dw; ++x) {
+    for (int x = std::max(x0, 0); x < std::min(x1, m_dw); ++x) {
         const int first = m_x.first[size_t(x)], n = m_x.count[size_t(x)];
         if (first + n <= lo || first >= hi) {
             out[x] = 0;
@@ -203,14 +229,6 @@ Image8 resample(const View8& src, int w, int h) {
     Image8 out(w, h);
     Lanczos::forSizes(src.w, src.h, w, h)->run(src, out.view());
     return out;
-}
-
-void resolveRows(const PxF* a, const PxF* b, PxF* out, int w) {
-    for (int x = 0; x < w; ++x) {
-        const PxF p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], s = b[2 * x + 1];
-        out[x] = {(p.r + q.r + r.r + s.r) * 0.25f, (p.g + q.g + r.g + s.g) * 0.25f, (p.b + q.b + r.b + s.b) * 0.25f,
-                  (p.a + q.a + r.a + s.a) * 0.25f};
-    }
 }
 
 SurfaceF downscale(const SurfaceF& src, int w, int h) {

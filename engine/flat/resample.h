@@ -15,9 +15,12 @@ public:
     void run(const View8& src, View8 dst) const;
     void run(const Plane& src, Plane& dst) const;
     void run(const SurfaceF& src, SurfaceF& dst) const;
-    // One destination row (counted from the top) of a plane, for callers that stream.
-    // Returns false, leaving `out` untouched, when the row is all zero.
-    bool row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch) const;
+    // Destination rows [top, top + dst.h) only, counted from the top, the same pixels as
+    // run gives there; for callers that draw band by band. `scratch` is the caller's.
+    void rows(const View8& src, View8 dst, int top, std::vector<float>& scratch) const;
+    // Pixels [x0, x1) of one destination row (counted from the top) of a plane, for
+    // callers that stream. Returns false, leaving `out` untouched, when the row is all zero.
+    bool row(const Plane& src, int dstTop, float* out, std::vector<float>& scratch, int x0, int x1) const;
 
     int srcW() const { return m_sw; }
     int srcH() const { return m_sh; }
@@ -32,6 +35,9 @@ public:
     };
 
 private:
+    void across(const uint8_t* src, float* out) const;
+    void down(int i, const float* mid, int midFirst, Px8* out) const;
+
     int m_sw, m_sh, m_dw, m_dh;
     Taps m_x, m_y;
 };
@@ -39,6 +45,14 @@ private:
 Image8 resample(const View8& src, int w, int h);
 // Redraws at w x h with high-quality interpolation.
 SurfaceF downscale(const SurfaceF& src, int w, int h);
-// Resolves two supersampled rows (2w pixels each) into one row of w by averaging
-// each 2 x 2 block.
-void resolveRows(const PxF* a, const PxF* b, PxF* out, int w);
+// The mean of a 2 x 2 block of samples.
+inline float average4(float p, float q, float r, float s) { return (p + q + r + s) * 0.25f; }
+inline PxF average4(const PxF& p, const PxF& q, const PxF& r, const PxF& s) {
+    return {average4(p.r, q.r, r.r, s.r), average4(p.g, q.g, r.g, s.g), average4(p.b, q.b, r.b, s.b),
+            average4(p.a, q.a, r.a, s.a)};
+}
+// Resolves two supersampled rows (2w samples each) into one row of w by averaging each
+// 2 x 2 block: plate colours and glass alpha alike.
+template <class T> void resolveRows(const T* a, const T* b, T* out, int w) {
+    for (int x = 0; x < w; ++x) out[x] = average4(a[2 * x], a[2 * x + 1], b[2 * x], b[2 * x + 1]);
+}

@@ -1,3 +1,6 @@
+#include <optional>
+#include <thread>
+
 #include "flat/imageio.h"
 #include "flat/scene.h"
 #include "base/commands.h"
@@ -11,8 +14,21 @@ void cmd_still(const Args& args) {
     if (isTurning(o.layout)) die("spin renders video: use `pellmar spin` for a screenshot");
     const auto [w, h] = parseSize(o.size);
     const Style style(o);
-    const Image8 image = loadCG(o.files[0]);
-    refuseOverwrite(o.files[1], o.files[0], "screenshot");
-    const Scene scene(w, h, o.layout, image.w, image.h, style, 0.008);
-    writePNG(scene, image, o.files[1]);
+    const ImageFile file(o.files[0]);
+    Image8 image;
+    std::optional<Scene> scene;
+    auto makeScene = [&] { scene.emplace(w, h, o.layout, file.w(), file.h(), style, stillGrain, PlateUse::once); };
+    if (sceneMayFail(w, h, style)) {
+        image = file.decode();
+        refuseOverwrite(o.files[1], o.files[0], "screenshot");
+        makeScene();
+    } else {
+        // Nothing in making the scene can fail, so its shadows are made while the pixels
+        // decode, and faults of the picture still come first.
+        std::jthread pixels([&] { image = file.decode(); });
+        makeScene();
+        pixels.join();
+        refuseOverwrite(o.files[1], o.files[0], "screenshot");
+    }
+    writePNG(*scene, image, o.files[1]);
 }

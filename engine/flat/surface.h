@@ -14,6 +14,12 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// Pixels [x0, x1) of a row; empty when x1 <= x0.
+struct Span {
+    int x0 = 0, x1 = 0;
+    bool empty() const { return x1 <= x0; }
+};
+
 // 8-bit sRGB, premultiplied, blue first in memory.
 struct Px8 {
     uint8_t b, g, r, a;
@@ -27,6 +33,8 @@ struct View8 {
     ptrdiff_t stride = 0;  // bytes per row
     Px8* top(int i) const { return reinterpret_cast<Px8*>(data + ptrdiff_t(i) * stride); }
     Px8* row(int y) const { return top(h - 1 - y); }
+    // Rows [i, i + n) counted from the top, as a surface of their own.
+    View8 band(int i, int n) const { return {data + ptrdiff_t(i) * stride, w, n, stride}; }
 };
 
 // An owned 8-bit image, rows packed.

@@ -64,7 +64,7 @@ void cmd_spin(const Args& given) {
     const auto [w, h] = parseSize(o.size);
     const Style style(o);
     const Image8 image = loadCG(in);
-    SpinScene scene(w, h, image.w, image.h, style, at ? 0.008 : 0.03, closeup);
+    SpinScene scene(w, h, image.w, image.h, style, at ? stillGrain : videoGrain, closeup);
 
     if (at) {
         // The three-dimensional render whatever the angle, with no flat mix.

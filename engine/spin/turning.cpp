@@ -10,7 +10,7 @@ namespace {
 class TurningOutput final : public FrameOutput {
 public:
     TurningOutput(int w, int h, int contentW, int contentH, const Style& style, bool closeup)
-        : m_spin(w, h, contentW, contentH, style, 0.03, closeup), m_after(m_spin.flat), m_before(m_spin.start) {}
+        : m_spin(w, h, contentW, contentH, style, videoGrain, closeup), m_after(m_spin.flat), m_before(m_spin.start) {}
 
     void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
         const Shown shown = shownAt(slot);

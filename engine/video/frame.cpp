@@ -34,7 +34,7 @@ int64_t slotAt(int64_t delta, AVRational tb, int fps) {
 class FlatOutput final : public FrameOutput {
 public:
     FlatOutput(int w, int h, Layout layout, const Source& src, const Style& style)
-        : m_scene(w, h, layout, src.W, src.H, style, 0.03), m_painter(m_scene) {}
+        : m_scene(w, h, layout, src.W, src.H, style, videoGrain), m_painter(m_scene) {}
 
     void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
         if (!yuv) {

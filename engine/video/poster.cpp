@@ -21,7 +21,7 @@ void cmd_poster(const Args& args) {
 
     FrameReader reader(src, opts.startSec);
     if (!reader.next()) die("could not read a frame from " + recording);
-    const Scene scene(w, h, opts.layout, src.W, src.H, style, 0.03);
+    const Scene scene(w, h, opts.layout, src.W, src.H, style, videoGrain, PlateUse::once);
     Image8 frame;
     reader.picture(frame);
     const FramePrep prep = FramePrep::make(src, frame.view());

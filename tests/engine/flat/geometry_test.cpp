@@ -80,4 +80,3 @@ TEST(Geometry, CloseupWidthCapKeepsTheTop) {
     EXPECT_NEAR(g.body.maxY(), 900, 1e-9);
     EXPECT_LT(g.body.h, 900 / 0.2);
 }
-

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "flat/geometry.h"
 #include "flat/plate.h"
 #include "flat/raster.h"
+#include "flat/resample.h"
 #include "flat/scene.h"
 #include "base/opts.h"
 #include "support/support.h"
@@ -15,32 +18,36 @@ double lum(const PxF& p) { return (p.r + p.g + p.b) / 3; }
 Style darkStyle() { return Style(Opts({"--theme", "dark"})); }
 }  // namespace
 
-TEST(Plate, WithoutGlowAndShadowsTheBackdropIsTheBase) {
-    ScopedLook l({{"theme_dark", "#204060,#3b3c41,#232428,0,0"}});
+TEST(Plate, GlowIsBrightestGlowCenterYBelowTheTop) {
+    // An off-centre glow: mirrored rows would put the brightest row at 0.2 H instead.
+    ScopedLook l({{"theme_dark", "#202020,#3b3c41,#232428,0.5,0"}, {"glow_center_y", "0.2"}, {"glow_radius", "1"}});
     const Geo g = geometry(W, H, 1179, 2556);
     const SurfaceF p = makePlate(W, H, g, themePalette(true));
+    int brightest = 0;
     for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            if (x >= g.body.x - 1 && x <= g.body.maxX() && y >= g.body.y - 1 && y <= g.body.maxY()) continue;
-            const PxF& c = p.at(x, y);
-            ASSERT_FLOAT_EQ(c.r, 0x20 / 255.f);
-            ASSERT_FLOAT_EQ(c.g, 0x40 / 255.f);
-            ASSERT_FLOAT_EQ(c.b, 0x60 / 255.f);
-            ASSERT_FLOAT_EQ(c.a, 1);
-        }
+        if (lum(p.at(2, y)) > lum(p.at(2, brightest))) brightest = y;
+    EXPECT_NEAR(brightest + 0.5, 0.8 * H, 1.0);
+    // Along that row it falls off from the centre to the side.
+    for (int x = int(g.body.maxX()) + 2; x < W - 1; ++x)
+        EXPECT_GT(lum(p.at(x, brightest)), lum(p.at(x + 1, brightest)));
 }
 
-TEST(Plate, GlowBrightensTowardItsCentre) {
-    ScopedLook l({{"theme_dark", "#202020,#3b3c41,#232428,0.5,0"}, {"glow_center_y", "0.5"}, {"glow_radius", "1"}});
-    const Geo g = geometry(W, H, 1179, 2556);
-    const SurfaceF p = makePlate(W, H, g, themePalette(true));
-    const int y = H / 2;
-    double before = 2;
-    for (int x = int(g.body.maxX()) + 2; x < W; ++x) {
-        EXPECT_LT(lum(p.at(x, y)), before);
-        before = lum(p.at(x, y));
+TEST(Plate, CloseupShadowKeepsItsStrengthAtTheBottomEdge) {
+    // The body runs on below the frame, so beside it the shadow is as dark in the last
+    // row as higher up; clipping the shape at the frame before blurring lost 40 %.
+    const int w = 720, h = 720;
+    const Geo g = layoutGeo(Layout::closeup, w, h, 1179, 2556);
+    ASSERT_LT(g.body.y, -200);
+    const Palette lit = themePalette(false);
+    Palette none = lit;
+    none.shadowOp = 0;
+    const SurfaceF a = makePlate(w, h, g, lit), b = makePlate(w, h, g, none);
+    for (const double out : {0.3, 0.6}) {  // beside the body, in the ambient shadow
+        const int x = int(g.body.x - out * g.sig);
+        const double low = lum(b.at(x, 0)) - lum(a.at(x, 0)), high = lum(b.at(x, 100)) - lum(a.at(x, 100));
+        EXPECT_GT(high, 0.01) << out;
+        EXPECT_NEAR(low / high, 1.0, 0.03) << out;
     }
-    EXPECT_GT(lum(p.at(int(g.body.maxX()) + 2, y)), 0x20 / 255.0);
 }
 
 TEST(Plate, ShadowFallsBelowTheBody) {
@@ -107,7 +114,7 @@ TEST(Scene, DrawsPlateScreenAndGlass) {
     Style style = darkStyle();
     style.pal.glass = 0.3;
     style.pal.glassBlur = 1.0;
-    const Scene s(W, H, Layout::full, 118, 256, style, 0.03);
+    const Scene s(W, H, Layout::full, 118, 256, style, videoGrain);
     ASSERT_EQ(s.plate.w, W);
     ASSERT_TRUE(s.glass.has_value());
     Image8 out(W, H);
@@ -121,17 +128,79 @@ TEST(Scene, DrawsPlateScreenAndGlass) {
 
     Style noGlass = style;
     noGlass.pal.glass = 0;
-    EXPECT_FALSE(Scene(W, H, Layout::full, 118, 256, noGlass, 0.03).glass.has_value());
+    EXPECT_FALSE(Scene(W, H, Layout::full, 118, 256, noGlass, videoGrain).glass.has_value());
 }
 
-TEST(Scene, CloseupBodyMayLeaveTheFrame) {
-    Image8 content(118, 256);
-    for (auto& p : content.px) p = {0, 0, 255, 255};
-    const Scene s(W, W, Layout::closeup, 118, 256, darkStyle(), 0.008);
-    EXPECT_LT(s.geo.body.y, 0);
-    Image8 out(W, W);
-    s.draw(out.view(), content);
-    EXPECT_EQ(out.at(W / 2, 2), (Px8{0, 0, 255, 255}));  // the screen runs off the bottom
+namespace {
+// A content with straight colours, some of it see-through when `clear` is set.
+Image8 shot(bool clear) {
+    Image8 c(118, 256);
+    for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) {
+            const uint8_t a = !clear ? 255 : x < c.w / 3 ? 0 : x < 2 * c.w / 3 ? 128 : 255;
+            c.at(x, y) = {uint8_t(x * 2 * a / 255), uint8_t(y * a / 255), uint8_t(200 * a / 255), a};
+        }
+    return c;
+}
+}  // namespace
+
+TEST(Scene, PlateDrawnOnceMatchesThePlateKept) {
+    // A still's frame is drawn band by band, its plate only where the content leaves it
+    // visible; it must be the frame a video scene draws from its kept plate.
+    Style style = darkStyle();
+    style.pal.glass = 0.3;
+    struct Case {
+        int w, h;
+        bool clear;
+    };
+    // Not supersampled only from 2160 on: one large case, the opaque one that skips most.
+    for (const auto [w, h, clear] : {Case{270, 480, false}, Case{270, 480, true}, Case{2160, 2160, false}}) {
+        const Image8 c = shot(clear);
+        const Scene kept(w, h, Layout::full, c.w, c.h, style, stillGrain);
+        const Scene once(w, h, Layout::full, c.w, c.h, style, stillGrain, PlateUse::once);
+        ASSERT_TRUE(once.plate.empty());
+        Image8 a(w, h), b(w, h);
+        kept.draw(a.view(), c);
+        const SceneFrame frame(once, c.view());
+        for (int top = 0; top < h; top += 37)  // bands that cut across the screen anywhere
+            frame.draw(b.view().band(top, std::min(37, h - top)), top);
+        size_t differ = 0;
+        for (size_t i = 0; i < a.px.size(); ++i) differ += !(a.px[i] == b.px[i]);
+        EXPECT_EQ(differ, 0u) << w << "x" << h << (clear ? " see-through" : " opaque");
+    }
+}
+
+TEST(Scene, SupersamplesOnlyBelow2160) {
+    // A row across the body's edge light. Below 2160 pixels each output pixel is the
+    // mean of four samples of the plate drawn at twice the size; from 2160 on the plate
+    // is drawn at its size.
+    Style style = darkStyle();
+    style.pal.shadowOp = 0, style.pal.glass = 0;
+    Image8 clear(118, 256);  // fully transparent: the whole row is plate
+    auto rounded = [](const std::vector<PxF>& row) {
+        SurfaceF s(int(row.size()), 1);
+        s.px = row;
+        return dither(s, 0).px;
+    };
+    auto drawn = [&](int side, int y) {
+        const PlateRows rows(side, side, geometry(side, side, 118, 256), style.pal);
+        std::vector<PxF> out(static_cast<size_t>(side));
+        std::vector<float> scratch;
+        rows.row(y, out.data(), scratch);
+        return out;
+    };
+    for (const int side : {2159, 2160}) {
+        const Scene s(side, side, Layout::full, 118, 256, style, 0, PlateUse::once);
+        const int y = side / 2;
+        Image8 band(side, 1);
+        SceneFrame(s, clear.view()).draw(band.view(), side - 1 - y);
+        const std::vector<PxF> low = drawn(2 * side, 2 * y), high = drawn(2 * side, 2 * y + 1);
+        std::vector<PxF> four(static_cast<size_t>(side));
+        resolveRows(low.data(), high.data(), four.data(), side);
+        const bool super = band.px == rounded(four), direct = band.px == rounded(drawn(side, y));
+        EXPECT_NE(super, direct) << side;  // the row tells the two apart
+        EXPECT_EQ(super, side < 2160) << side;
+    }
 }
 
 TEST(SceneDeathTest, AbsurdSizesEndWithAMessage) {

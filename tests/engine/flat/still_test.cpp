@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "support/support.h"
@@ -83,6 +84,14 @@ TEST(StillCommand, BrokenInputsAreOneLineEach) {
         EXPECT_EQ(r.err, "cannot read image: " + in + "\n");
         EXPECT_FALSE(exists(dir + "/out.png"));
     }
+    // The picture decodes while the scene is made: its damage is still reported before
+    // a bad colour of the plate, and a good picture meets the colour's message.
+    writeFile(dir + "/look.conf", lookWith({{"theme_dark", "#1d1e2,#3b3c41,#232428,0.13,0.85"}}));
+    const std::vector<std::string> env{"TREVALO_LOOK=" + dir + "/look.conf"};
+    EXPECT_EQ(pellmar({"still", dir + "/cut.png", dir + "/out.png", "--size", "100x200"}, env).err,
+              "cannot read image: " + dir + "/cut.png\n");
+    EXPECT_EQ(pellmar({"still", sample(), dir + "/out.png", "--size", "100x200"}, env).err,
+              "bad colour: #1d1e2  (want #RRGGBB)\n");
 }
 
 TEST(StillCommand, WritesTheFramedPngAndSaysWhere) {
@@ -157,4 +166,57 @@ TEST(StillCommand, ReadsHeicAndClosesUp) {
     // The closeup runs the screen off the bottom edge: the bottom centre is screen
     // (the sample's light background), not backdrop.
     EXPECT_GT(p.at(150, 299)[0], 200);
+}
+
+TEST(StillCommand, SeeThroughShotShowsTheBodyInAnOpaquePng) {
+    // Blue on the right; beside it half-transparent orange, which in the lower half leaves
+    // the left third clear. Clear shows the body exactly as a wholly clear shot does, orange
+    // lies over it, and the file has no alpha.
+    const std::string dir = tempDir();
+    ASSERT_EQ(shell("convert -size 90x180 xc:none '" + dir +
+                    "/clear.png' && convert -size 90x180 xc:none -fill "
+                    "'rgba(200,40,0,0.5)' -draw 'rectangle 0,0 59,89' -draw 'rectangle 30,90 59,179' -fill blue "
+                    "-draw 'rectangle 60,0 89,179' '" +
+                    dir + "/shot.png'")
+                  .status,
+              0);
+    for (const char* name : {"clear", "shot"})
+        ASSERT_EQ(pellmar({"still", dir + "/" + name + ".png", dir + "/" + name + "-out.png", "--size", "270x480",
+                           "--theme", "light"})
+                      .status,
+                  0);
+    const Ran mode =
+        shell("/usr/bin/python3 -c \"import sys; from PIL import Image; print(Image.open(sys.argv[1]).mode)\" '" + dir +
+              "/shot-out.png'");
+    EXPECT_EQ(mode.out, "RGB\n") << mode.err;
+    const Pic body = readPic(dir + "/clear-out.png"), p = readPic(dir + "/shot-out.png");
+    const int upper = 150, lower = 330, left = 135 - 40, middle = 135, right = 135 + 40;
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(p.at(left, lower)[c], body.at(left, lower)[c]);
+    for (const auto& [x, y] : {std::pair{left, upper}, {middle, upper}, {middle, lower}}) {
+        EXPECT_NEAR(p.at(x, y)[0], 200 * 0.5 + body.at(x, y)[0] * 0.5, 2) << x << "," << y;
+        EXPECT_NEAR(p.at(x, y)[1], 40 * 0.5 + body.at(x, y)[1] * 0.5, 2) << x << "," << y;
+    }
+    EXPECT_LT(p.at(right, upper)[0], 10);
+    EXPECT_GT(p.at(right, upper)[2], 245);
+}
+
+TEST(StillCommand, GrainIsFainterThanAPosters) {
+    // A still's plate carries grain 0.008, a poster's 0.03 like the videos it stands for:
+    // in a corner of plain backdrop the levels spread by about 0.4 and 1.3.
+    const std::string dir = tempDir();
+    ASSERT_EQ(shell("convert '" + sample() + "' -resize 10% '" + dir + "/shot.png'").status, 0);
+    ASSERT_EQ(pellmar({"gen-test", dir + "/shot.png", dir + "/rec.mov", "--seconds", "1"}).status, 0);
+    ASSERT_EQ(pellmar({"still", dir + "/shot.png", dir + "/still.png", "--size", "270x480"}).status, 0);
+    ASSERT_EQ(pellmar({"poster", dir + "/rec.mov", dir + "/poster.png", "--size", "270x480"}).status, 0);
+    auto spread = [](const Pic& p) {  // of green over the bottom-left 16 x 16 pixels
+        double sum = 0, sq = 0;
+        for (int t = p.h - 16; t < p.h; ++t)
+            for (int x = 0; x < 16; ++x) sum += p.at(x, t)[1], sq += p.at(x, t)[1] * p.at(x, t)[1];
+        return std::sqrt(sq / 256 - sum * sum / 256 / 256);
+    };
+    const double still = spread(readPic(dir + "/still.png")), poster = spread(readPic(dir + "/poster.png"));
+    EXPECT_GT(still, 0.15);
+    EXPECT_LT(still, 0.7);
+    EXPECT_GT(poster, 1.0);
+    EXPECT_LT(poster, 1.8);
 }
