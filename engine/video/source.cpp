@@ -142,6 +142,8 @@ FrameReader::FrameReader(Source& src, double startSec) : m_src(src) {
 
 namespace {
 
+uint8_t premultiply(uint8_t c, uint8_t a) { return uint8_t((c * a + 127) / 255); }
+
 int64_t ptsOf(const AVFrame* f) {
     return f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
 }
@@ -285,4 +287,10 @@ void FrameReader::picture(Image8& out) {
     sws_scale(sws, f->data, f->linesize, 0, f->height, m_bgra->data, m_bgra->linesize);
     for (int i = 0; i < out.h; ++i)
         std::memcpy(out.top(i), m_bgra->data[0] + ptrdiff_t(i) * m_bgra->linesize[0], size_t(out.w) * 4);
+    // Recordings with alpha (PNG or run-length frames in a movie, ProRes 4444) come out
+    // of the conversion unpremultiplied.
+    if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+        d && d->flags & AV_PIX_FMT_FLAG_ALPHA)
+        for (Px8& p : out.px)
+            if (p.a != 255) p = {premultiply(p.b, p.a), premultiply(p.g, p.a), premultiply(p.r, p.a), p.a};
 }

@@ -50,7 +50,8 @@ public:
     AVRational timeBase() const { return m_tb; }
     // The current frame's time in seconds from the start of the stream.
     double seconds() const { return double(m_pts - m_origin) * av_q2d(m_tb); }
-    // The current frame as opaque 8-bit BGRA in stored orientation.
+    // The current frame as 8-bit BGRA in stored orientation, premultiplied: opaque
+    // unless the recording carries alpha.
     void picture(Image8& out);
 
     // The current frame as decoded.
