@@ -15,6 +15,7 @@
 #include "base/pending.h"
 #include "base/progress.h"
 #include "video/args.h"
+#include "video/content.h"
 #include "video/island.h"
 #include "video/output.h"
 #include "video/screen.h"
@@ -151,8 +152,9 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     for (const auto& o : outs) refuseOverwrite(o.path, recording, "recording");
 
     // Turning-device outputs share one GPU context, made before any output is set up.
-    if (std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); }))
-        turning.prepare();
+    const bool anyTurning =
+        std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); });
+    if (anyTurning) turning.prepare();
 
     std::vector<std::unique_ptr<Sink>> sinks;
     for (size_t i = 0; i < outs.size(); ++i)
@@ -182,18 +184,29 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
             for (const auto& s : sinks) wanted |= slotAt(delta, tb, s->fps) >= s->nextSlot;
             if (!wanted) continue;
         }
-        reader.picture(frame);
-        if (!prep) prep = FramePrep::make(src, frame.view());
-        auto owned = std::make_shared<Image8>((*prep)(std::move(frame)));
+        bool pictured = false;
+        if (!prep) {
+            reader.picture(frame);
+            prep = FramePrep::make(src, frame.view());
+            pictured = true;
+        }
+        // Flat outputs draw from the 4:2:0 picture alone, which a decoded 4:2:0 frame
+        // gives without a BGRA copy; turning outputs draw from BGRA.
+        const AVFrame* contentYUV = anyTurning ? nullptr : toYUV.prepare(reader.decoded(), *prep);
+        std::shared_ptr<Image8> owned;
+        if (!contentYUV) {
+            if (!pictured) reader.picture(frame);
+            owned = std::make_shared<Image8>((*prep)(std::move(frame)));
+            contentYUV = toYUV.convert(*owned);
+        }
         std::shared_ptr<const Image8> content = owned;
-        const AVFrame* contentYUV = toYUV.convert(*owned);
         eachSink(sinks.size(),
                  [&](size_t i) { sinks[i]->update(content, contentYUV, slotAt(delta, tb, sinks[i]->fps)); });
         content.reset();
         ++used;
         lastDelta = delta;
         // Reuse the picture's memory for the next frame when no output kept it.
-        if (owned.use_count() == 1) frame = std::move(*owned);
+        if (owned && owned.use_count() == 1) frame = std::move(*owned);
     }
     if (used == 0)
         die("no frames in range (start " + shortestDecimal(opts.startSec) + "s, length " +

@@ -21,22 +21,37 @@ struct Taps {
 // of `multiple`.
 Taps lanczosTaps(int srcSize, double origin, double ratio, int d0, int d1, int multiple);
 
-// One plane brought to a destination rectangle, a row at a time: a vertical pass over
-// the source columns the row needs, then a horizontal one, in fixed point.
+// One plane brought to a destination rectangle, up to 16 rows at a time: a vertical
+// pass over the source columns the rows need, then a horizontal one, in fixed point.
 class PlaneScaler {
 public:
+    static constexpr int block = 16;
+
     PlaneScaler() = default;
+    // x's taps come in fours, y's in pairs.
     PlaneScaler(int srcH, Taps x, Taps y);
 
-    // Destination row r (y.d0 <= r < y.d0 + y.n), columns x.d0 onwards, into out.
-    void row(const uint8_t* src, ptrdiff_t stride, int r, uint8_t* out);
+    // Destination rows r0 .. r0 + n - 1 (n <= block, within y's samples), columns x.d0
+    // onwards: the first of n rows of x.n bytes, rowStride() apart, valid until the next
+    // call.
+    const uint8_t* rows(const uint8_t* src, ptrdiff_t stride, int r0, int n);
+    size_t rowStride() const { return m_outStride; }
 
     const Taps& x() const { return m_x; }
     const Taps& y() const { return m_y; }
 
 private:
+    void vertical(const uint8_t* src, ptrdiff_t stride, int r, int16_t* mid);
+
     int m_srcH = 0;
     Taps m_x, m_y;
-    std::vector<int16_t> m_mid;  // the vertically filtered source row, 64 per level, padded
+    size_t m_midStride = 0, m_outStride = 0;
+    std::vector<int16_t> m_mid, m_midT;     // vertical sums (64 per level) of a block's rows, and transposed
+    std::vector<uint8_t> m_columns, m_out;  // the block by destination sample, and by row
     std::vector<const uint8_t*> m_rows;
+    std::vector<int32_t> m_pairs, m_xPairs;  // y's and x's weights, two to a word
 };
+
+// Whether the scaler may use 256-bit registers where the processor has them (the
+// default); tests compare both ways.
+void useWideRegisters(bool wide);

@@ -4,24 +4,8 @@
 
 #include "flat/scene.h"
 #include "video/av.h"
+#include "video/content.h"
 #include "video/scale.h"
-
-// Opaque BGRA to BT.709 limited-range 4:2:0 (chroma from the mean of each 2 x 2 block),
-// on all cores. Even sides. Equal to swscale's conversion within one level, at a
-// fraction of its time, which matters at every recording frame.
-void bgraToYUV(const View8& src, AVFrame* out);
-
-// A prepared recording frame in the encoders' colour space, converted once and shared
-// by every output. A frame with transparent pixels becomes premultiplied 4:2:0 with an
-// alpha plane (YUVA); an opaque one has none.
-class ContentYUV {
-public:
-    const AVFrame* convert(const Image8& content);
-
-private:
-    FramePtr m_yuv;
-    SwsPtr m_sws;
-};
 
 // Draws a flat scene's frames for one video output straight into the encoder's 4:2:0
 // picture: the picture of Scene::draw (plate, screen clipped to its rounded outline,
