@@ -34,8 +34,9 @@ int64_t slotAt(int64_t delta, AVRational tb, int fps) {
 // 4:2:0 picture; a slot without a frame of its own repeats the last picture.
 class FlatOutput final : public FrameOutput {
 public:
+    // The scene lives only while the painter takes what it needs.
     FlatOutput(int w, int h, Layout layout, const Source& src, const Style& style)
-        : m_scene(w, h, layout, src.W, src.H, style, 0.03), m_painter(m_scene) {}
+        : m_painter(Scene(w, h, layout, src.W, src.H, style, 0.03)) {}
 
     void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
         if (!yuv) {
@@ -48,7 +49,6 @@ public:
     bool redrawsHeldFrames() const override { return false; }
 
 private:
-    Scene m_scene;
     ScreenPainter m_painter;
 };
 
@@ -56,8 +56,9 @@ private:
 class Sink {
 public:
     // The output is built before the writer replaces whatever is at the path.
-    Sink(const std::string& path, int w, int h, int fps, std::unique_ptr<FrameOutput> output)
-        : path(path), fps(fps), output(std::move(output)), writer(path, w, h, fps, Container::MP4) {}
+    Sink(const std::string& path, int w, int h, int fps, std::unique_ptr<FrameOutput> output, int threads)
+        : path(path), fps(fps), output(std::move(output)),
+          writer(path, w, h, fps, Container::MP4, Slots::Consecutive, threads) {}
 
     // A prepared recording frame (also in 4:2:0) for slot target; frames behind the grid
     // are dropped.
@@ -115,12 +116,12 @@ int64_t expectedSlots(const Source& src, const Opts& opts, const Sink& sink) {
 
 // The branch point between flat and turning-device outputs.
 std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style,
-                               const TurningOutputs& turning) {
+                               const TurningOutputs& turning, int threads) {
     if (!isTurning(req.layout))
         return std::make_unique<Sink>(req.path, w, h, src.fps,
-                                      std::make_unique<FlatOutput>(w, h, req.layout, src, style));
+                                      std::make_unique<FlatOutput>(w, h, req.layout, src, style), threads);
     return std::make_unique<Sink>(req.path, w, h, spinFPS,
-                                  turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin));
+                                  turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin), threads);
 }
 
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.
@@ -156,9 +157,13 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); });
     if (anyTurning) turning.prepare();
 
+    // The outputs encode side by side, one worker each: together their encoders take the
+    // machine's cores, not each of them all.
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = std::max(1, cores / int(outs.size()));
     std::vector<std::unique_ptr<Sink>> sinks;
     for (size_t i = 0; i < outs.size(); ++i)
-        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning));
+        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning, threads));
 
     std::vector<FrameCount> counts;
     for (const auto& s : sinks) counts.push_back({s->path, 0, expectedSlots(src, opts, *s)});
@@ -193,6 +198,10 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         // Flat outputs draw from the 4:2:0 picture alone, which a decoded 4:2:0 frame
         // gives without a BGRA copy; turning outputs draw from BGRA.
         const AVFrame* contentYUV = anyTurning ? nullptr : toYUV.prepare(reader.decoded(), *prep);
+        if (contentYUV && pictured) {
+            frame = Image8();  // only the island's search needed it
+            reader.releasePicture();
+        }
         std::shared_ptr<Image8> owned;
         if (!contentYUV) {
             if (!pictured) reader.picture(frame);

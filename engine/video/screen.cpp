@@ -13,7 +13,7 @@ uint16_t weight(float v) { return uint16_t(std::lround(std::clamp(v, 0.f, 1.f) *
 
 }  // namespace
 
-ScreenPainter::ScreenPainter(const Scene& scene) : m_scene(scene) {
+ScreenPainter::ScreenPainter(const Scene& scene) : m_w(scene.w), m_h(scene.h) {
     const int W = scene.w, H = scene.h;
     m_plate = newPicture(W, H, AV_PIX_FMT_YUV420P);
     bgraToYUV(scene.plate.view(), m_plate.get());
@@ -163,7 +163,7 @@ void ScreenPainter::mixAlpha(Part& p, int plane, AVFrame* out, const AVFrame* co
 void ScreenPainter::draw(AVFrame* out, const AVFrame* content) {
     if (!m_primed) {
         av_image_copy(out->data, out->linesize, const_cast<const uint8_t**>(m_plate->data), m_plate->linesize,
-                      AV_PIX_FMT_YUV420P, m_scene.w, m_scene.h);
+                      AV_PIX_FMT_YUV420P, m_w, m_h);
         m_primed = true;
     }
     if (m_parts[0].cover.empty()) return;

@@ -18,6 +18,7 @@
 // it equals the mixing in R'G'B' (for chroma, with weights averaged over each block).
 class ScreenPainter {
 public:
+    // Keeps nothing of the scene: the plate and glass are converted into its own form.
     explicit ScreenPainter(const Scene& scene);
     ScreenPainter(const ScreenPainter&) = delete;
     ScreenPainter& operator=(const ScreenPainter&) = delete;
@@ -39,7 +40,7 @@ private:
     void mix(Part& p, int plane, AVFrame* out, const AVFrame* content);
     void mixAlpha(Part& p, int plane, AVFrame* out, const AVFrame* content);
 
-    const Scene& m_scene;
+    int m_w = 0, m_h = 0;
     FramePtr m_plate;  // the plate in 4:2:0
     Part m_parts[3];
     struct {

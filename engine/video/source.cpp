@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/die.h"
@@ -122,7 +123,9 @@ FrameReader::FrameReader(Source& src, double startSec) : m_src(src) {
     if (!m_dec) die("cannot read the video track in " + src.path);
     avCheck(avcodec_parameters_to_context(m_dec.get(), st->codecpar), "avcodec_parameters_to_context");
     m_dec->pkt_timebase = m_tb;
-    m_dec->thread_count = 0;
+    // Frame threads decode ahead while the outputs draw and encode; one per core (the
+    // library's own choice is one more).
+    m_dec->thread_count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
     m_dec->thread_type = FF_THREAD_FRAME;
     if (avcodec_open2(m_dec.get(), codec, nullptr) < 0) die("cannot read the video track in " + src.path);
     m_frame = newAVFrame();

@@ -53,6 +53,8 @@ public:
     // The current frame as 8-bit BGRA in stored orientation, premultiplied: opaque
     // unless the recording carries alpha.
     void picture(Image8& out);
+    // Lets go of the memory picture() keeps for the next frame.
+    void releasePicture() { m_bgra.reset(); }
 
     // The current frame as decoded.
     const AVFrame* decoded() const { return m_frame.get(); }
