@@ -2,23 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
-#include <cstring>
+#include "flat/resample.h"
 
 #ifdef __SSE2__
 #include <immintrin.h>
 #endif
 
 namespace {
-
-double lanczos3(double x) {
-    x = std::abs(x);
-    if (x < 1e-9) return 1;
-    if (x >= 3) return 0;
-    const double px = M_PI * x;
-    return 3 * std::sin(px) * std::sin(px / 3) / (px * px);
-}
 
 // Sums of taps are rounded once per pass: the vertical pass keeps 6 fractional bits
 // (64 per level), the horizontal one drops all 20.
@@ -256,26 +249,16 @@ Taps lanczosTaps(int srcSize, double origin, double ratio, int d0, int d1, int m
     Taps t;
     t.d0 = d0;
     t.n = std::max(d1 - d0, 0);
-    const double stretch = std::min(1 / ratio, 1.0), support = 3 / stretch;
+    const double stretch = std::min(1 / ratio, 1.0);
     std::vector<std::pair<int, std::vector<double>>> taps(size_t(t.n));
     int count = 1;
     t.lo = srcSize;
     for (int i = 0; i < t.n; ++i) {
-        const double centre = (d0 + i + 0.5 - origin) * ratio - 0.5;
-        const int lo = int(std::floor(centre - support)) + 1, hi = int(std::floor(centre + support));
-        const int first = std::clamp(lo, 0, srcSize - 1), last = std::clamp(hi, 0, srcSize - 1);
-        std::vector<double> w(size_t(last - first + 1), 0.0);
-        double sum = 0;
-        for (int j = lo; j <= hi; ++j) {
-            const double v = lanczos3((j - centre) * stretch);
-            w[size_t(std::clamp(j, 0, srcSize - 1) - first)] += v;
-            sum += v;
-        }
-        for (double& v : w) v /= sum;
+        auto& [first, w] = taps[size_t(i)];
+        first = lanczosWeights(srcSize, (d0 + i + 0.5 - origin) * ratio - 0.5, stretch, w);
         count = std::max(count, int(w.size()));
         t.lo = std::min(t.lo, first);
-        t.hi = std::max(t.hi, last + 1);
-        taps[size_t(i)] = {first, std::move(w)};
+        t.hi = std::max(t.hi, first + int(w.size()));
     }
     t.count = (count + multiple - 1) / multiple * multiple;
     t.first.resize(size_t(t.n));

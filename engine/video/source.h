@@ -18,7 +18,8 @@ struct Source {
     AVStream* st() const { return fmt->streams[stream]; }
 };
 
-// The index of the first real video stream of an opened file, or -1.
+// The index of the first video stream of an opened file that is a recording (not a
+// picture, cover art or a single still frame), or -1.
 int firstVideoStream(const AVFormatContext* fmt);
 
 // Opens the recording or ends with "recording not found: ", "no video track in " or
