@@ -19,31 +19,40 @@ double lanczos3(double x) {
     return 3 * std::sin(px) * std::sin(px / 3) / (px * px);
 }
 
+}  // namespace
+
+int lanczosWeights(int src, double centre, double stretch, std::vector<double>& w) {
+    const double support = 3 / stretch;
+    const int lo = int(std::floor(centre - support)) + 1, hi = int(std::floor(centre + support));
+    // Clamped edges: taps beyond the border fold onto the edge pixel.
+    const int first = std::clamp(lo, 0, src - 1), last = std::clamp(hi, 0, src - 1);
+    w.assign(size_t(last - first + 1), 0.0);
+    double sum = 0;
+    for (int j = lo; j <= hi; ++j) {
+        const double v = lanczos3((j - centre) * stretch);
+        w[size_t(std::clamp(j, 0, src - 1) - first)] += v;
+        sum += v;
+    }
+    for (double& v : w) v /= sum;
+    return first;
+}
+
+namespace {
+
 // Weights for one axis: downscaling widens the kernel so that it also filters.
 Lanczos::Taps makeTaps(int src, int dst) {
     Lanczos::Taps t;
     const double scale = double(dst) / src;
     const double stretch = std::min(scale, 1.0);
-    const double support = 3 / stretch;
     t.first.resize(size_t(dst));
     t.count.resize(size_t(dst));
     t.offset.resize(size_t(dst));
+    std::vector<double> w;
     for (int i = 0; i < dst; ++i) {
-        const double centre = (i + 0.5) / scale - 0.5;
-        const int lo = int(std::floor(centre - support)) + 1, hi = int(std::floor(centre + support));
-        // Clamped edges: taps beyond the border fold onto the edge pixel.
-        const int first = std::clamp(lo, 0, src - 1), last = std::clamp(hi, 0, src - 1);
-        std::vector<double> w(size_t(last - first + 1), 0.0);
-        double sum = 0;
-        for (int j = lo; j <= hi; ++j) {
-            const double v = lanczos3((j - centre) * stretch);
-            w[size_t(std::clamp(j, 0, src - 1) - first)] += v;
-            sum += v;
-        }
-        t.first[size_t(i)] = first;
+        t.first[size_t(i)] = lanczosWeights(src, (i + 0.5) / scale - 0.5, stretch, w);
         t.count[size_t(i)] = int(w.size());
         t.offset[size_t(i)] = int(t.weight.size());
-        for (double v : w) t.weight.push_back(float(v / sum));
+        for (double v : w) t.weight.push_back(float(v));
     }
     return t;
 }

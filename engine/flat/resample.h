@@ -42,6 +42,12 @@ private:
     Taps m_x, m_y;
 };
 
+// The Lanczos-3 weights of one destination sample centred at source coordinate centre
+// (in samples from the first sample's centre), the kernel widened by 1 / stretch for
+// downscaling; taps beyond the source fold onto its edge samples. Fills w (summing to 1)
+// and returns the source index of w[0].
+int lanczosWeights(int srcSize, double centre, double stretch, std::vector<double>& w);
+
 Image8 resample(const View8& src, int w, int h);
 // Redraws at w x h with high-quality interpolation.
 SurfaceF downscale(const SurfaceF& src, int w, int h);

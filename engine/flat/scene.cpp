@@ -170,24 +170,7 @@ void neutralizeGrays(View8 img) {
     parallelFor((img.h + 31) / 32, [&](int band) {
         for (int i = band * 32; i < std::min(img.h, band * 32 + 32); ++i) {
             Px8* row = img.top(i);
-            for (int x = 0; x < img.w; ++x) {
-                Px8& p = row[x];
-                const int mx = std::max({p.r, p.g, p.b}), mn = std::min({p.r, p.g, p.b});
-                const int chroma = mx - mn;
-                // mask = clamp(24 * chroma - 48/255): 0 up to 2/255, 1 from 13/255 on.
-                if (chroma == 0 || chroma >= 13) continue;
-                const int sum = p.r + p.g + p.b;
-                if (chroma <= 2) {
-                    // The mask is 0: the mean, rounded (a third is never a half).
-                    const uint8_t grey = uint8_t((2 * sum + 3) / 6);
-                    p = {grey, grey, grey, p.a};
-                    continue;
-                }
-                const float grey = sum / 3.f;
-                const float m = (24.f * chroma - 48.f) / 255.f;
-                auto mix = [&](uint8_t c) { return round8(c * m + grey * (1 - m)); };
-                p = {mix(p.b), mix(p.g), mix(p.r), p.a};
-            }
+            for (int x = 0; x < img.w; ++x) neutralizeGray(row[x]);
         }
     });
 }

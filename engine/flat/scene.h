@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "flat/geometry.h"
 #include "flat/palette.h"
+#include "flat/raster.h"
 #include "flat/surface.h"
 
 class Lanczos;
@@ -91,6 +93,25 @@ float grainAt(int x, int y, double amount);
 Image8 dither(const SurfaceF& img, double amount);
 // Near-grey pixels become exactly grey; clearly coloured ones stay.
 void neutralizeGrays(View8 img);
+// The same for one pixel; true when it changed.
+inline bool neutralizeGray(Px8& p) {
+    const int mx = std::max({p.r, p.g, p.b}), mn = std::min({p.r, p.g, p.b});
+    const int chroma = mx - mn;
+    // mask = clamp(24 * chroma - 48/255): 0 up to 2/255, 1 from 13/255 on.
+    if (chroma == 0 || chroma >= 13) return false;
+    const int sum = p.r + p.g + p.b;
+    if (chroma <= 2) {
+        // The mask is 0: the mean, rounded (a third is never a half).
+        const uint8_t grey = uint8_t((2 * sum + 3) / 6);
+        p = {grey, grey, grey, p.a};
+        return true;
+    }
+    const float grey = sum / 3.f;
+    const float m = (24.f * chroma - 48.f) / 255.f;
+    auto mix = [&](uint8_t c) { return round8(c * m + grey * (1 - m)); };
+    p = {mix(p.b), mix(p.g), mix(p.r), p.a};
+    return true;
+}
 Image8 neutralizeGrays(Image8 img);
 // A new transparent high-precision surface; ends the process beyond maxSurfaceSide.
 SurfaceF ctx16(int w, int h);

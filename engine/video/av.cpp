@@ -21,6 +21,15 @@ FramePtr newAVFrame() {
     return f;
 }
 
+FramePtr newPicture(int w, int h, AVPixelFormat format) {
+    FramePtr f = newAVFrame();
+    f->format = format;
+    f->width = w;
+    f->height = h;
+    avCheck(av_frame_get_buffer(f.get(), 64), "av_frame_get_buffer");
+    return f;
+}
+
 PacketPtr newAVPacket() {
     PacketPtr p(av_packet_alloc());
     if (!p) die("av_packet_alloc: out of memory");

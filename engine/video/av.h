@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -61,6 +62,9 @@ std::string avError(int rc);
 int avCheck(int rc, const std::string& what);
 // Allocations that fail end the process: there is nothing sensible to do without them.
 FramePtr newAVFrame();
+// A w x h picture of a planar format, rows padded for vector code that writes past
+// their end.
+FramePtr newPicture(int w, int h, AVPixelFormat format);
 PacketPtr newAVPacket();
 // Keeps libav's own log off standard error, which carries exactly one line on failure.
 void quietAV();

@@ -15,6 +15,7 @@
 #include "base/pending.h"
 #include "base/progress.h"
 #include "video/args.h"
+#include "video/content.h"
 #include "video/island.h"
 #include "video/output.h"
 #include "video/screen.h"
@@ -33,8 +34,9 @@ int64_t slotAt(int64_t delta, AVRational tb, int fps) {
 // 4:2:0 picture; a slot without a frame of its own repeats the last picture.
 class FlatOutput final : public FrameOutput {
 public:
+    // The scene lives only while the painter takes what it needs.
     FlatOutput(int w, int h, Layout layout, const Source& src, const Style& style)
-        : m_scene(w, h, layout, src.W, src.H, style, videoGrain), m_painter(m_scene) {}
+        : m_painter(Scene(w, h, layout, src.W, src.H, style, videoGrain)) {}
 
     void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
         if (!yuv) {
@@ -47,7 +49,6 @@ public:
     bool redrawsHeldFrames() const override { return false; }
 
 private:
-    Scene m_scene;
     ScreenPainter m_painter;
 };
 
@@ -55,8 +56,9 @@ private:
 class Sink {
 public:
     // The output is built before the writer replaces whatever is at the path.
-    Sink(const std::string& path, int w, int h, int fps, std::unique_ptr<FrameOutput> output)
-        : path(path), fps(fps), output(std::move(output)), writer(path, w, h, fps, Container::MP4) {}
+    Sink(const std::string& path, int w, int h, int fps, std::unique_ptr<FrameOutput> output, int threads)
+        : path(path), fps(fps), output(std::move(output)),
+          writer(path, w, h, fps, Container::MP4, Slots::Consecutive, threads) {}
 
     // A prepared recording frame (also in 4:2:0) for slot target; frames behind the grid
     // are dropped.
@@ -114,12 +116,12 @@ int64_t expectedSlots(const Source& src, const Opts& opts, const Sink& sink) {
 
 // The branch point between flat and turning-device outputs.
 std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source& src, const Style& style,
-                               const TurningOutputs& turning) {
+                               const TurningOutputs& turning, int threads) {
     if (!isTurning(req.layout))
         return std::make_unique<Sink>(req.path, w, h, src.fps,
-                                      std::make_unique<FlatOutput>(w, h, req.layout, src, style));
+                                      std::make_unique<FlatOutput>(w, h, req.layout, src, style), threads);
     return std::make_unique<Sink>(req.path, w, h, spinFPS,
-                                  turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin));
+                                  turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin), threads);
 }
 
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.
@@ -151,12 +153,17 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     for (const auto& o : outs) refuseOverwrite(o.path, recording, "recording");
 
     // Turning-device outputs share one GPU context, made before any output is set up.
-    if (std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); }))
-        turning.prepare();
+    const bool anyTurning =
+        std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); });
+    if (anyTurning) turning.prepare();
 
+    // The outputs encode side by side, one worker each: together their encoders take the
+    // machine's cores, not each of them all.
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = std::max(1, cores / int(outs.size()));
     std::vector<std::unique_ptr<Sink>> sinks;
     for (size_t i = 0; i < outs.size(); ++i)
-        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning));
+        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning, threads));
 
     std::vector<FrameCount> counts;
     for (const auto& s : sinks) counts.push_back({s->path, 0, expectedSlots(src, opts, *s)});
@@ -182,18 +189,33 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
             for (const auto& s : sinks) wanted |= slotAt(delta, tb, s->fps) >= s->nextSlot;
             if (!wanted) continue;
         }
-        reader.picture(frame);
-        if (!prep) prep = FramePrep::make(src, frame.view());
-        auto owned = std::make_shared<Image8>((*prep)(std::move(frame)));
+        bool pictured = false;
+        if (!prep) {
+            reader.picture(frame);
+            prep = FramePrep::make(src, frame.view());
+            pictured = true;
+        }
+        // Flat outputs draw from the 4:2:0 picture alone, which a decoded 4:2:0 frame
+        // gives without a BGRA copy; turning outputs draw from BGRA.
+        const AVFrame* contentYUV = anyTurning ? nullptr : toYUV.prepare(reader.decoded(), *prep);
+        if (contentYUV && pictured) {
+            frame = Image8();  // only the island's search needed it
+            reader.releasePicture();
+        }
+        std::shared_ptr<Image8> owned;
+        if (!contentYUV) {
+            if (!pictured) reader.picture(frame);
+            owned = std::make_shared<Image8>((*prep)(std::move(frame)));
+            contentYUV = toYUV.convert(*owned);
+        }
         std::shared_ptr<const Image8> content = owned;
-        const AVFrame* contentYUV = toYUV.convert(*owned);
         eachSink(sinks.size(),
                  [&](size_t i) { sinks[i]->update(content, contentYUV, slotAt(delta, tb, sinks[i]->fps)); });
         content.reset();
         ++used;
         lastDelta = delta;
         // Reuse the picture's memory for the next frame when no output kept it.
-        if (owned.use_count() == 1) frame = std::move(*owned);
+        if (owned && owned.use_count() == 1) frame = std::move(*owned);
     }
     if (used == 0)
         die("no frames in range (start " + shortestDecimal(opts.startSec) + "s, length " +

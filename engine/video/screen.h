@@ -4,33 +4,21 @@
 
 #include "flat/scene.h"
 #include "video/av.h"
-
-// Opaque BGRA to BT.709 limited-range 4:2:0 (chroma from the mean of each 2 x 2 block),
-// on all cores. Even sides. Equal to swscale's conversion within one level, at a
-// fraction of its time, which matters at every recording frame.
-void bgraToYUV(const View8& src, AVFrame* out);
-
-// A prepared recording frame in the encoders' colour space, converted once and shared
-// by every output.
-class ContentYUV {
-public:
-    const AVFrame* convert(const Image8& content);
-
-private:
-    FramePtr m_yuv;
-    SwsPtr m_sws;
-};
+#include "video/content.h"
+#include "video/scale.h"
 
 // Draws a flat scene's frames for one video output straight into the encoder's 4:2:0
 // picture: the picture of Scene::draw (plate, screen clipped to its rounded outline,
 // glass), composed where the encoder wants it. The plate is converted once; per frame
-// only the screen is touched: the content is brought to the screen by swscale's
-// Lanczos filter on 4:2:0 planes (built once for the output's fixed scale), then mixed
-// with the plate by the outline's coverage and darkened by the glass, both as
-// precomputed weights. The mixing is linear, so in Y'CbCr it equals the mixing in
-// R'G'B' (for chroma, with weights averaged over each 2 x 2 block).
+// only the screen is touched: the content is brought to the screen's whole-pixel
+// rectangle by the stills' Lanczos filter with the stills' geometry, each plane on its
+// own grid (chroma samples where the encoder's 2 x 2 blocks lie, wherever the rectangle
+// starts), then put over the plate by the outline's coverage (and the content's alpha)
+// and darkened by the glass, with weights made once. The mixing is linear, so in Y'CbCr
+// it equals the mixing in R'G'B' (for chroma, with weights averaged over each block).
 class ScreenPainter {
 public:
+    // Keeps nothing of the scene: the plate and glass are converted into its own form.
     explicit ScreenPainter(const Scene& scene);
     ScreenPainter(const ScreenPainter&) = delete;
     ScreenPainter& operator=(const ScreenPainter&) = delete;
@@ -44,16 +32,22 @@ private:
     // One plane's part of the screen: where it lies and its weights, 0 to 256.
     struct Part {
         int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // clipped to the plane, rows from the top
-        int sx = 0, sy = 0;                  // where the scaled content's (0, 0) lies
         int black = 16;                      // the value the glass darkens towards
         std::vector<uint16_t> cover, keep;   // content coverage, and 256 minus glass
+        PlaneScaler scaler;                  // the content's plane to this part
     };
-    void mix(const Part& p, int plane, AVFrame* out, const AVFrame* scaled) const;
+    void prepare(int contentW, int contentH);
+    void mix(Part& p, int plane, AVFrame* out, const AVFrame* content);
+    void mixAlpha(Part& p, int plane, AVFrame* out, const AVFrame* content);
 
-    const Scene& m_scene;
-    FramePtr m_plate;   // the plate in 4:2:0
-    FramePtr m_scaled;  // the content at the screen's size, whole 2 x 2 blocks
-    SwsPtr m_sws;
+    int m_w = 0, m_h = 0;
+    FramePtr m_plate;  // the plate in 4:2:0
     Part m_parts[3];
-    bool m_primed = false;  // out already holds the plate around the screen
+    struct {
+        int x0 = 0, t0 = 0, w = 0, h = 0;  // the screen's whole pixels, rows from the top
+    } m_screen;
+    int m_contentW = 0, m_contentH = 0;  // what the scalers were made for
+    std::vector<uint8_t> m_row;
+    std::vector<uint16_t> m_alphaCover;  // per luma pixel of the part: alpha times coverage
+    bool m_primed = false;               // out already holds the plate around the screen
 };

@@ -3,18 +3,38 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/die.h"
 #include "base/inputfile.h"
 
-// The first real video stream; cover art in sound files is stored as a one-picture
-// video stream and is not a recording.
+namespace {
+
+// Image files open as one-stream videos too: a picture format, or a stream that holds
+// a single picture of a still-image codec (its descriptor names an image type).
+bool isPicture(const AVFormatContext* fmt, const AVStream* st) {
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) return true;  // cover art
+    const std::string_view name = fmt->iformat->name;
+    if (name == "image2" || name == "image2pipe" || name.ends_with("_pipe") || name == "gif" || name == "apng")
+        return true;
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(st->codecpar->codec_id);
+    bool stillCodec = false;
+    for (const char* const* m = desc ? desc->mime_types : nullptr; m && *m; ++m)
+        stillCodec |= std::string_view(*m).starts_with("image/");
+    if (!stillCodec) return false;
+    const int64_t frames = st->nb_frames > 0 ? st->nb_frames : avformat_index_get_entries_count(st);
+    return frames == 1;
+}
+
+}  // namespace
+
+// The first video stream that is a recording rather than a picture.
 int firstVideoStream(const AVFormatContext* fmt) {
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* st = fmt->streams[i];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            return int(i);
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !isPicture(fmt, st)) return int(i);
     }
     return -1;
 }
@@ -103,34 +123,71 @@ FrameReader::FrameReader(Source& src, double startSec) : m_src(src) {
     if (!m_dec) die("cannot read the video track in " + src.path);
     avCheck(avcodec_parameters_to_context(m_dec.get(), st->codecpar), "avcodec_parameters_to_context");
     m_dec->pkt_timebase = m_tb;
-    m_dec->thread_count = 0;
+    // Frame threads decode ahead while the outputs draw and encode; one per core (the
+    // library's own choice is one more).
+    m_dec->thread_count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
     m_dec->thread_type = FF_THREAD_FRAME;
     if (avcodec_open2(m_dec.get(), codec, nullptr) < 0) die("cannot read the video track in " + src.path);
     m_frame = newAVFrame();
+    m_held = newAVFrame();
+    m_after = newAVFrame();
     m_pkt = newAVPacket();
 
-    const int64_t origin = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
-    m_origin = origin;
-    m_startTs = origin;
+    m_origin = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
+    m_startTs = m_origin;
     if (startSec > 0) {
         const double ticks = startSec / av_q2d(m_tb);
-        m_startTs = ticks >= double(INT64_MAX / 2) ? INT64_MAX / 2 : origin + int64_t(std::ceil(ticks - 1e-6));
-        // A failed seek only costs time: reading from the front reaches the same frames.
-        if (av_seek_frame(src.fmt.get(), src.stream, m_startTs, AVSEEK_FLAG_BACKWARD) < 0)
-            av_seek_frame(src.fmt.get(), src.stream, origin, AVSEEK_FLAG_BACKWARD);
+        m_startTs = ticks >= double(INT64_MAX / 4) ? INT64_MAX / 4 : m_origin + int64_t(std::floor(ticks + 1e-6));
+        m_searching = true;
+        seekTo(m_startTs);
     }
 }
 
-bool FrameReader::next() {
+namespace {
+
+uint8_t premultiply(uint8_t c, uint8_t a) { return uint8_t((c * a + 127) / 255); }
+
+int64_t ptsOf(const AVFrame* f) {
+    return f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+}
+
+}  // namespace
+
+void FrameReader::seekTo(int64_t ts) {
+    m_seekTs = ts;
+    AVFormatContext* fmt = m_src.fmt.get();
+    // A failed seek only costs time: reading from the front reaches the same frames.
+    if (ts > m_origin && av_seek_frame(fmt, m_src.stream, ts, AVSEEK_FLAG_BACKWARD) >= 0) return;
+    m_seekTs = m_origin;
+    if (!(fmt->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return;
+    av_seek_frame(fmt, m_src.stream, m_origin, AVSEEK_FLAG_BACKWARD);
+}
+
+bool FrameReader::seekEarlier() {
+    // Files without an index seek to a packet near the time, not to the key frame
+    // before it; each retry goes back twice as far, at last to the front.
+    if (m_seekTs <= m_origin) return false;
+    const int64_t second = av_rescale_q(1, AVRational{1, 1}, m_tb);
+    const int64_t back = std::max(2 * (m_startTs - m_seekTs), std::max<int64_t>(second, 1));
+    avcodec_flush_buffers(m_dec.get());
+    m_flushed = false;
+    m_hasHeld = false;
+    seekTo(m_startTs - back);
+    return true;
+}
+
+int64_t FrameReader::frameEnd(const AVFrame* f) const {
+    if (f->pkt_duration > 0) return ptsOf(f) + f->pkt_duration;
+    const AVRational rate = av_guess_frame_rate(m_src.fmt.get(), m_src.st(), const_cast<AVFrame*>(f));
+    if (rate.num > 0 && rate.den > 0) return ptsOf(f) + std::max<int64_t>(av_rescale_q(1, av_inv_q(rate), m_tb), 1);
+    return ptsOf(f) + 1;
+}
+
+bool FrameReader::receive() {
     for (;;) {
         int rc = avcodec_receive_frame(m_dec.get(), m_frame.get());
         if (rc == 0) {
-            const int64_t pts =
-                m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp : m_frame->pts;
-            // Frames before the start may lack references after a seek; they are not used.
-            if (pts == AV_NOPTS_VALUE || pts < m_startTs) continue;
-            if (m_frame->flags & AV_FRAME_FLAG_CORRUPT) die("read failed: corrupt frame in " + m_src.path);
-            m_pts = pts;
+            if (ptsOf(m_frame.get()) == AV_NOPTS_VALUE) continue;
             return true;
         }
         if (rc == AVERROR_EOF) return false;
@@ -151,6 +208,53 @@ bool FrameReader::next() {
         }
         av_packet_unref(m_pkt.get());
     }
+}
+
+bool FrameReader::next() {
+    if (m_hasAfter) {
+        std::swap(m_frame, m_after);
+        m_hasAfter = false;
+    } else {
+        for (;;) {
+            if (!receive()) {
+                if (!m_searching) return false;
+                if (!m_hasHeld && seekEarlier()) continue;
+                // The start lies after the last frame: still on screen until it ends?
+                if (!m_hasHeld || m_startTs >= frameEnd(m_held.get())) return false;
+                std::swap(m_frame, m_held);
+                m_searching = m_hasHeld = false;
+                break;
+            }
+            const int64_t pts = ptsOf(m_frame.get());
+            if (!m_searching) {
+                if (pts < m_startTs) continue;
+                break;
+            }
+            if (pts <= m_startTs) {
+                // After a seek, frames may miss their references; such a frame is not
+                // the picture that was on screen.
+                if (!(m_frame->flags & AV_FRAME_FLAG_CORRUPT)) {
+                    std::swap(m_held, m_frame);
+                    m_hasHeld = true;
+                }
+                continue;
+            }
+            // Past the start with nothing before it: the seek landed after the key frame
+            // that starts the picture on screen, or the recording starts later.
+            if (!m_hasHeld && seekEarlier()) continue;
+            m_searching = false;
+            if (m_hasHeld) {
+                std::swap(m_after, m_frame);
+                m_hasAfter = true;
+                std::swap(m_frame, m_held);
+                m_hasHeld = false;
+            }
+            break;
+        }
+    }
+    if (m_frame->flags & AV_FRAME_FLAG_CORRUPT) die("read failed: corrupt frame in " + m_src.path);
+    m_pts = ptsOf(m_frame.get());
+    return true;
 }
 
 void FrameReader::picture(Image8& out) {
@@ -186,4 +290,10 @@ void FrameReader::picture(Image8& out) {
     sws_scale(sws, f->data, f->linesize, 0, f->height, m_bgra->data, m_bgra->linesize);
     for (int i = 0; i < out.h; ++i)
         std::memcpy(out.top(i), m_bgra->data[0] + ptrdiff_t(i) * m_bgra->linesize[0], size_t(out.w) * 4);
+    // Recordings with alpha (PNG or run-length frames in a movie, ProRes 4444) come out
+    // of the conversion unpremultiplied.
+    if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+        d && d->flags & AV_PIX_FMT_FLAG_ALPHA)
+        for (Px8& p : out.px)
+            if (p.a != 255) p = {premultiply(p.b, p.a), premultiply(p.g, p.a), premultiply(p.r, p.a), p.a};
 }

@@ -9,7 +9,7 @@ int64_t videoBitRate(int w, int h, int fps) {
     return int64_t(bits);
 }
 
-Writer::Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots)
+Writer::Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots, int threads)
     : m_path(absolutePath(path)), m_w(w), m_h(h), m_fps(fps), m_slots(slots) {
     quietAV();
     if (w < 2 || h < 2 || w % 2 || h % 2)
@@ -39,7 +39,7 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     enc->color_trc = AVCOL_TRC_BT709;
     enc->colorspace = AVCOL_SPC_BT709;
     enc->color_range = AVCOL_RANGE_MPEG;
-    enc->thread_count = 0;
+    enc->thread_count = threads;
     if (raw->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(enc->priv_data, "preset", x264Preset, 0);
     av_opt_set(enc->priv_data, "profile", "high", 0);
@@ -68,8 +68,6 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     av_dict_free(&opts);
     if (rc < 0) die("cannot write " + m_path + ": " + avError(rc));
 
-    m_bgra = Image8(w, h);
-    for (Px8& p : m_bgra.px) p.a = 255;
     m_yuv = newAVFrame();
     m_yuv->format = AV_PIX_FMT_YUV420P;
     m_yuv->width = w;
@@ -90,9 +88,17 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
 }
 
-View8 Writer::newFrame() { return m_bgra.view(); }
+View8 Writer::newFrame() {
+    // Made on first use: outputs composed in 4:2:0 never need it.
+    if (m_bgra.empty()) {
+        m_bgra = Image8(m_w, m_h);
+        for (Px8& p : m_bgra.px) p.a = 255;
+    }
+    return m_bgra.view();
+}
 
 void Writer::append(int64_t slot) {
+    newFrame();
     AVFrame* yuv = canvas();
     const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(m_bgra.px.data()), nullptr, nullptr, nullptr};
     const int srcStride[4] = {m_w * 4, 0, 0, 0};

@@ -34,8 +34,10 @@ int64_t videoBitRate(int w, int h, int fps);
 class Writer {
 public:
     // Ends with "cannot create video writer at " + path or "cannot write " + path + ": "
-    // + the library's text.
-    Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots = Slots::Consecutive);
+    // + the library's text. threads: the encoder's threads, 0 for as many as the machine
+    // has.
+    Writer(const std::string& path, int w, int h, int fps, Container container, Slots slots = Slots::Consecutive,
+           int threads = 0);
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 

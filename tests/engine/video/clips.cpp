@@ -1,6 +1,7 @@
 #include "video/clips.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 #include "flat/imageio.h"
@@ -63,4 +64,22 @@ std::vector<long> packetTimes(const std::string& path) {
 bool decodesCleanly(const std::string& path) {
     const Ran r = shell("ffmpeg -nostdin -v error -xerror -i '" + path + "' -f null - 2>&1");
     return r.status == 0 && r.out.empty() && r.err.empty();
+}
+
+std::vector<std::vector<uint8_t>> rgbFrames(const std::string& path, int w, int h) {
+    const std::string raw = path + ".rgb";
+    if (!ffmpeg("-i '" + path + "' -f rawvideo -pix_fmt rgb24 '" + raw + "'")) return {};
+    const std::string all = readFile(raw);
+    std::vector<std::vector<uint8_t>> frames;
+    const size_t size = size_t(w) * size_t(h) * 3;
+    for (size_t at = 0; at + size <= all.size(); at += size)
+        frames.emplace_back(all.begin() + ptrdiff_t(at), all.begin() + ptrdiff_t(at + size));
+    return frames;
+}
+
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += double(int(a[i]) - int(b[i])) * double(int(a[i]) - int(b[i]));
+    if (sum == 0) return 999;
+    return 10 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Test recordings and an independent reader for the video tests.
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,5 +18,9 @@ std::map<std::string, std::string> probe(const std::string& path, const std::str
 int audioStreams(const std::string& path);
 // Presentation times of the video packets, in the stream's time base, in order.
 std::vector<long> packetTimes(const std::string& path);
+// Every frame of a w x h video as packed RGB, decoded by ffmpeg.
+std::vector<std::vector<uint8_t>> rgbFrames(const std::string& path, int w, int h);
+// Peak signal-to-noise ratio of two equal-sized 8-bit pictures, in dB (999 when equal).
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 // Whether ffmpeg decodes every stream of the file without a single error.
 bool decodesCleanly(const std::string& path);

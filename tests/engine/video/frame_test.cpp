@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "flat/imageio.h"
 #include "flat/palette.h"
 #include "flat/raster.h"
 #include "support/support.h"
@@ -176,4 +177,69 @@ TEST(FrameCommand, BadRecordingsEndWithOneLine) {
     r = pellmar({"frame", rec, dir + "/no/such/dir/o.mp4", "--size", "64x128"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "cannot write " + dir + "/no/such/dir/o.mp4: No such file or directory\n");
+}
+
+namespace {
+
+// Centre of the pixels that pass a test, relative to the centre of those that pass another.
+std::pair<double, double> offsetOf(const Image8& img, bool (*is)(const Px8&), bool (*within)(const Px8&)) {
+    double sx = 0, sy = 0, wx = 0, wy = 0;
+    int n = 0, m = 0;
+    for (int y = 0; y < img.h; ++y)
+        for (int x = 0; x < img.w; ++x) {
+            const Px8 p = img.at(x, y);
+            if (is(p)) sx += x, sy += y, ++n;
+            if (within(p)) wx += x, wy += y, ++m;
+        }
+    if (n == 0 || m == 0) return {0, 0};
+    return {sx / n - wx / m, sy / n - wy / m};
+}
+
+bool red(const Px8& p) { return p.r > 180 && p.g < 60 && p.b < 60; }
+bool redOrGrey(const Px8& p) {
+    return red(p) || (p.r > 100 && p.r < 160 && std::abs(p.r - p.g) < 12 && std::abs(p.g - p.b) < 12);
+}
+
+}  // namespace
+
+// A recording stored on its side is turned upright the way an independent reader turns
+// it, for both quarter turns: a red corner lands in the same corner of the picture.
+TEST(FrameCommand, SidewaysRecordingsTurnTheRightWay) {
+    const std::string dir = tempDir();
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i \"color=c=gray:size=128x64:rate=30,drawbox=x=0:y=0:w=40:h=20:color=red:t=fill\" "
+               "-frames:v 2 -c:v libx264 " +
+               dir + "/plain.mp4"));
+    for (const char* rotate : {"270", "90"}) {  // orientations 6 and 8
+        SCOPED_TRACE(rotate);
+        ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=" + rotate + " " + dir + "/r.mov"));
+        ASSERT_TRUE(ffmpeg("-i " + dir + "/r.mov -frames:v 1 " + dir + "/upright.png"));
+        const Ran r = pellmar({"frame", dir + "/r.mov", dir + "/v.mp4", "--size", "200x400"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_TRUE(ffmpeg("-i " + dir + "/v.mp4 -frames:v 1 " + dir + "/v.png"));
+        const auto [wx, wy] = offsetOf(loadCG(dir + "/upright.png"), red, redOrGrey);
+        const auto [gx, gy] = offsetOf(loadCG(dir + "/v.png"), red, redOrGrey);
+        EXPECT_GT(std::abs(wx), 5);
+        EXPECT_GT(std::abs(wy), 5);
+        EXPECT_GT(wx * gx, 0) << "left or right";
+        EXPECT_GT(wy * gy, 0) << "up or down";
+    }
+}
+
+// The island is tidied in the pictures, not only in the report: the recording's red dot
+// is gone from the video frame and from the poster of the same moment.
+TEST(FrameCommand, IslandTidyingShowsInThePicture) {
+    const std::string dir = tempDir();
+    const std::string rec = genTest(dir, {"--seconds", "0.2"});
+    auto redPixels = [](const Image8& img) { return std::count_if(img.px.begin(), img.px.end(), red); };
+    ASSERT_TRUE(ffmpeg("-i " + rec + " -frames:v 1 " + dir + "/rec.png"));
+    EXPECT_GT(redPixels(loadCG(dir + "/rec.png")), 40);
+    Ran r = pellmar({"frame", rec, dir + "/v.mp4", "--size", "400x800"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("island tidied"), std::string::npos);
+    ASSERT_TRUE(ffmpeg("-i " + dir + "/v.mp4 -frames:v 1 " + dir + "/v.png"));
+    EXPECT_EQ(redPixels(loadCG(dir + "/v.png")), 0);
+    r = pellmar({"poster", rec, dir + "/p.png", "--size", "400x800"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(redPixels(loadCG(dir + "/p.png")), 0);
 }

@@ -116,12 +116,3 @@ TEST(FramePrep, SidewaysRecordingsAreNotTidiedButTurned) {
     EXPECT_EQ(out.w, 2340);
     EXPECT_EQ(out.h, 1080);
 }
-
-TEST(FramePrep, NearGreysBecomeGrey) {
-    Image8 f(4, 4);
-    for (auto& p : f.px) p = {130, 128, 128, 255};
-    Source s;
-    const Image8 out = FramePrep::make(s, f.view())(f);
-    EXPECT_EQ(out.px[0].r, out.px[0].b);
-    EXPECT_EQ(out.px[0].g, out.px[0].b);
-}

@@ -42,6 +42,10 @@ TEST(PosterCommand, Refusals) {
     EXPECT_EQ(r.err, "usage: poster <recording> <out.png> [--theme ..] [--size WxH] [--layout ..] [--start SEC]\n");
     const std::string rec = dir + "/rec.mov";
     ASSERT_EQ(pellmar({"gen-test", makeScreenshot(dir, 64, 128), rec, "--seconds", "1"}).status, 0);
+    // Within the last frame's display time the last frame is on screen; at its end
+    // nothing is.
+    r = pellmar({"poster", rec, dir + "/last.png", "--start", "0.99"});
+    EXPECT_EQ(r.status, 0) << r.err;
     r = pellmar({"poster", rec, dir + "/p.png", "--start", "1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "could not read a frame from " + rec + "\n");

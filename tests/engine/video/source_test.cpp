@@ -70,16 +70,48 @@ TEST(OpenVideo, RotatedHevcPhoneRecording) {
     EXPECT_EQ(down.W, 128);
 }
 
-TEST(OpenVideo, StartSkipsEarlierFrames) {
+namespace {
+
+// Every frame of a recording from its start, as decoded.
+std::vector<Image8> allFrames(Source& s) {
+    std::vector<Image8> frames;
+    FrameReader reader(s, 0);
+    while (reader.next()) reader.picture(frames.emplace_back());
+    return frames;
+}
+
+}  // namespace
+
+// A start between two frames shows the frame on screen at that moment, also in files
+// without an index, where a seek lands near the time rather than on a key frame.
+TEST(FrameReader, StartShowsTheFrameOnScreenThen) {
     const std::string dir = tempDir();
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x64:rate=30 -t 2 -c:v libx264 -g 60 " + dir + "/c.mp4"));
-    Source s = openVideo(dir + "/c.mp4");
-    FrameReader reader(s, 1.0);
-    ASSERT_TRUE(reader.next());
-    EXPECT_DOUBLE_EQ(reader.seconds(), 1.0);
-    int n = 1;
-    while (reader.next()) ++n;
-    EXPECT_EQ(n, 30);
+    // 2 s at 15 fps with B-frames and a key frame every second.
+    const std::string enc = "-f lavfi -i testsrc2=size=64x64:rate=15 -t 2 -c:v libx264 -g 15 -bf 2 ";
+    ASSERT_TRUE(ffmpeg(enc + dir + "/c.mp4"));
+    ASSERT_TRUE(ffmpeg(enc + dir + "/c.ts"));
+    for (const char* name : {"/c.mp4", "/c.ts"}) {
+        Source s = openVideo(dir + name);
+        const std::vector<Image8> all = allFrames(s);
+        ASSERT_EQ(all.size(), 30u) << name;
+        // start -> the frame on screen: 7/15 <= 0.5 < 8/15; 1.0 is frame 15 itself;
+        // 1.3 is in the middle of the second group of pictures; 1.99 is within the last
+        // frame's display time.
+        for (const auto& [start, want] : {std::pair{0.5, 7}, {1.0, 15}, {1.3, 19}, {1.99, 29}, {0.01, 0}}) {
+            FrameReader reader(s, start);
+            ASSERT_TRUE(reader.next()) << name << " at " << start;
+            EXPECT_NEAR(reader.seconds(), want / 15.0, 1e-6) << name << " at " << start;
+            Image8 first;
+            reader.picture(first);
+            EXPECT_TRUE(first.px == all[size_t(want)].px) << name << " at " << start;
+            int n = 1;
+            while (reader.next()) ++n;
+            EXPECT_EQ(n, 30 - want) << name << " at " << start;
+        }
+        // Only a start at or past the end of the last frame finds nothing.
+        EXPECT_FALSE(FrameReader(s, 2.0).next()) << name;
+        EXPECT_FALSE(FrameReader(s, 100.0).next()) << name;
+    }
 }
 
 TEST(OpenVideoDeathTest, MissingFile) {
@@ -93,4 +125,24 @@ TEST(OpenVideoDeathTest, NotAVideo) {
     EXPECT_EXIT(openVideo(dir + "/notes.mov"), testing::ExitedWithCode(1), "^no video track in .*/notes.mov\n$");
     ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440 -t 0.2 " + dir + "/sound.m4a"));
     EXPECT_EXIT(openVideo(dir + "/sound.m4a"), testing::ExitedWithCode(1), "^no video track in .*/sound.m4a\n$");
+}
+
+// Pictures open as one-stream videos; none of them is a recording.
+TEST(OpenVideoDeathTest, PicturesAreNotRecordings) {
+    const std::string dir = tempDir();
+    const std::string pic = "-f lavfi -i testsrc2=size=64x64:rate=10 ";
+    ASSERT_TRUE(ffmpeg(pic + "-frames:v 1 " + dir + "/shot.png"));
+    ASSERT_TRUE(ffmpeg(pic + "-frames:v 1 " + dir + "/photo.jpg"));
+    ASSERT_TRUE(ffmpeg(pic + "-frames:v 4 " + dir + "/moving.gif"));
+    // A picture in a movie file, and cover art beside a sound.
+    ASSERT_TRUE(ffmpeg(pic + "-frames:v 1 -c:v png " + dir + "/one.mov"));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440:duration=0.2 -i " + dir +
+                       "/photo.jpg -map 0 -map 1 -c:a aac -c:v copy " + "-disposition:v:0 attached_pic " + dir +
+                       "/song.m4a"));
+    for (const char* name : {"/shot.png", "/photo.jpg", "/moving.gif", "/one.mov", "/song.m4a"})
+        EXPECT_EXIT(openVideo(dir + name), testing::ExitedWithCode(1),
+                    std::string("^no video track in .*") + name + "\n$");
+    // Several pictures of a still-image codec in a movie file are a recording.
+    ASSERT_TRUE(ffmpeg(pic + "-frames:v 3 -c:v png " + dir + "/three.mov"));
+    EXPECT_EQ(openVideo(dir + "/three.mov").fps, 10);
 }

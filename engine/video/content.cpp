@@ -1,0 +1,216 @@
+#include "video/content.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "base/die.h"
+#include "flat/raster.h"
+#include "flat/scene.h"
+#include "video/island.h"
+
+namespace {
+
+// BT.709 in 1/65536: Y = 16 + 219/255 (Kr R + Kg G + Kb B), Cb and Cr with 224/255;
+// each chroma row sums to 0, so greys get exactly 128.
+constexpr int yr = 11966, yg = 40254, yb = 4064;    // 219/255 * (0.2126, 0.7152, 0.0722)
+constexpr int ur = -6596, ug = -22189, ub = 28785;  // 224/255 * (-0.1146, -0.3854, 0.5)
+constexpr int vr = 28784, vg = -26145, vb = -2639;  // 224/255 * (0.5, -0.4542, -0.0458)
+
+inline uint8_t lumaOf(const Px8& p) { return uint8_t(16 + ((yr * p.r + yg * p.g + yb * p.b + 32768) >> 16)); }
+
+// Chroma of a 2 x 2 block from its sums of four: the shift divides by 4 as well; 128 in
+// the same units.
+inline void chromaOf(int R, int G, int B, uint8_t& u, uint8_t& v) {
+    u = uint8_t((ur * R + ug * G + ub * B + (128 << 18) + (1 << 17)) >> 18);
+    v = uint8_t((vr * R + vg * G + vb * B + (128 << 18) + (1 << 17)) >> 18);
+}
+
+// A decoder's Y'CbCr to R'G'B', in 1/65536 of a level: R' = Y' + rv (V - 128),
+// G' = Y' + gu (U - 128) + gv (V - 128), B' = Y' + bu (U - 128), Y' = y (Y - yOffset).
+struct FromYUV {
+    int y = 0, yOffset = 0, rv = 0, gu = 0, gv = 0, bu = 0;
+    bool same = false;  // BT.709 limited already: unchanged samples keep their value
+
+    FromYUV(double kr, double kb, bool full) {
+        const double kg = 1 - kr - kb, ys = full ? 1 : 255.0 / 219, cs = full ? 1 : 255.0 / 224;
+        auto fixed = [](double v) { return int(std::lround(v * 65536)); };
+        y = fixed(ys), yOffset = full ? 0 : 16;
+        rv = fixed(2 * (1 - kr) * cs), bu = fixed(2 * (1 - kb) * cs);
+        gu = -fixed(2 * kb * (1 - kb) / kg * cs), gv = -fixed(2 * kr * (1 - kr) / kg * cs);
+        same = !full && kr == 0.2126 && kb == 0.0722;
+    }
+
+    Px8 pixel(int Y, int du, int dv) const {
+        const int l = y * (Y - yOffset) + 32768;
+        auto c = [&](int v) { return uint8_t(std::clamp(v >> 16, 0, 255)); };
+        return {c(l + bu * du), c(l + gu * du + gv * dv), c(l + rv * dv), 255};
+    }
+};
+
+// The decoder's matrix for a frame, or nothing for one the fast way does not know. Untagged
+// pictures follow the common convention, as the BGRA conversion does: BT.709 from 720
+// lines up.
+std::optional<FromYUV> matrixOf(const AVFrame* f) {
+    int space = f->colorspace;
+    if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED)
+        space = f->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    const bool full = f->color_range == AVCOL_RANGE_JPEG || f->format == AV_PIX_FMT_YUVJ420P;
+    if (space == AVCOL_SPC_BT709) return FromYUV(0.2126, 0.0722, full);
+    if (space == AVCOL_SPC_SMPTE170M || space == AVCOL_SPC_BT470BG) return FromYUV(0.299, 0.114, full);
+    return std::nullopt;
+}
+
+// One row of 2 x 2 blocks of a BT.709 limited-range frame through the grey step. The
+// four pixels of a block share the chroma offsets (R' - Y', G' - Y', B' - Y'), so the
+// grey step is a change of the block's colour alone: Cb and Cr scaled by the mask, and
+// each Y' moved by the share of the offsets' mean that the mask takes away. (Where a
+// channel clips this differs from the step pixel by pixel only near black and white,
+// by a fraction of a level.) Branch-free, for the vectoriser.
+__attribute__((target_clones("avx2", "default"))) void greyBlocks(const FromYUV& m, const uint8_t* __restrict y0,
+                                                                  const uint8_t* __restrict y1,
+                                                                  const uint8_t* __restrict u,
+                                                                  const uint8_t* __restrict v, int half,
+                                                                  uint8_t* __restrict oy0, uint8_t* __restrict oy1,
+                                                                  uint8_t* __restrict ou, uint8_t* __restrict ov) {
+    const int rv = m.rv, gu = m.gu, gv = m.gv, bu = m.bu;
+    for (int x = 0; x < half; ++x) {
+        const int du = u[x] - 128, dv = v[x] - 128;
+        const int r = rv * dv, g = gu * du + gv * dv, b = bu * du;  // 1/65536 of a level
+        const int spread = std::max(r, std::max(g, b)) - std::min(r, std::min(g, b));
+        // mask = clamp(24 * chroma - 48/255), here in 1/4096: 0 up to 2 levels apart, 1
+        // from about 12.6.
+        const int mask = std::min(std::max((24 * spread - 48 * 65536) / 4080, 0), 4096);
+        ou[x] = uint8_t(128 + ((mask * du + 2048) >> 12));
+        ov[x] = uint8_t(128 + ((mask * dv + 2048) >> 12));
+        // (1 - mask) of the offsets' mean, in Y levels (219/255 of a level, a third of
+        // the sum). Only blocks the mask keeps below 1 have offsets small enough here.
+        const int kept = ((4096 - mask) * ((r + g + b) >> 8)) >> 12;  // 1/256 of a level
+        const int step = (kept * 18761 + (1 << 23)) >> 24;            // 18761 = 219/765 in 1/65536
+        oy0[2 * x] = uint8_t(std::min(std::max(y0[2 * x] + step, 0), 255));
+        oy0[2 * x + 1] = uint8_t(std::min(std::max(y0[2 * x + 1] + step, 0), 255));
+        oy1[2 * x] = uint8_t(std::min(std::max(y1[2 * x] + step, 0), 255));
+        oy1[2 * x + 1] = uint8_t(std::min(std::max(y1[2 * x + 1] + step, 0), 255));
+    }
+}
+
+// Chroma rows [c0, c1) of a decoded frame, through the grey step, into BT.709 4:2:0;
+// frames in another matrix or range pixel by pixel.
+void prepareRows(const FromYUV& m, const AVFrame* f, AVFrame* out, int c0, int c1) {
+    const int half = f->width / 2;
+    for (int i = c0; i < c1; ++i) {
+        const uint8_t* y0 = f->data[0] + ptrdiff_t(2 * i) * f->linesize[0];
+        const uint8_t* y1 = y0 + f->linesize[0];
+        const uint8_t* u = f->data[1] + ptrdiff_t(i) * f->linesize[1];
+        const uint8_t* v = f->data[2] + ptrdiff_t(i) * f->linesize[2];
+        uint8_t* oy0 = out->data[0] + ptrdiff_t(2 * i) * out->linesize[0];
+        uint8_t* oy1 = oy0 + out->linesize[0];
+        uint8_t* ou = out->data[1] + ptrdiff_t(i) * out->linesize[1];
+        uint8_t* ov = out->data[2] + ptrdiff_t(i) * out->linesize[2];
+        if (m.same) {
+            greyBlocks(m, y0, y1, u, v, half, oy0, oy1, ou, ov);
+            continue;
+        }
+        for (int x = 0; x < half; ++x) {
+            const int du = u[x] - 128, dv = v[x] - 128;
+            Px8 p[4] = {m.pixel(y0[2 * x], du, dv), m.pixel(y0[2 * x + 1], du, dv), m.pixel(y1[2 * x], du, dv),
+                        m.pixel(y1[2 * x + 1], du, dv)};
+            for (Px8& q : p) neutralizeGray(q);
+            oy0[2 * x] = lumaOf(p[0]), oy0[2 * x + 1] = lumaOf(p[1]);
+            oy1[2 * x] = lumaOf(p[2]), oy1[2 * x + 1] = lumaOf(p[3]);
+            chromaOf(p[0].r + p[1].r + p[2].r + p[3].r, p[0].g + p[1].g + p[2].g + p[3].g,
+                     p[0].b + p[1].b + p[2].b + p[3].b, ou[x], ov[x]);
+        }
+    }
+}
+
+}  // namespace
+
+void bgraToYUV(const View8& src, AVFrame* out) {
+    parallelFor((src.h / 2 + 15) / 16, [&](int band) {
+        for (int i = band * 16; i < std::min(src.h / 2, band * 16 + 16); ++i) {
+            const Px8* a = src.top(2 * i);
+            const Px8* b = src.top(2 * i + 1);
+            uint8_t* ya = out->data[0] + ptrdiff_t(2 * i) * out->linesize[0];
+            uint8_t* yb2 = ya + out->linesize[0];
+            uint8_t* u = out->data[1] + ptrdiff_t(i) * out->linesize[1];
+            uint8_t* v = out->data[2] + ptrdiff_t(i) * out->linesize[2];
+            for (int x = 0; x < src.w; ++x) {
+                ya[x] = lumaOf(a[x]);
+                yb2[x] = lumaOf(b[x]);
+            }
+            for (int x = 0; x < src.w / 2; ++x) {
+                const Px8 p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], t = b[2 * x + 1];
+                chromaOf(p.r + q.r + r.r + t.r, p.g + q.g + r.g + t.g, p.b + q.b + r.b + t.b, u[x], v[x]);
+            }
+        }
+    });
+}
+
+const AVFrame* ContentYUV::convert(const Image8& content) {
+    uint8_t opaque = 255;
+    for (const Px8& p : content.px) opaque = std::min(opaque, p.a);
+    const AVPixelFormat format = opaque == 255 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUVA420P;
+    if (!m_yuv || m_yuv->width != content.w || m_yuv->height != content.h || m_yuv->format != format)
+        m_yuv = newPicture(content.w, content.h, format);
+    if (content.w % 2 == 0 && content.h % 2 == 0) {
+        bgraToYUV(content.view(), m_yuv.get());
+        if (format == AV_PIX_FMT_YUVA420P)
+            for (int i = 0; i < content.h; ++i) {
+                const Px8* s = content.top(i);
+                uint8_t* a = m_yuv->data[3] + ptrdiff_t(i) * m_yuv->linesize[3];
+                for (int x = 0; x < content.w; ++x) a[x] = s[x].a;
+            }
+        return m_yuv.get();
+    }
+    // Odd sides leave half blocks, which swscale knows how to fill; premultiplied colour
+    // converts as it stands, as bgraToYUV does.
+    m_sws.reset(sws_getCachedContext(m_sws.release(), content.w, content.h, AV_PIX_FMT_BGRA, content.w, content.h,
+                                     format, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!m_sws) die("cannot convert " + std::to_string(content.w) + "x" + std::to_string(content.h) + " frames");
+    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(content.px.data()), nullptr, nullptr, nullptr};
+    const int stride[4] = {content.w * 4, 0, 0, 0};
+    sws_scale(m_sws.get(), src, stride, 0, content.h, m_yuv->data, m_yuv->linesize);
+    return m_yuv.get();
+}
+
+const AVFrame* ContentYUV::prepare(const AVFrame* f, const FramePrep& prep) {
+    if (prep.orient != 1 || (f->format != AV_PIX_FMT_YUV420P && f->format != AV_PIX_FMT_YUVJ420P) || f->width % 2 ||
+        f->height % 2)
+        return nullptr;
+    const std::optional<FromYUV> m = matrixOf(f);
+    if (!m) return nullptr;
+    const int W = f->width, H = f->height;
+    if (!m_yuv || m_yuv->width != W || m_yuv->height != H || m_yuv->format != AV_PIX_FMT_YUV420P)
+        m_yuv = newPicture(W, H, AV_PIX_FMT_YUV420P);
+
+    // The island's rows go the way of every other frame: BGRA, tidied, neutralised.
+    int band = 0;
+    if (prep.island) {
+        const Island& is = *prep.island;
+        const double lowest = std::min({is.wipe.y, is.pill.y, is.dotless.y});
+        band = std::max(H - int(std::floor(lowest)) + 2, is.probeY + 3);
+        band = std::min((band + 1) & ~1, H);
+        if (m_band.w != W || m_band.h != band) m_band = Image8(W, band);
+        for (int i = 0; i < band; ++i) {
+            const uint8_t* y = f->data[0] + ptrdiff_t(i) * f->linesize[0];
+            const uint8_t* u = f->data[1] + ptrdiff_t(i / 2) * f->linesize[1];
+            const uint8_t* v = f->data[2] + ptrdiff_t(i / 2) * f->linesize[2];
+            Px8* row = m_band.top(i);
+            for (int x = 0; x < W; ++x) row[x] = m->pixel(y[x], u[x / 2] - 128, v[x / 2] - 128);
+        }
+        // The band is the frame's top: the island's shapes move down with its bottom.
+        Island shifted = is;
+        for (Rect* r : {&shifted.wipe, &shifted.pill, &shifted.dotless}) r->y -= H - band;
+        shifted.apply(m_band.view());
+        neutralizeGrays(m_band.view());
+        bgraToYUV(m_band.view(), m_yuv.get());
+    }
+    const int first = band / 2, rows = H / 2 - first;
+    parallelFor((rows + 15) / 16,
+                [&](int b) { prepareRows(*m, f, m_yuv.get(), first + 16 * b, first + std::min(16 * b + 16, rows)); });
+    return m_yuv.get();
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "flat/scene.h"
+#include "support/support.h"
+#include "video/clips.h"
+#include "video/content.h"
+#include "video/island.h"
+#include "video/source.h"
+
+namespace {
+
+// Largest difference between two 4:2:0 frames in one plane.
+int worstDiff(const AVFrame* a, const AVFrame* b, int plane) {
+    const int s = plane == 0 ? 0 : 1, w = a->width >> s, h = a->height >> s;
+    int worst = 0;
+    for (int i = 0; i < h; ++i)
+        for (int x = 0; x < w; ++x)
+            worst = std::max(worst, std::abs(a->data[plane][i * a->linesize[plane] + x] -
+                                             b->data[plane][i * b->linesize[plane] + x]));
+    return worst;
+}
+
+// A decoded frame's prepared picture, the general way: BGRA, tidied, neutralised, 4:2:0.
+const AVFrame* theLongWay(FrameReader& reader, const FramePrep& prep, ContentYUV& out) {
+    Image8 picture;
+    reader.picture(picture);
+    return out.convert(prep(std::move(picture)));
+}
+
+}  // namespace
+
+// Decoded 4:2:0 frames are prepared straight, without BGRA, into the picture the long
+// way gives: the grey step, the colour matrices and ranges, and the island's rows.
+TEST(ContentYUV, DecodedFramesPrepareAsTheirPictures) {
+    const std::string dir = tempDir();
+    // The island screenshot, with a near-grey stripe, as BT.709 limited-range, BT.601
+    // and full-range recordings.
+    const std::string shot = makeScreenshot(dir, 200, 400, true);
+    const std::string stripe = "drawbox=x=0:y=200:w=200:h=40:color=0x808081:t=fill";
+    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf " + stripe +
+                       ",scale=out_color_matrix=bt709 -c:v libx264 -qp 0 -pix_fmt yuv420p -colorspace bt709 " + dir +
+                       "/709.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf " + stripe + " -c:v libx264 -qp 0 -pix_fmt yuv420p -colorspace smpte170m " +
+                       dir + "/601.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf " + stripe + " -c:v libx264 -qp 0 -pix_fmt yuvj420p " + dir + "/full.mp4"));
+    for (const char* name : {"/709.mp4", "/601.mp4", "/full.mp4"}) {
+        SCOPED_TRACE(name);
+        Source src = openVideo(dir + name);
+        FrameReader reader(src, 0);
+        ASSERT_TRUE(reader.next());
+        Image8 first;
+        reader.picture(first);
+        const FramePrep prep = FramePrep::make(src, first.view());
+        EXPECT_TRUE(prep.island);
+        ContentYUV fast, slow;
+        const AVFrame* got = fast.prepare(reader.decoded(), prep);
+        ASSERT_TRUE(got);
+        const AVFrame* want = theLongWay(reader, prep, slow);
+        // Within rounding: the long way also clips colours beyond the gamut, which the
+        // short way keeps where nothing changes.
+        for (int p = 0; p < 3; ++p) EXPECT_LE(worstDiff(got, want, p), 3) << "plane " << p;
+        // The near-grey stripe is grey.
+        for (int p = 1; p < 3; ++p) EXPECT_EQ(got->data[p][110 * got->linesize[p] + 50], 128) << "plane " << p;
+    }
+}
+
+// Frames that are not 4:2:0, or that need turning, go the long way.
+TEST(ContentYUV, OtherFramesGoTheLongWay) {
+    const std::string dir = tempDir();
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i testsrc2=size=64x64 -frames:v 1 -c:v libx264 -pix_fmt yuv444p " + dir + "/444.mp4"));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x64 -frames:v 1 -c:v libx264 " + dir + "/420.mp4"));
+    Source a = openVideo(dir + "/444.mp4"), b = openVideo(dir + "/420.mp4");
+    FrameReader ra(a, 0), rb(b, 0);
+    ASSERT_TRUE(ra.next());
+    ASSERT_TRUE(rb.next());
+    ContentYUV out;
+    EXPECT_FALSE(out.prepare(ra.decoded(), FramePrep{}));
+    EXPECT_TRUE(out.prepare(rb.decoded(), FramePrep{}));
+    EXPECT_FALSE(out.prepare(rb.decoded(), FramePrep{6, std::nullopt}));
+}
