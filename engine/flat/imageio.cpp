@@ -64,8 +64,10 @@ ImageFile::ImageFile(const std::string& path) : m_path(path), m_p(std::make_uniq
     // Decoding errors (a truncated file) fail the read rather than give half a picture.
     VipsPtr img(vips_image_new_from_file(path.c_str(), "fail_on", VIPS_FAIL_ON_ERROR, nullptr));
     if (!img) fail();
-    if (vips_image_get_width(img.get()) > maxInputSide || vips_image_get_height(img.get()) > maxInputSide) {
-        die("image too large: " + path + "  (max " + std::to_string(maxInputSide) + " pixels a side)");
+    const int64_t w = vips_image_get_width(img.get()), h = vips_image_get_height(img.get());
+    if (w > maxInputSide || h > maxInputSide || w * h > maxInputPixels) {
+        die("image too large: " + path + "  (max " + std::to_string(maxInputSide) + " pixels a side and " +
+            std::to_string(maxInputPixels / 1'000'000) + " megapixels)");
     }
     VipsImage* out = nullptr;
     if (!step(img, vips_autorot(img.get(), &out, nullptr), out)) fail();

@@ -94,5 +94,7 @@ struct Plane {
 // The largest side any surface of the engine may have; larger requests end with a
 // message instead of an allocation the machine cannot make.
 inline constexpr int maxSurfaceSide = 8192;
-// The largest side of an input picture the engine decodes.
+// The largest input picture the engine decodes: a phone's 48-megapixel photo fits, while a
+// few hundred bytes of GIF declaring a larger canvas are refused before seconds of decoding.
 inline constexpr int maxInputSide = 16384;
+inline constexpr int64_t maxInputPixels = 50'000'000;

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ok) return 0;
     // Upright, within the size limit, premultiplied.
     FUZZ_CHECK(img.w >= 1 && img.h >= 1 && img.w <= maxInputSide && img.h <= maxInputSide);
-    FUZZ_CHECK(img.px.size() == size_t(img.w) * size_t(img.h));
+    FUZZ_CHECK(img.px.size() == size_t(img.w) * size_t(img.h) && int64_t(img.px.size()) <= maxInputPixels);
     for (const Px8& p : img.px) FUZZ_CHECK(p.r <= p.a && p.g <= p.a && p.b <= p.a);
     return 0;
 }

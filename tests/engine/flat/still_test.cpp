@@ -130,10 +130,27 @@ TEST(StillCommand, ReplacesAnExistingOutputAndFailsCleanlyOnBadFolders) {
     EXPECT_EQ(hidden, 0);
 }
 
-TEST(StillCommand, AbsurdSizeIsRefusedQuickly) {
-    const Ran r = pellmar({"still", sample(), tempDir() + "/o.png", "--size", "100000x100000"});
+// A GIF of a few bytes whose one frame covers a canvas of w x h (its pixels would all be
+// the background; a decoder has to fill every one of them).
+std::string hugeGif(int w, int h) {
+    auto u16 = [](int v) { return std::string{char(v & 255), char(v >> 8)}; };
+    return "GIF89a" + u16(w) + u16(h) + std::string("\0\0\0", 3) + "," + u16(0) + u16(0) + u16(w) + u16(h) +
+           std::string("\0\x02\x02\x44\x01\0;", 8);
+}
+
+TEST(StillCommand, AbsurdSizesAreRefusedQuickly) {
+    const std::string dir = tempDir();
+    const Ran r = pellmar({"still", sample(), dir + "/o.png", "--size", "100000x100000"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "size too large: 100000x100000  (max 8192x8192)\n");
+    // Within the side limit but past the pixel count: refused from the header alone.
+    for (auto [w, h] : {std::pair{20000, 100}, std::pair{10000, 6000}}) {
+        const std::string in = dir + "/" + std::to_string(w) + ".gif";
+        writeFile(in, hugeGif(w, h));
+        EXPECT_EQ(pellmar({"still", in, dir + "/o.png"}).err,
+                  "image too large: " + in + "  (max 16384 pixels a side and 50 megapixels)\n");
+    }
+    EXPECT_FALSE(exists(dir + "/o.png"));
 }
 
 TEST(StillCommand, RotatedJpegIsDrawnUpright) {
