@@ -27,10 +27,8 @@ void check(int rc) {
 }
 
 InputPtr openMedia(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-    InputPtr in(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0) return nullptr;
+    InputPtr in = openLocalInput(path, soundFormats);
+    if (!in || avformat_find_stream_info(in.get(), nullptr) < 0) return nullptr;
     return in;
 }
 

@@ -37,3 +37,18 @@ PacketPtr newAVPacket() {
 }
 
 void quietAV() { av_log_set_level(AV_LOG_QUIET); }
+
+const char* const recordingFormats = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mpegts,avi,flv,mpeg,mxf,ivf,h264,hevc";
+const char* const soundFormats =
+    "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mpegts,avi,flv,mpeg,mp3,aac,wav,w64,flac,ogg,caf,aiff,amr,ac3,eac3";
+
+InputPtr openLocalInput(const std::string& path, const char* formats) {
+    AVDictionary* opts = nullptr;
+    av_dict_set(&opts, "format_whitelist", formats, 0);
+    av_dict_set(&opts, "protocol_whitelist", "file", 0);
+    AVFormatContext* raw = nullptr;
+    const int rc = avformat_open_input(&raw, path.c_str(), nullptr, &opts);
+    av_dict_free(&opts);
+    if (rc < 0) return nullptr;
+    return InputPtr(raw);
+}

@@ -68,3 +68,12 @@ FramePtr newPicture(int w, int h, AVPixelFormat format);
 PacketPtr newAVPacket();
 // Keeps libav's own log off standard error, which carries exactly one line on failure.
 void quietAV();
+
+// Containers a recording or a sound may come in. Playlists, file lists and picture
+// patterns are not among them: a file the user names never leads the engine on to read
+// other files.
+extern const char* const recordingFormats;
+extern const char* const soundFormats;
+// Opens a local file with only the listed demuxers and the file protocol; null when the
+// file is none of them or cannot be read.
+InputPtr openLocalInput(const std::string& path, const char* formats);

@@ -83,11 +83,9 @@ Source openVideo(const std::string& path) {
 
     Source s;
     s.path = path;
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) die("no video track in " + path);
-    s.fmt.reset(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0) die("no video track in " + path);
-    s.stream = firstVideoStream(raw);
+    s.fmt = openLocalInput(path, recordingFormats);
+    if (!s.fmt || avformat_find_stream_info(s.fmt.get(), nullptr) < 0) die("no video track in " + path);
+    s.stream = firstVideoStream(s.fmt.get());
     if (s.stream < 0) die("no video track in " + path);
 
     AVStream* st = s.st();
@@ -110,8 +108,8 @@ Source openVideo(const std::string& path) {
     const float nominal = st->avg_frame_rate.den > 0 ? float(av_q2d(st->avg_frame_rate)) : 0.f;
     s.fps = normalizedFps(nominal, shortestGap(st));
 
-    for (unsigned i = 0; i < raw->nb_streams; ++i)
-        if (int(i) != s.stream) raw->streams[i]->discard = AVDISCARD_ALL;
+    for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
+        if (int(i) != s.stream) s.fmt->streams[i]->discard = AVDISCARD_ALL;
     return s;
 }
 

@@ -125,6 +125,14 @@ TEST(OpenVideoDeathTest, NotAVideo) {
     EXPECT_EXIT(openVideo(dir + "/notes.mov"), testing::ExitedWithCode(1), "^no video track in .*/notes.mov\n$");
     ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440 -t 0.2 " + dir + "/sound.m4a"));
     EXPECT_EXIT(openVideo(dir + "/sound.m4a"), testing::ExitedWithCode(1), "^no video track in .*/sound.m4a\n$");
+    // Lists that name other files are not followed, though what they name is a recording.
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x64:rate=10 -t 1 " + dir + "/clip.ts"));
+    EXPECT_EQ(openVideo(dir + "/clip.ts").fps, 10);
+    writeFile(dir + "/list.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nclip.ts\n#EXT-X-ENDLIST\n");
+    writeFile(dir + "/list.txt", "ffconcat version 1.0\nfile 'clip.ts'\n");
+    for (const char* name : {"/list.m3u8", "/list.txt"})
+        EXPECT_EXIT(openVideo(dir + name), testing::ExitedWithCode(1),
+                    std::string("^no video track in .*") + name + "\n$");
 }
 
 // Pictures open as one-stream videos; none of them is a recording.
