@@ -2,20 +2,14 @@
 // Every failure gives nothing: the filmstrip shows its placeholder instead.
 
 // glib names a struct member `signals`, which Qt defines as a macro: vips goes first.
-#include <vips/vips.h>
+#include "flat/vipsimage.h"
+#include "video/avhandles.h"
 
 #include "engine.h"
 #include "async.h"
 
 #include <QFile>
 #include <QTransform>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/display.h>
-#include <libswscale/swscale.h>
-}
 
 #include <algorithm>
 #include <cmath>
@@ -26,25 +20,9 @@ namespace {
 
 constexpr int thumbSize = 240;
 
-struct GUnref {
-    void operator()(VipsImage* p) const { g_object_unref(p); }
-};
-using VipsPtr = std::unique_ptr<VipsImage, GUnref>;
-
 bool vipsReady() {
     static const bool ok = VIPS_INIT("trevalo") == 0;
     return ok;
-}
-
-// Applies one vips operation that writes a new image; the input is released.
-template <class Op> bool step(VipsPtr& img, Op op) {
-    VipsImage* out = nullptr;
-    if (op(img.get(), &out) != 0) {
-        vips_error_clear();
-        return false;
-    }
-    img.reset(out);
-    return true;
 }
 
 std::optional<QImage> imageThumb(const QString& path) {
@@ -57,19 +35,10 @@ std::optional<QImage> imageThumb(const QString& path) {
         return std::nullopt;
     }
     VipsPtr img(raw);
-    if (!step(img, [](VipsImage* in, VipsImage** out) {
-            return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
-        }))
+    if (!toSrgbAlpha8(img)) {
+        vips_error_clear();
         return std::nullopt;
-    if (!step(img, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); }))
-        return std::nullopt;
-    if (img->Bands == 3 &&
-        !step(img, [](VipsImage* in, VipsImage** out) { return vips_bandjoin_const1(in, out, 255, nullptr); }))
-        return std::nullopt;
-    if (img->Bands > 4 &&
-        !step(img, [](VipsImage* in, VipsImage** out) { return vips_extract_band(in, out, 0, "n", 4, nullptr); }))
-        return std::nullopt;
-    if (img->Bands != 4) return std::nullopt;
+    }
 
     size_t size = 0;
     void* mem = vips_image_write_to_memory(img.get(), &size);
@@ -83,23 +52,6 @@ std::optional<QImage> imageThumb(const QString& path) {
     return result;
 }
 
-struct InputFree {
-    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct FrameFree {
-    void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-    void operator()(SwsContext* p) const { sws_freeContext(p); }
-};
-using InputPtr = std::unique_ptr<AVFormatContext, InputFree>;
-
 InputPtr openMedia(const QString& path) {
     // A file that cannot be probed is reported by the missing result, not by library chatter.
     static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
@@ -111,19 +63,8 @@ InputPtr openMedia(const QString& path) {
     return fmt;
 }
 
-// Clockwise quarter turns that bring the stored picture upright, from the track's display matrix.
-int quarterTurns(const AVStream* st) {
-    size_t size = 0;
-    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    if (!data || size < 9 * sizeof(int32_t)) return 0;
-    const double ccw = av_display_rotation_get(reinterpret_cast<const int32_t*>(data));
-    if (std::isnan(ccw)) return 0;
-    const int turns = int(std::lround(-ccw / 90.0));
-    return ((turns % 4) + 4) % 4;
-}
-
 AVFrame* firstFrame(AVFormatContext* fmt, int index, AVCodecContext* dec, AVFrame* frame) {
-    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    PacketPtr pkt(av_packet_alloc());
     if (!pkt) return nullptr;
     while (av_read_frame(fmt, pkt.get()) >= 0) {
         const bool ours = pkt->stream_index == index;
@@ -149,12 +90,12 @@ std::optional<QImage> videoThumb(const QString& path) {
     AVStream* st = fmt->streams[index];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec) return std::nullopt;
-    std::unique_ptr<AVCodecContext, CodecFree> dec(avcodec_alloc_context3(codec));
+    CodecPtr dec(avcodec_alloc_context3(codec));
     if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0) return std::nullopt;
     dec->thread_count = 1;
     if (avcodec_open2(dec.get(), codec, nullptr) < 0) return std::nullopt;
 
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!frame || !firstFrame(fmt.get(), index, dec.get(), frame.get())) return std::nullopt;
     const int w = frame->width, h = frame->height;
     if (w <= 0 || h <= 0 || frame->format < 0) return std::nullopt;
@@ -162,8 +103,8 @@ std::optional<QImage> videoThumb(const QString& path) {
     // Fit the upright picture into 240 × 240; the box is square, so turning does not change the scale.
     const double scale = std::min({1.0, double(thumbSize) / w, double(thumbSize) / h});
     const int sw = std::max(1, int(std::lround(w * scale))), sh = std::max(1, int(std::lround(h * scale)));
-    std::unique_ptr<SwsContext, SwsFree> sws(sws_getContext(w, h, AVPixelFormat(frame->format), sw, sh, AV_PIX_FMT_RGBA,
-                                                            SWS_AREA, nullptr, nullptr, nullptr));
+    SwsPtr sws(sws_getContext(w, h, AVPixelFormat(frame->format), sw, sh, AV_PIX_FMT_RGBA, SWS_AREA, nullptr, nullptr,
+                              nullptr));
     if (!sws) return std::nullopt;
     QImage img(sw, sh, QImage::Format_RGBA8888);
     if (img.isNull()) return std::nullopt;
@@ -171,7 +112,8 @@ std::optional<QImage> videoThumb(const QString& path) {
     const int stride[4] = {int(img.bytesPerLine()), 0, 0, 0};
     if (sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, stride) != sh) return std::nullopt;
 
-    if (const int turns = quarterTurns(st)) img = img.transformed(QTransform().rotate(90.0 * turns));
+    const auto [a, b, c, d] = displayMatrix(st);
+    if (const int turns = uprightQuarterTurns(a, b, c, d)) img = img.transformed(QTransform().rotate(90.0 * turns));
     return img;
 }
 

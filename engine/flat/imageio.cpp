@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <vips/vips.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,16 +10,12 @@
 #include <mutex>
 
 #include "flat/scene.h"
+#include "flat/vipsimage.h"
 #include "base/die.h"
 #include "base/inputfile.h"
 #include "base/pending.h"
 
 namespace {
-
-struct GUnref {
-    void operator()(VipsImage* i) const { g_object_unref(i); }
-};
-using VipsPtr = std::unique_ptr<VipsImage, GUnref>;
 
 void startVips() {
     static std::once_flag once;
@@ -38,14 +33,6 @@ void startVips() {
             "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
             [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
-}
-
-// Replaces `in` by the result of a vips operation that succeeded. `out` is taken by
-// reference: it is written by the call that is evaluated as the argument before it.
-bool step(VipsPtr& in, int rc, VipsImage*& out) {
-    if (rc != 0) return false;
-    in.reset(out);
-    return true;
 }
 
 }  // namespace
@@ -70,29 +57,16 @@ ImageFile::ImageFile(const std::string& path) : m_path(path), m_p(std::make_uniq
             std::to_string(maxInputPixels / 1'000'000) + " megapixels)");
     }
     VipsImage* out = nullptr;
-    if (!step(img, vips_autorot(img.get(), &out, nullptr), out)) fail();
+    if (!vipsStep(img, vips_autorot(img.get(), &out, nullptr), out)) fail();
     // Phone pictures often carry a wide-gamut profile: bring them to sRGB as drawing would.
     if (vips_image_get_typeof(img.get(), VIPS_META_ICC_NAME)) {
-        if (!step(img,
-                  vips_icc_transform(img.get(), &out, "srgb", "embedded", TRUE, "intent", VIPS_INTENT_PERCEPTUAL,
-                                     nullptr),
-                  out))
+        if (!vipsStep(img,
+                      vips_icc_transform(img.get(), &out, "srgb", "embedded", TRUE, "intent", VIPS_INTENT_PERCEPTUAL,
+                                         nullptr),
+                      out))
             vips_error_clear();
     }
-    if (vips_image_get_interpretation(img.get()) != VIPS_INTERPRETATION_sRGB || img->BandFmt != VIPS_FORMAT_UCHAR) {
-        if (!step(img, vips_colourspace(img.get(), &out, VIPS_INTERPRETATION_sRGB, nullptr), out)) fail();
-        if (!step(img, vips_cast_uchar(img.get(), &out, nullptr), out)) fail();
-    }
-    const int bands = vips_image_get_bands(img.get());
-    if (bands == 1 || bands == 2) {
-        if (!step(img, vips_colourspace(img.get(), &out, VIPS_INTERPRETATION_sRGB, nullptr), out)) fail();
-    }
-    if (vips_image_get_bands(img.get()) == 3) {
-        if (!step(img, vips_bandjoin_const1(img.get(), &out, 255, nullptr), out)) fail();
-    } else if (vips_image_get_bands(img.get()) > 4) {
-        if (!step(img, vips_extract_band(img.get(), &out, 0, "n", 4, nullptr), out)) fail();
-    }
-    if (vips_image_get_bands(img.get()) != 4 || img->BandFmt != VIPS_FORMAT_UCHAR) fail();
+    if (!toSrgbAlpha8(img)) fail();
     m_w = vips_image_get_width(img.get()), m_h = vips_image_get_height(img.get());
     m_p->img = std::move(img);
 }

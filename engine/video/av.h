@@ -1,60 +1,9 @@
 #pragma once
-// The one place the engine meets FFmpeg's C headers: owning handles with deleters that
-// null them, and the error helpers every video file uses.
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/display.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
-
-#include <memory>
+// The one place the engine meets FFmpeg's C headers (through video/avhandles.h), and the
+// error helpers every video file uses.
 #include <string>
 
-struct InputFree {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-using InputPtr = std::unique_ptr<AVFormatContext, InputFree>;
-
-// An output context owns its file handle; closing here is the failure path only,
-// finishing closes it explicitly and checks the result.
-struct OutputFree {
-    void operator()(AVFormatContext* c) const {
-        if (c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
-        avformat_free_context(c);
-    }
-};
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputFree>;
-
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
-struct SwsFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
-
-struct SwrFree {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
+#include "video/avhandles.h"
 
 // The library's own text for an error code.
 std::string avError(int rc);

@@ -60,13 +60,6 @@ double shortestGap(AVStream* st) {
 
 }  // namespace
 
-int uprightOrientation(double a, double b, double c, double d) {
-    if (a == 0 && b == 1 && c == -1 && d == 0) return 6;
-    if (a == 0 && b == -1 && c == 1 && d == 0) return 8;
-    if (a == -1 && b == 0 && c == 0 && d == -1) return 3;
-    return 1;
-}
-
 int normalizedFps(float r, double minFrameSeconds) {
     if (minFrameSeconds > 0) r = std::max(r, float(1.0 / minFrameSeconds));
     if (!(r > 0)) return 60;
@@ -93,16 +86,12 @@ Source openVideo(const std::string& path) {
     if (par->width <= 0 || par->height <= 0 || !avcodec_find_decoder(par->codec_id))
         die("cannot read the video track in " + path);
 
-    // The track matrix as libavformat exposes it: a b u / c d v / x y w, 16.16 fixed point.
-    double a = 1, b = 0, c = 0, d = 1;
-    size_t size = 0;
-    if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size); m && size >= 9 * 4) {
-        const auto* v = reinterpret_cast<const int32_t*>(m);
-        a = v[0] / 65536.0, b = v[1] / 65536.0, c = v[3] / 65536.0, d = v[4] / 65536.0;
-    }
+    const auto [a, b, c, d] = displayMatrix(st);
     s.W = std::fabs(a * par->width + c * par->height);
     s.H = std::fabs(b * par->width + d * par->height);
-    s.orient = uprightOrientation(a, b, c, d);
+    // The orientation tags that turn a picture clockwise by 0, 1, 2 or 3 quarters.
+    constexpr int orientationOf[4] = {1, 6, 3, 8};
+    s.orient = orientationOf[uprightQuarterTurns(a, b, c, d)];
     if (!(s.W >= 1 && s.H >= 1)) die("cannot read the video track in " + path);
 
     const float nominal = st->avg_frame_rate.den > 0 ? float(av_q2d(st->avg_frame_rate)) : 0.f;

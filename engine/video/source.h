@@ -26,8 +26,6 @@ int firstVideoStream(const AVFormatContext* fmt);
 // "cannot read the video track in " followed by the path.
 Source openVideo(const std::string& path);
 
-// The orientation for a track matrix (a, b, c, d); the translation plays no part.
-int uprightOrientation(double a, double b, double c, double d);
 
 // The output rate for a nominal rate and the shortest gap between frames (0 when
 // unknown): the peak rate wins, then a standard rate within 8 %, else the rounded rate

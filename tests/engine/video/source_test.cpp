@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "support/support.h"
 #include "video/clips.h"
 #include "video/source.h"
@@ -27,12 +29,19 @@ TEST(NormalizedFps, PeakRateOfAVariableRecordingWins) {
     EXPECT_EQ(normalizedFps(0.f, 1.0 / 24), 24);
 }
 
-TEST(UprightOrientation, QuarterAndHalfTurns) {
-    EXPECT_EQ(uprightOrientation(0, 1, -1, 0), 6);
-    EXPECT_EQ(uprightOrientation(0, -1, 1, 0), 8);
-    EXPECT_EQ(uprightOrientation(-1, 0, 0, -1), 3);
-    EXPECT_EQ(uprightOrientation(1, 0, 0, 1), 1);
-    EXPECT_EQ(uprightOrientation(-1, 0, 0, 1), 1);  // mirrored
+// Shared with the window's thumbnails: a track turns the way the library's own reading of
+// its matrix says (clockwise by minus the angle it reports).
+TEST(UprightQuarterTurns, AgreeWithTheLibrarysReading) {
+    for (double degrees : {0.0, 90.0, 180.0, 270.0}) {
+        int32_t m[9];
+        av_display_rotation_set(m, degrees);
+        const int library = int(std::lround(-av_display_rotation_get(m) / 90 + 4)) % 4;
+        EXPECT_EQ(uprightQuarterTurns(m[0] / 65536.0, m[1] / 65536.0, m[3] / 65536.0, m[4] / 65536.0), library)
+            << degrees;
+    }
+    EXPECT_EQ(uprightQuarterTurns(0, 1, -1, 0), 1);  // as phones store portrait recordings
+    EXPECT_EQ(uprightQuarterTurns(-1, 0, 0, 1), 0);  // mirrored
+    EXPECT_EQ(uprightQuarterTurns(0.7071, 0.7071, -0.7071, 0.7071), 0);
 }
 
 TEST(OpenVideo, RotatedHevcPhoneRecording) {
