@@ -4,6 +4,18 @@
 
 #include "base/die.h"
 
+namespace {
+
+// The stream and every frame say the same: BT.709 in limited range.
+template <class T> void tagBt709(T* x) {
+    x->color_primaries = AVCOL_PRI_BT709;
+    x->color_trc = AVCOL_TRC_BT709;
+    x->colorspace = AVCOL_SPC_BT709;
+    x->color_range = AVCOL_RANGE_MPEG;
+}
+
+}  // namespace
+
 int64_t videoBitRate(int w, int h, int fps) {
     const double bits = std::clamp(double(w) * h * fps * 0.2, 8e6, 9e7);
     return int64_t(bits);
@@ -35,10 +47,7 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     enc->sample_aspect_ratio = AVRational{1, 1};
     enc->bit_rate = videoBitRate(w, h, fps);
     enc->gop_size = fps;
-    enc->color_primaries = AVCOL_PRI_BT709;
-    enc->color_trc = AVCOL_TRC_BT709;
-    enc->colorspace = AVCOL_SPC_BT709;
-    enc->color_range = AVCOL_RANGE_MPEG;
+    tagBt709(enc);
     enc->thread_count = threads;
     if (raw->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(enc->priv_data, "preset", x264Preset, 0);
@@ -72,10 +81,7 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     m_yuv->format = AV_PIX_FMT_YUV420P;
     m_yuv->width = w;
     m_yuv->height = h;
-    m_yuv->color_primaries = AVCOL_PRI_BT709;
-    m_yuv->color_trc = AVCOL_TRC_BT709;
-    m_yuv->colorspace = AVCOL_SPC_BT709;
-    m_yuv->color_range = AVCOL_RANGE_MPEG;
+    tagBt709(m_yuv.get());
     avCheck(av_frame_get_buffer(m_yuv.get(), 0), "av_frame_get_buffer");
     m_pkt = newAVPacket();
 
