@@ -80,6 +80,16 @@ Opts::Opts(const std::vector<std::string>& args) {
             const std::string& v = value(args, i);
             (a == "--theme" ? theme : a == "--size" ? size : layoutWord) = v;
             i += 2;
+        } else if (a == "--title" || a == "--subtitle" || a == "--backdrop") {
+            const std::string& v = value(args, i);
+            (a == "--title" ? title : a == "--subtitle" ? subtitle : backdrop) = v;
+            if (a == "--backdrop" && v.empty()) die("bad --backdrop:   (want #RRGGBB, #RRGGBB,#RRGGBB or a picture)");
+            i += 2;
+        } else if (a == "--caption") {
+            const std::string& v = value(args, i);
+            if (v != "top" && v != "bottom") die("unknown caption: " + v + "  (want top·bottom)");
+            captionBottom = v == "bottom";
+            i += 2;
         } else if (a == "--start" || a == "--max") {
             const std::string& v = value(args, i);
             double d = 0;

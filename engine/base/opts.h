@@ -37,6 +37,10 @@ struct Opts {
     std::vector<OutRequest> outs;
     std::vector<std::string> files;
     Report report = Report::none;  // --progress: frame and spin report frames on standard output
+    // Text on the backdrop: empty is none. A line feed breaks the line.
+    std::string title, subtitle;
+    bool captionBottom = false;  // --caption bottom: the text below the device
+    std::string backdrop;        // --backdrop as given: empty for the theme's own base
 
     explicit Opts(const std::vector<std::string>& args);
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +114,33 @@ Image8 ImageFile::decode() const {
         die("cannot read image: " + m_path);
     }
     return result;
+}
+
+Plane setText(const std::string& markup, int width) {
+    startVips();
+    VipsImage* out = nullptr;
+    // Words that are wider than a line on their own break between letters rather than
+    // run out of it.
+    if (vips_text(&out, markup.c_str(), "width", std::max(1, width), "dpi", 72, "align", VIPS_ALIGN_CENTRE, "wrap",
+                  VIPS_TEXT_WRAP_WORD_CHAR, nullptr) != 0) {
+        vips_error_clear();
+        return {};
+    }
+    VipsPtr img(out);
+    VipsImage* mem = nullptr;
+    if (!step(img, vips_cast_uchar(img.get(), &mem, nullptr), mem) || vips_image_get_bands(img.get()) != 1 ||
+        !(mem = vips_image_copy_memory(img.get()))) {
+        vips_error_clear();
+        return {};
+    }
+    img.reset(mem);
+    Plane cover(vips_image_get_width(img.get()), vips_image_get_height(img.get()));
+    for (int i = 0; i < cover.h; ++i) {
+        const uint8_t* s = reinterpret_cast<const uint8_t*>(VIPS_IMAGE_ADDR(img.get(), 0, i));
+        float* d = cover.top(i);
+        for (int x = 0; x < cover.w; ++x) d[x] = s[x] / 255.f;
+    }
+    return cover;
 }
 
 Image8 loadCG(const std::string& path) { return ImageFile(path).decode(); }

@@ -28,6 +28,11 @@ private:
     int m_w = 0, m_h = 0;
 };
 
+// Pango markup set in lines no wider than `width` pixels, each centred, at 72 dpi so that
+// a point is a pixel: the coverage of its logical extent (line spacing included), or an
+// empty plane when the markup does not read (bad markup or text that is not UTF-8).
+Plane setText(const std::string& markup, int width);
+
 // Applies a TIFF/EXIF orientation (1 to 8): the result is the upright picture.
 Image8 orient(const Image8& img, int orientation);
 

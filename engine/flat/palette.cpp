@@ -3,6 +3,7 @@
 #include <sstream>
 #include <vector>
 
+#include "flat/imageio.h"
 #include "look/look.h"
 #include "base/die.h"
 #include "base/opts.h"
@@ -57,8 +58,36 @@ Palette themePalette(bool dark) {
     return p;
 }
 
+std::optional<Backdrop> readBackdropColours(const std::string& text) {
+    const size_t comma = text.find(',');
+    const auto top = readColour(text.substr(0, comma));
+    if (!top || text[0] != '#') return std::nullopt;
+    Backdrop b;
+    b.top = b.bottom = *top;
+    b.kind = Backdrop::Kind::solid;
+    if (comma == std::string::npos) return b;
+    const std::string second = text.substr(comma + 1);
+    const auto bottom = readColour(second);
+    if (!bottom || second.empty() || second[0] != '#') return std::nullopt;
+    b.bottom = *bottom;
+    b.kind = Backdrop::Kind::gradient;
+    return b;
+}
+
 Style::Style(const Opts& opts) {
     if (opts.theme != "dark" && opts.theme != "light") die("unknown theme: " + opts.theme + "  (want dark·light)");
     dark = opts.theme == "dark";
     pal = themePalette(dark);
+    caption = {opts.title, opts.subtitle, opts.captionBottom};
+    const std::string& b = opts.backdrop;
+    if (b.empty()) return;
+    if (auto colours = readBackdropColours(b)) {
+        backdrop = *colours;
+    } else if (b[0] == '#') {
+        die("bad --backdrop: " + b + "  (want #RRGGBB, #RRGGBB,#RRGGBB or a picture)");
+    } else {
+        // A picture goes through every check an input does.
+        backdrop.kind = Backdrop::Kind::picture;
+        backdrop.picture = std::make_shared<const Image8>(loadCG(b));
+    }
 }

@@ -1,6 +1,9 @@
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "flat/surface.h"
 
 struct Opts;
 
@@ -23,9 +26,29 @@ struct Palette {
     bool edgeLit = false;
 };
 
+// Text on the backdrop, from --title, --subtitle and --caption; empty texts are none.
+struct Caption {
+    std::string title, subtitle;
+    bool bottom = false;
+    bool empty() const { return title.empty() && subtitle.empty(); }
+};
+
+// The base beneath the glow: the theme's colour, one colour of one's own, a gradient from
+// the top edge to the bottom edge, or a picture that covers the frame.
+struct Backdrop {
+    enum class Kind { theme, solid, gradient, picture } kind = Kind::theme;
+    Color top, bottom;                      // solid: both the same
+    std::shared_ptr<const Image8> picture;  // upright, premultiplied
+};
+
+// The --backdrop text read as a colour or two, or nothing: a picture's path.
+std::optional<Backdrop> readBackdropColours(const std::string& text);
+
 struct Style {
     bool dark = true;
     Palette pal;
+    Caption caption;
+    Backdrop backdrop;
 
     explicit Style(const Opts& opts);
     Style(bool isDark, Palette p) : dark(isDark), pal(std::move(p)) {}

@@ -75,12 +75,13 @@ float outlineCurvature(float px, float py, const Rect& r, float radius, double b
     return normalCdf(std::min(qx, qy) / float(cgSigma * blur)) / R;
 }
 
-PlateRows::PlateRows(int W, int H, const Geo& geo, const Palette& pal)
+PlateRows::PlateRows(int W, int H, const Geo& geo, const Palette& pal, std::shared_ptr<const Dress> dress)
     : m_w(W), m_h(H), m_geo(geo), m_pal(pal),
       // Colours are read in the order base, bodyTop, bodyBot: the first bad one is named.
       m_base(cgColor(pal.base, 1)), m_top(cgColor(pal.bodyTop, 1)), m_bot(cgColor(pal.bodyBot, 1)),
       m_layer(shadowLayer(W, H, geo, pal)), m_up(m_layer.w, m_layer.h, 4 * m_layer.w, 4 * m_layer.h),
-      m_edgeBlur(bandBlur(geo, pal.edgeBlur)), m_bodyReach(pal.edge > 0 ? bandReach(m_edgeBlur) : 0.5f) {}
+      m_dress(std::move(dress)), m_edgeBlur(bandBlur(geo, pal.edgeBlur)),
+      m_bodyReach(pal.edge > 0 ? bandReach(m_edgeBlur) : 0.5f) {}
 
 void PlateRows::studioRow(int y, PxF* out, Span part) const {
     const float cx = m_w / 2.f, cy = float((1 - lv().glowCenterY) * m_h), R = float(lv().glowRadius * m_w);
@@ -96,8 +97,13 @@ void PlateRows::studioRow(int y, PxF* out, Span part) const {
         x1 = std::clamp(int(std::ceil(cx + half)), x0, m_w);
     }
     const int a = part.x0, b = part.x1;
-    std::fill(out + a, out + std::max(a, std::min(b, x0)), base);
-    std::fill(out + std::min(b, std::max(a, x1)), out + b, base);
+    const bool own = m_dress && m_dress->ownBase();
+    if (own) {
+        m_dress->baseRow(y, out, part, m_base);
+    } else {
+        std::fill(out + a, out + std::max(a, std::min(b, x0)), base);
+        std::fill(out + std::min(b, std::max(a, x1)), out + b, base);
+    }
     // The glow's strength first, in a loop the compiler vectorises, then the colours.
     thread_local std::vector<float> glow;
     const int g0 = std::max(a, x0), g1 = std::min(b, x1);
@@ -106,10 +112,17 @@ void PlateRows::studioRow(int y, PxF* out, Span part) const {
         const float dx = x + 0.5f - cx, d = std::sqrt(dx * dx + dy * dy), k = op * (1 - d / R);
         glow[size_t(x - g0)] = d < R ? k : 0.f;
     }
-    for (int x = g0; x < g1; ++x) {
+    for (int x = g0; x < g1 && !own; ++x) {
         const float k = glow[size_t(x - g0)];
         out[x] = {base.r * (1 - k) + k, base.g * (1 - k) + k, base.b * (1 - k) + k, 1};
     }
+    // The same glow over a base of the options' own.
+    for (int x = g0; x < g1 && own; ++x) {
+        const float k = glow[size_t(x - g0)];
+        const PxF u = out[x];
+        out[x] = {u.r * (1 - k) + k, u.g * (1 - k) + k, u.b * (1 - k) + k, 1};
+    }
+    if (m_dress) m_dress->inkRow(y, out, part);
 }
 
 void PlateRows::groundingRow(int y, PxF* out, Span part, std::vector<float>& scratch) const {

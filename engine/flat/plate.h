@@ -1,6 +1,8 @@
 #pragma once
+#include <memory>
 #include <vector>
 
+#include "flat/dress.h"
 #include "flat/geometry.h"
 #include "flat/palette.h"
 #include "flat/resample.h"
@@ -11,7 +13,8 @@
 // independent, so callers may stream and parallelise them without the whole surface.
 class PlateRows {
 public:
-    PlateRows(int W, int H, const Geo& geo, const Palette& pal);
+    // `dress`, where given, replaces the base and lays the caption on the backdrop.
+    PlateRows(int W, int H, const Geo& geo, const Palette& pal, std::shared_ptr<const Dress> dress = nullptr);
     // Row y (counted from the bottom) into W pixels. The pixels of `hidden` are left as
     // they are: the caller covers them with opaque content. `scratch` is the caller's,
     // one per thread.
@@ -29,6 +32,7 @@ private:
     Color m_base, m_top, m_bot;
     Plane m_layer;  // quarter-resolution shadow alpha
     Lanczos m_up;   // the layer four times up
+    std::shared_ptr<const Dress> m_dress;
     double m_edgeBlur;
     float m_bodyReach;  // how far inside the outline the body is plain gradient
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "flat/dress.h"
 #include "flat/plate.h"
 #include "flat/raster.h"
 #include "flat/resample.h"
@@ -98,8 +99,23 @@ class SceneRows {
 public:
     SceneRows(int w, int h, Layout layout, double a, double b, const Style& style, double grain)
         : m_w(w), m_ss(std::min(w, h) < 2160 ? 2 : 1), m_grain(grain),
-          m_big(layoutGeo(layout, m_ss * w, m_ss * h, a, b)), m_pal(style.pal),
-          m_rows(m_ss * w, m_ss * h, m_big, style.pal) {}
+          m_dress(dressFor(style, layout, m_ss * w, m_ss * h, m_ss)),
+          m_big(layoutGeo(layout, m_ss * w, m_ss * h, a, b, room(1))), m_pal(style.pal),
+          m_rows(m_ss * w, m_ss * h, m_big, style.pal, m_dress) {}
+
+    // The rows the caption leaves to the device at 1/k of the plate's size.
+    Room room(int k) const { return m_dress ? m_dress->caption.room.scaled(1.0 / k) : Room{}; }
+    int supersampling() const { return m_ss; }
+
+    // Backdrop, glow and caption of row y, without shadows or device.
+    void studio(int y, PxF* out) const {
+        if (m_ss == 1) return m_rows.studioRow(y, out, {0, m_w});
+        thread_local std::vector<PxF> lo, hi;
+        lo.resize(2 * size_t(m_w)), hi.resize(2 * size_t(m_w));
+        m_rows.studioRow(2 * y, lo.data(), {0, 2 * m_w});
+        m_rows.studioRow(2 * y + 1, hi.data(), {0, 2 * m_w});
+        resolveRows(lo.data(), hi.data(), out, m_w);
+    }
 
     // Dithered plate row y (from the bottom); the pixels of `hidden` are left as they are.
     void plate(int y, Px8* out, Span hidden) const {
@@ -143,6 +159,7 @@ public:
 private:
     int m_w, m_ss;
     double m_grain;
+    std::shared_ptr<const Dress> m_dress;
     Geo m_big;
     Palette m_pal;
     PlateRows m_rows;
@@ -272,15 +289,17 @@ Glass makeGlass(const SceneRows& rows, int w, int h) {
 }  // namespace
 
 bool sceneMayFail(int w, int h, const Style& style) {
-    return w > maxSurfaceSide || h > maxSurfaceSide || !readColour(style.pal.base) || !readColour(style.pal.bodyTop) ||
-           !readColour(style.pal.bodyBot);
+    return !style.caption.empty() || w > maxSurfaceSide || h > maxSurfaceSide || !readColour(style.pal.base) ||
+           !readColour(style.pal.bodyTop) || !readColour(style.pal.bodyBot);
 }
 
 Scene::Scene(int width, int height, Layout layout, double a, double b, const Style& style, double grain, PlateUse use)
     : w(width), h(height) {
     if (w > maxSurfaceSide || h > maxSurfaceSide) dieTooLarge(w, h);
-    geo = layoutGeo(layout, w, h, a, b);
     auto made = std::make_shared<const SceneRows>(w, h, layout, a, b, style, grain);
+    room = made->room(made->supersampling());
+    geo = layoutGeo(layout, w, h, a, b, room);
+    backing = made;
     if (use == PlateUse::once) {
         rows = std::move(made);
         return;
@@ -293,6 +312,12 @@ Scene::Scene(int width, int height, Layout layout, double a, double b, const Sty
     parallelFor((h + band - 1) / band, [&](int k) {
         for (int y = k * band; y < std::min(h, (k + 1) * band); ++y) made->plate(y, plate.row(y), {});
     });
+}
+
+SurfaceF Scene::studio() const {
+    SurfaceF s(w, h);
+    parallelFor(h, [&](int y) { backing->studio(y, s.row(y)); });
+    return s;
 }
 
 void Scene::draw(View8 dst, const Image8& content) const {

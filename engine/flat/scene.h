@@ -37,14 +37,20 @@ enum class PlateUse { everyFrame, once };
 // One flat output: everything that does not change from frame to frame.
 struct Scene {
     int w = 0, h = 0;
-    Image8 plate;                           // dithered, exactly w x h; empty with PlateUse::once
-    Geo geo;                                // at the output size
-    std::optional<Glass> glass;             // none when the palette's glass is 0 or less, or with PlateUse::once
-    std::shared_ptr<const SceneRows> rows;  // with PlateUse::once: plate and glass drawn on demand
+    Image8 plate;                              // dithered, exactly w x h; empty with PlateUse::once
+    Geo geo;                                   // at the output size
+    Room room;                                 // the rows a caption leaves to the device; whole without one
+    std::optional<Glass> glass;                // none when the palette's glass is 0 or less, or with PlateUse::once
+    std::shared_ptr<const SceneRows> rows;     // with PlateUse::once: plate and glass drawn on demand
+    std::shared_ptr<const SceneRows> backing;  // always: what the plate is drawn from
 
     // Ends the process on an unknown layout or a size beyond maxSurfaceSide.
     Scene(int w, int h, Layout layout, double a, double b, const Style& style, double grain,
           PlateUse use = PlateUse::everyFrame);
+
+    // The backdrop with its glow and caption, without shadows or device, at the output
+    // size: what a turning device moves over.
+    SurfaceF studio() const;
 
     // Plate, screen, glass into a w x h surface.
     void draw(View8 dst, const Image8& content) const;

@@ -15,25 +15,6 @@ namespace {
 Look g_look;
 LookValues g_values;
 
-bool validUtf8(const std::string& s) {
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        unsigned char c = s[i];
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (len == 0 || i + len > n) return false;
-        unsigned cp = len == 1 ? c : len == 2 ? (c & 0x1f) : len == 3 ? (c & 0x0f) : (c & 0x07);
-        for (int k = 1; k < len; ++k) {
-            unsigned char d = s[i + k];
-            if ((d >> 6) != 2) return false;
-            cp = (cp << 6) | (d & 0x3f);
-        }
-        static const unsigned minFor[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < minFor[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
-        i += len;
-    }
-    return true;
-}
-
 // Length of the space separator or tab starting at s[i] (0 when there is none).
 size_t spaceAt(const std::string& s, size_t i) {
     unsigned char c = s[i];
@@ -190,4 +171,23 @@ const LookValues& lv() { return g_values; }
 void installLook(Look l) {
     g_look = std::move(l);
     g_values = LookValues::read(g_look);
+}
+
+bool validUtf8(const std::string& s) {
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned char c = s[i];
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        unsigned cp = len == 1 ? c : len == 2 ? (c & 0x1f) : len == 3 ? (c & 0x0f) : (c & 0x07);
+        for (int k = 1; k < len; ++k) {
+            unsigned char d = s[i + k];
+            if ((d >> 6) != 2) return false;
+            cp = (cp << 6) | (d & 0x3f);
+        }
+        static const unsigned minFor[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < minFor[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+        i += len;
+    }
+    return true;
 }

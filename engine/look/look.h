@@ -66,6 +66,8 @@ inline constexpr size_t maxLookBytes = size_t(1) << 20;
 // and not a line end. Exposed for tests.
 std::vector<std::string> lookLines(const std::string& text);
 std::string trimSpaces(const std::string& s);
+// Whether the text is well-formed UTF-8.
+bool validUtf8(const std::string& s);
 
 // Frame rate of turning clips, and the factor that turns a shadow blur value into
 // a Gaussian standard deviation.

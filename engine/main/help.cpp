@@ -18,7 +18,11 @@ struct CommandHelp {
 constexpr char themeSizeLayout[] =
     "  --theme dark|light      backdrop and device colours (default dark)\n"
     "  --size WxH|NAME         output size in pixels, or a name from `pellmar sizes`\n"
-    "                          (default 1080x1920)\n";
+    "                          (default 1080x1920)\n"
+    "  --title TEXT            a headline on the backdrop; a line feed breaks the line\n"
+    "  --subtitle TEXT         a smaller line under the title\n"
+    "  --caption top|bottom    the text above the device or below it (default top)\n"
+    "  --backdrop VALUE        #RRGGBB, #RRGGBB,#RRGGBB (top to bottom) or a picture\n";
 
 const CommandHelp commands[] = {
     {"still", usageStill, "frame a screenshot into a PNG",

@@ -96,13 +96,24 @@ int shadowTriangles(const std::vector<Vec2>& poly, double grow, std::span<float>
     return count;
 }
 
+namespace {
+
+// A turn that leaves the close-up keeps its caption where the close-up has it.
+Style captionFor(const Style& style, bool closeup) {
+    Style s = style;
+    if (closeup) s.caption.bottom = false;
+    return s;
+}
+
+}  // namespace
+
 SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& style, double grain, bool closeup)
-    : flat(w_, h_, Layout::full, contentW, contentH, style, grain),
+    : flat(w_, h_, Layout::full, contentW, contentH, captionFor(style, closeup), grain),
       start(closeup ? Scene(w_, h_, Layout::closeup, contentW, contentH, style, grain) : flat), w(w_), h(h_),
       ss(std::min(w_, h_) < 2160 ? 2 : 1), m_pal(style.pal) {
     const int W = w * ss, H = h * ss;
-    m_motion.geo = layoutGeo(Layout::full, W, H, contentW, contentH);
-    if (closeup) m_motion.from = layoutGeo(Layout::closeup, W, H, contentW, contentH);
+    m_motion.geo = layoutGeo(Layout::full, W, H, contentW, contentH, flat.room.scaled(ss));
+    if (closeup) m_motion.from = layoutGeo(Layout::closeup, W, H, contentW, contentH, start.room.scaled(ss));
     const Geo& geo = m_motion.geo;
 
     const double hw = geo.body.w / 2, hh = geo.body.h / 2, T = hw * 2 * lv().spinThick;
@@ -167,9 +178,12 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
         if (l.size() < 4) die("spin: a grounding shadow wants 4 numbers");
     const int maskW = std::max(1, W / 4), maskH = std::max(1, H / 4);
 
-    // The backdrop without its shadows: the passes add the turning device's own.
+    // The backdrop without its shadows: the passes add the turning device's own. A
+    // caption or a backdrop of the options' own comes from the flat frame's plate, so
+    // that nothing moves where the turn hands over to it.
     SurfaceF studio = ctx16(w, h);
-    drawStudio(studio, w, h, m_pal);
+    if (style.caption.empty() && style.backdrop.kind == Backdrop::Kind::theme) drawStudio(studio, w, h, m_pal);
+    else studio = flat.studio();
     std::vector<float> grainField(size_t(w) * size_t(h));
     for (int i = 0; i < h; ++i)
         for (int x = 0; x < w; ++x) grainField[size_t(i) * size_t(w) + size_t(x)] = grainAt(x, h - 1 - i, grain);

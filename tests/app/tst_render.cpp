@@ -131,6 +131,43 @@ private slots:
         const QString folder = m_dir.path() + "/a-file/Launch_trevalo";
         QCOMPARE(studio->phase(), Phase::finished(0, {"cannot create " + folder}, 0, folder));
     }
+
+    // The window's caption and backdrop through the real engine: the chosen base at the corners,
+    // and a title band above the device that the untitled output does not have.
+    void captionAndBackdropRender() {
+        auto studio = fresh();
+        studio->toggle(Shape::square_closeup);
+        studio->add({in("shot.png")});
+        studio->setBackdrop(Backdrop::solid(0x1b3a6b));
+        // The test's checks return from the test itself, so each render is waited for here.
+        auto output = [&] {
+            return QImage(studio->outputFolder() + "/shot_square.png").convertToFormat(QImage::Format_RGB32);
+        };
+        studio->render();
+        QTRY_VERIFY_WITH_TIMEOUT(settled(*studio), 30000);
+        QCOMPARE(studio->phase().failed, QStringList());
+        const QImage plain = output();
+        studio->setCaption(in("shot.png"), {"Plan your week", "in one glance"});
+        studio->render();
+        QTRY_VERIFY_WITH_TIMEOUT(settled(*studio), 30000);
+        QCOMPARE(studio->phase().failed, QStringList());
+        const QImage titled = output();
+        QCOMPARE(titled.size(), QSize(2160, 2160));
+        for (QPoint corner : {QPoint(2, 2), QPoint(2157, 2), QPoint(2, 2157), QPoint(2157, 2157)}) {
+            const QColor c = titled.pixelColor(corner);
+            QVERIFY2(qAbs(c.red() - 0x1b) < 14 && qAbs(c.green() - 0x3a) < 14 && qAbs(c.blue() - 0x6b) < 14,
+                     qPrintable(c.name()));
+        }
+        // Ink in the top fifth: light text on the deep blue, only where a title was asked for.
+        auto ink = [](const QImage& img) {
+            int n = 0;
+            for (int y = 0; y < img.height() / 5; y += 2)
+                for (int x = 0; x < img.width(); x += 2) n += qGray(img.pixel(x, y)) > 160;
+            return n;
+        };
+        QCOMPARE(ink(plain), 0);
+        QVERIFY(ink(titled) > 500);
+    }
 };
 
 QTEST_MAIN(RenderTest)

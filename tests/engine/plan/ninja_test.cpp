@@ -137,3 +137,38 @@ TEST(PlanCommand, FaultsGoToStandardErrorAndNothingIsWritten) {
     EXPECT_EQ(pellmar({"plan"}).err, "usage: plan <set.json> [out.ninja]\n");
     EXPECT_EQ(pellmar({"plan", dir + "/missing.json"}).err, "cannot read " + dir + "/missing.json\n");
 }
+
+TEST(PlannedSet, AChangedTitleRendersOnlyItsOwnOutputs) {
+    const std::string dir = tempDir();
+    ASSERT_EQ(pellmar({"still", sourceDir() + "/resources/sample.png", dir + "/shot.png", "--size", "64x128"}).status,
+              0);
+    writeFile(dir + "/look.conf", readFile(shippedLook()));
+    const std::string set = R"({
+  "out": "out",
+  "languages": ["en", "de"],
+  "backdrop": "#1b3a6b,#0d1b33",
+  "outputs": [{"name": "phone", "size": "96x192"}, {"name": "wide", "size": "192x96", "caption": "bottom"}],
+  "inputs": [{"file": "shot.png", "name": "home",
+              "titles": {"en": {"title": "Home", "subtitle": "at a glance"}, "de": {"title": "Start"}}}]
+})";
+    writeFile(dir + "/set.json", set);
+    Ran r = in(dir, "TREVALO_LOOK=look.conf " PELLMAR_BIN " plan set.json > set.ninja && ninja -f set.ninja");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(runs(r.out).size(), 4u) << r.out;
+    const std::string en = dir + "/out/en/home_phone.png", de = dir + "/out/de/home_phone.png";
+    const std::string first = readFile(de);
+    const long long enTime = mtime(en);
+    // The languages' texts differ, so their pictures do.
+    EXPECT_NE(readFile(en), first);
+
+    std::string changed = set;
+    changed.replace(changed.find("\"Start\""), 7, "\"Übersicht\"");
+    writeFile(dir + "/set.json", changed);
+    r = in(dir, "ninja -f set.ninja");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(runs(r.out),
+              (std::vector<std::string>{"plan set.ninja", "still de/home_phone.png", "still de/home_wide.png"}));
+    EXPECT_EQ(mtime(en), enTime);
+    EXPECT_NE(readFile(de), first);
+    EXPECT_EQ(in(dir, "ninja -f set.ninja").out, "ninja: no work to do.\n");
+}
