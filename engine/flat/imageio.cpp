@@ -128,7 +128,7 @@ Plane setText(const std::string& markup, int width) {
     }
     VipsPtr img(out);
     VipsImage* mem = nullptr;
-    if (!step(img, vips_cast_uchar(img.get(), &mem, nullptr), mem) || vips_image_get_bands(img.get()) != 1 ||
+    if (!vipsStep(img, vips_cast_uchar(img.get(), &mem, nullptr), mem) || vips_image_get_bands(img.get()) != 1 ||
         !(mem = vips_image_copy_memory(img.get()))) {
         vips_error_clear();
         return {};
