@@ -1,10 +1,11 @@
-// Times the turning-device clip of the bundled sample against the flat path for the
-// same number of frames, in one process on one device: the per-frame render cost of a
-// turning frame (no encoding), and whole clips with encoding, spin against flat.
+// Times the turning frames of the bundled sample's spin clip on whatever Vulkan device is
+// picked, render only (no encoding): the whole frame, each GPU pass on the device's own
+// clock, the read-back and the host's share, against the flat frame's drawing.
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "flat/imageio.h"
@@ -14,11 +15,18 @@
 #include "spin/gpu.h"
 #include "spin/schedule.h"
 #include "spin/spinscene.h"
-#include "video/writer.h"
 
 namespace {
 
 double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+// Processor time of the whole process, every thread (the CPU device's workers too): on a
+// busy machine a steadier measure than the clock.
+double cpuNow() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
 
 const char* kindName(DeviceKind k) {
     switch (k) {
@@ -34,7 +42,7 @@ const char* kindName(DeviceKind k) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: spin_bench <look.conf> <screenshot> [WxH] [out-dir]\n");
+        std::fprintf(stderr, "usage: spin_bench <look.conf> <screenshot> [WxH] [dark|light] [every Nth frame]\n");
         return 1;
     }
     installLook(Look::parse([&] {
@@ -48,8 +56,9 @@ int main(int argc, char** argv) {
     }()));
     const Image8 image = loadCG(argv[2]);
     const auto [w, h] = parseSize(argc > 3 ? argv[3] : "1080x1920");
-    const std::string dir = argc > 4 ? argv[4] : "/tmp";
-    const Style style(true, themePalette(true));
+    const bool dark = argc <= 4 || std::string(argv[4]) != "light";
+    const int step = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
+    const Style style(dark, themePalette(dark));
 
     double t0 = now();
     GPU& gpu = GPU::shared();
@@ -57,55 +66,47 @@ int main(int argc, char** argv) {
     t0 = now();
     SpinScene scene(w, h, image.w, image.h, style, 0.03);
     const double tScene = now() - t0;
+    scene.profile(true);
 
+    // Every rendered slot of the clip, in order, as the spin command draws it.
     const int frames = int(stillClipSlots());
-    int turning = 0;
-    for (int i = 0; i < frames; ++i) turning += shownAt(i).rendered();
-
-    // Render only: every turning frame into memory, then the flat drawing of as many.
     Image8 out(w, h);
+    int rendered = 0;
+    PassTimes sum;
     t0 = now();
-    for (int i = 0; i < frames; ++i)
-        if (const Shown s = shownAt(i); s.rendered()) scene.draw(out.view(), image, s);
-    const double tTurn = (now() - t0) / std::max(1, turning);
-    t0 = now();
-    for (int i = 0; i < turning; ++i) scene.flat.draw(out.view(), image);
-    const double tFlat = (now() - t0) / std::max(1, turning);
-
-    // Whole clips with encoding: the spin clip as the spin command writes it, and a flat
-    // clip of equal length drawing every frame as the frame command does.
-    t0 = now();
-    {
-        Writer writer(dir + "/bench-spin.mp4", w, h, spinFPS, Container::MP4);
-        std::optional<bool> restHeld;
-        for (int i = 0; i < frames; ++i) {
-            const Shown s = shownAt(i);
-            if (s.moving()) restHeld.reset();
-            else if (restHeld == s.before() && writer.repeat(i)) continue;
-            else restHeld = s.before();
-            scene.draw(writer.newFrame(), image, s);
-            writer.append(i);
-        }
-        writer.finish(frames);
+    double c0 = cpuNow();
+    for (int i = 0, k = 0; i < frames; ++i) {
+        const Shown s = shownAt(i);
+        if (!s.rendered() || k++ % step) continue;
+        scene.draw(out.view(), image, s);
+        const PassTimes& p = scene.passTimes();
+        sum.device += p.device;
+        sum.shadow += p.shadow;
+        sum.blur += p.blur;
+        sum.downsample += p.downsample;
+        sum.compose += p.compose;
+        sum.readBack += p.readBack;
+        ++rendered;
     }
-    const double tSpinClip = now() - t0 + tScene;
+    const double n = std::max(1, rendered);
+    const double tTurn = (now() - t0) / n, cTurn = (cpuNow() - c0) / n;
     t0 = now();
-    {
-        const Scene flat(w, h, Layout::full, image.w, image.h, style, 0.03);
-        Writer writer(dir + "/bench-flat.mp4", w, h, spinFPS, Container::MP4);
-        for (int i = 0; i < frames; ++i) {
-            flat.draw(writer.newFrame(), image);
-            writer.append(i);
-        }
-        writer.finish(frames);
-    }
-    const double tFlatClip = now() - t0;
+    c0 = cpuNow();
+    for (int i = 0; i < rendered; ++i) scene.flat.draw(out.view(), image);
+    const double tFlat = (now() - t0) / n, cFlat = (cpuNow() - c0) / n;
 
+    const double ms = 1e3 / n;
+    const double host =
+        tTurn * 1e3 - (sum.device + sum.shadow + sum.blur + sum.downsample + sum.compose + sum.readBack) * ms;
     std::printf("device: %s (%s)\n", gpu.deviceName().c_str(), kindName(gpu.kind()));
-    std::printf("%dx%d, %d frames @ %dfps, %d turning\n", w, h, frames, spinFPS, turning);
-    std::printf("context %.2f s, scene %.2f s\n", tGPU, tScene);
-    std::printf("turning frame %.1f ms (render only), flat frame %.1f ms, ratio %.2f\n", tTurn * 1e3, tFlat * 1e3,
-                tTurn / tFlat);
-    std::printf("whole clip: spin %.2f s, flat %.2f s, ratio %.2f\n", tSpinClip, tFlatClip, tSpinClip / tFlatClip);
+    std::printf("%dx%d, %d frames @ %dfps, %d rendered; context %.2f s, scene %.2f s\n", w, h, frames, spinFPS,
+                rendered, tGPU, tScene);
+    std::printf(
+        "turning frame %.1f ms (render only): device %.1f, shadow %.1f, blur %.1f, downsample %.1f, "
+        "compose %.1f, read-back %.1f, host %.1f ms\n",
+        tTurn * 1e3, sum.device * ms, sum.shadow * ms, sum.blur * ms, sum.downsample * ms, sum.compose * ms,
+        sum.readBack * ms, host);
+    std::printf("flat frame %.1f ms; turning / flat %.2f\n", tFlat * 1e3, tTurn / tFlat);
+    std::printf("processor time, all threads: turning frame %.1f ms, flat frame %.1f ms\n", cTurn * 1e3, cFlat * 1e3);
     return 0;
 }

@@ -29,7 +29,7 @@ SpinVtx Mesh::vtx(Vec3 p, Vec3 n, int kind, float tint) {
     return {{float(p.x), float(p.y), float(p.z), float(kind)}, {float(n.x), float(n.y), float(n.z), tint}};
 }
 
-void Mesh::slab(const Frame3& f, const SlabSpec& s) {
+size_t Mesh::slab(const Frame3& f, const SlabSpec& s) {
     if (s.round < 1) die("slab: round " + std::to_string(s.round) + " is below 1");
     const std::vector<RingPoint> base = rrRing(s.c, s.h, s.r, 0, s.seg);
     const size_t n = base.size();
@@ -65,11 +65,44 @@ void Mesh::slab(const Frame3& f, const SlabSpec& s) {
             for (const RingPoint& q : rrRing(s.c, s.h, s.r, inset, s.seg)) hull.push_back(f.at(q.p.x, q.p.y, depth));
         prev = std::move(next);
     }
-    const SpinVtx centre = vtx(f.at(s.c.x, s.c.y, s.w1), f.w, s.capKind, s.tint);
-    for (size_t i = 0; i < n; ++i) v.insert(v.end(), {centre, prev[i], prev[(i + 1) % n]});
+    // A window cuts the flat cap in two: the band along its outline, then the window's
+    // interior on its own, last.
+    const double inner = s.window > s.e ? s.window : s.e;
+    if (inner > s.e) stitch(ring(s.e, s.w1, 0, 1, s.capKind), ring(inner, s.w1, 0, 1, s.capKind));
+    const size_t before = v.size();
+    cap(f, s, inner);
+    return v.size() - before;
 }
 
-DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e) {
+// The flat cap inside the ring `inset` from the outline: the rectangle between the corner
+// arcs' centres, a
+// strip along each side and a fan in each corner. Large triangles where the area is: a
+// rasteriser that shades whole blocks of pixels shades every block a triangle touches,
+// and one fan from the centre would cut the face into slivers, each block shaded twice.
+void Mesh::cap(const Frame3& f, const SlabSpec& s, double inset) {
+    const std::vector<RingPoint> edge = rrRing(s.c, s.h, s.r, inset, s.seg);
+    const size_t arc = size_t(s.seg) + 1;
+    auto at = [&](Vec2 p) { return vtx(f.at(p.x, p.y, s.w1), f.w, s.capKind, s.tint); };
+    auto tri = [&](Vec2 a, Vec2 b, Vec2 c) {
+        if (std::abs((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) > 1e-9)
+            v.insert(v.end(), {at(a), at(b), at(c)});
+    };
+    const double ix = s.h.x - s.r, iy = s.h.y - s.r;
+    const Vec2 core[4] = {{s.c.x + ix, s.c.y + iy},
+                          {s.c.x - ix, s.c.y + iy},
+                          {s.c.x - ix, s.c.y - iy},
+                          {s.c.x + ix, s.c.y - iy}};  // the corners' order in rrRing
+    tri(core[0], core[1], core[2]);
+    tri(core[0], core[2], core[3]);
+    for (size_t k = 0; k < 4; ++k) {
+        const size_t next = (k + 1) % 4;
+        for (size_t j = 0; j + 1 < arc; ++j) tri(core[k], edge[k * arc + j].p, edge[k * arc + j + 1].p);
+        tri(core[k], edge[k * arc + arc - 1].p, edge[next * arc].p);
+        tri(core[k], edge[next * arc].p, core[next]);
+    }
+}
+
+DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e, double window) {
     const double W = 2 * hw;
     DeviceMesh out;
     Mesh& m = out.mesh;
@@ -85,9 +118,13 @@ DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e) {
                   .tint = 1,
                   .seg = 48,
                   .round = 8,
-                  .outline = true};
-    m.slab(Frame3::front(), body);
+                  .outline = true,
+                  .window = window};
+    const size_t inner = m.slab(Frame3::front(), body);
+    out.frontVerts = m.v.size();
+    out.windowVerts = window > e ? inner : 0;
     body.capKind = BackFace;
+    body.window = 0;
     m.slab(Frame3::back(), body);
 
     // Side buttons: (side, top, bottom), top and bottom as fractions of the body height

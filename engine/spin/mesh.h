@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <vector>
 
 #include "spin/vec.h"
@@ -46,6 +47,7 @@ struct SlabSpec {
     float tint = 1;
     int seg = 16, round = 8;
     bool outline = false;  // add the rounded edge's rings to the hull
+    double window = 0;     // above e: the cap's part this far inside the outline comes last, on its own
 };
 
 struct Mesh {
@@ -53,8 +55,13 @@ struct Mesh {
     std::vector<Vec3> hull;  // points on the outer edge, for the ground shadow's outline
 
     static SpinVtx vtx(Vec3 p, Vec3 n, int kind, float tint);
-    // Ends the process when round < 1 or seg < 1.
-    void slab(const Frame3& f, const SlabSpec& s);
+    // Ends the process when round < 1 or seg < 1. Returns how many vertices the last
+    // part of the cap took: all of it, or the window's interior.
+    size_t slab(const Frame3& f, const SlabSpec& s);
+
+private:
+    // The flat cap at depth s.w1 within the outline moved inwards by inset.
+    void cap(const Frame3& f, const SlabSpec& s, double inset);
 };
 
 // The camera bump in model x/y, for the shader's contact shading.
@@ -69,8 +76,11 @@ struct CameraLayout {
 struct DeviceMesh {
     Mesh mesh;
     CameraLayout camera;
+    size_t frontVerts = 0;   // the front half comes first: mesh.v[0, frontVerts)
+    size_t windowVerts = 0;  // of which the last ones fill the window, if any
 };
 
 // The whole device: hw, hh half body size, R body corner radius, T thickness, e radius
-// of the rounded edge of both faces.
-DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e);
+// of the rounded edge of both faces; window: when above e, the front face's part this
+// far inside the body outline (the screen's interior) is drawn apart, last in the front.
+DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e, double window = 0);

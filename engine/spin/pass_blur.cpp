@@ -7,19 +7,19 @@
 
 namespace {
 
-// Three sigmas each side, within what the kernel's line buffer holds.
+// Three sigmas each side.
 int blurRadius(double sigma) { return sigma > 0 ? std::min(blurMaxRadius, int(std::ceil(3 * sigma))) : 0; }
 
 }  // namespace
 
 BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
-    : w(s.maskW), h(s.maskH),
-      sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}}, 4) {
+    : sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}}, 4) {
     VkDevice dev = g.dev;
     const VkImageUsageFlags storage = VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
     for (int i = 0; i < 2; ++i) {
-        tmp[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w, h, storage);
-        out[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w, h, storage);
+        w[i] = from.w[i], h[i] = from.h[i];
+        tmp[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w[i], h[i], storage);
+        out[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w[i], h[i], storage);
     }
     const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
     setLayout = makeSetLayout(dev, {{blurSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
@@ -62,9 +62,7 @@ void BlurPass::record(VkCommandBuffer cmd) const {
         for (int dir = 0; dir < 2; ++dir) {
             vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set[i][dir], 0, nullptr);
             vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &push[i][dir]);
-            // One workgroup per blurLine pixels of a line.
-            const int along = dir == 0 ? w : h, across = dir == 0 ? h : w;
-            vkCmdDispatch(cmd, uint32_t(along + blurLine - 1) / blurLine, uint32_t(across), 1);
+            vkCmdDispatch(cmd, uint32_t(w[i] + tile - 1) / tile, uint32_t(h[i] + tile - 1) / tile, 1);
             if (dir == 0) memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
         }
     }

@@ -1,19 +1,20 @@
 // The compose pass: one thread per output pixel lays the backdrop, the blurred shadows,
-// the device (brought down from the supersampled size) and the grain, and mixes the
-// result with the flat frame by the hand-off weight.
+// the device (at the output size) and the grain, and mixes the result with the flat
+// frame by the hand-off weight.
+#include <vector>
+
 #include "spin/passes.h"
 
-ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device, const BlurPass& blur,
-                         const ReadBack& frames)
+ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device, const DownsamplePass* down,
+                         const BlurPass& blur, const ReadBack& frames)
     : g(g_), w(s.w), h(s.h), sets(g_.dev,
                                   {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1},
-                                   {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 6},
+                                   {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 5},
                                    {VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 2}},
                                   1) {
     VkDevice dev = g.dev;
     const VkImageUsageFlags upload = VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT;
     studio = makeImage(g, VK_FORMAT_R32G32B32A32_SFLOAT, w, h, upload);
-    grain = makeImage(g, VK_FORMAT_R32_SFLOAT, w, h, upload);
     uniforms = makeBuffer(g, sizeof(ComposeUniforms), VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, Memory::HostMapped);
 
     const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
@@ -24,50 +25,50 @@ ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
                                     {composeMaskAt, tex, cs},
                                     {composeShadow0At, tex, cs},
                                     {composeShadow1At, tex, cs},
-                                    {composeGrainAt, tex, cs},
                                     {composeFlatAt, sb, cs},
                                     {composeOutAt, sb, cs}});
     layout = makePipeLayout(dev, setLayout);
     pipe = makeCompute(g, layout, "compose", "spin compose: ");
     nearest = makeSampler(g, Filter::Nearest);
+    bilinear = makeSampler(g, Filter::Bilinear);
+    clamped = makeSampler(g, Filter::Mean);
 
     const VkImageLayout ro = VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, general = VK_IMAGE_LAYOUT_GENERAL;
     set = sets.allocate(setLayout);
     sets.buffer(set, composeUniformsAt, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, uniforms);
     sets.image(set, composeStudioAt, tex, studio.view, ro, nearest);
-    sets.image(set, composeColourAt, tex, device.colour.view, ro, nearest);
-    sets.image(set, composeMaskAt, tex, device.mask.view, ro, nearest);
-    sets.image(set, composeShadow0At, tex, blur.out[0].view, general, nearest);
-    sets.image(set, composeShadow1At, tex, blur.out[1].view, general, nearest);
-    sets.image(set, composeGrainAt, tex, grain.view, ro, nearest);
+    if (down) sets.image(set, composeColourAt, tex, down->out.view, general, nearest);
+    else sets.image(set, composeColourAt, tex, device.colour.view, ro, nearest);
+    sets.image(set, composeMaskAt, tex, device.mask.view, ro, clamped);
+    sets.image(set, composeShadow0At, tex, blur.out[0].view, general, bilinear);
+    sets.image(set, composeShadow1At, tex, blur.out[1].view, general, bilinear);
     sets.buffer(set, composeFlatAt, sb, frames.flat);
     sets.buffer(set, composeOutAt, sb, frames.out);
 }
 
-// The backdrop and the grain field go up once; they never change between frames.
+// The backdrop, with the grain field in its alpha (the backdrop is opaque), goes up
+// once: neither changes between frames, and one read per pixel fetches both.
 void ComposePass::prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const {
+    std::vector<PxF> px(s.studio.begin(), s.studio.end());
+    for (size_t i = 0; i < px.size(); ++i) px[i].a = s.grain[i];
     const VkPipelineStageFlags xfer = VK_PIPELINE_STAGE_TRANSFER_BIT;
-    const VkBuffer from[2] = {stage(g, keep, s.studio.data(), s.studio.size_bytes()),
-                              stage(g, keep, s.grain.data(), s.grain.size_bytes())};
-    const GImage* to[2] = {&studio, &grain};
+    barrier(cmd, VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT, xfer,
+            imageBarrier(studio.img, VK_IMAGE_LAYOUT_UNDEFINED, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 0,
+                         VK_ACCESS_TRANSFER_WRITE_BIT));
     VkBufferImageCopy ic{};
     ic.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
     ic.imageExtent = {uint32_t(w), uint32_t(h), 1};
-    for (int i = 0; i < 2; ++i) {
-        barrier(cmd, VK_PIPELINE_STAGE_TOP_OF_PIPE_BIT, xfer,
-                imageBarrier(to[i]->img, VK_IMAGE_LAYOUT_UNDEFINED, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 0,
-                             VK_ACCESS_TRANSFER_WRITE_BIT));
-        vkCmdCopyBufferToImage(cmd, from[i], to[i]->img, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &ic);
-        barrier(cmd, xfer, VK_PIPELINE_STAGE_ALL_COMMANDS_BIT,
-                imageBarrier(to[i]->img, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
-                             VK_ACCESS_TRANSFER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT));
-    }
+    vkCmdCopyBufferToImage(cmd, stage(g, keep, px.data(), px.size() * sizeof(PxF)), studio.img,
+                           VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &ic);
+    barrier(cmd, xfer, VK_PIPELINE_STAGE_ALL_COMMANDS_BIT,
+            imageBarrier(studio.img, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
+                         VK_ACCESS_TRANSFER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT));
 }
 
 void ComposePass::record(VkCommandBuffer cmd) const {
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
     vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set, 0, nullptr);
-    vkCmdDispatch(cmd, uint32_t(w + composeTile - 1) / composeTile, uint32_t(h + composeTile - 1) / composeTile, 1);
+    vkCmdDispatch(cmd, uint32_t(w + tile - 1) / tile, uint32_t(h + tile - 1) / tile, 1);
     memoryBarrier(cmd, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_SHADER_WRITE_BIT,
                   VK_ACCESS_HOST_READ_BIT);
 }

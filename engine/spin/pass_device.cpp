@@ -6,7 +6,9 @@
 #include "spin/passes.h"
 
 DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
-    : g(g_), nVerts(uint32_t(s.verts.size())), w(s.regionW), h(s.regionH),
+    : g(g_), nVerts(uint32_t(s.verts.size())), frontVerts(uint32_t(std::min(s.frontVerts, s.verts.size()))),
+      windowVerts(uint32_t(std::min(s.windowVerts, s.frontVerts))), w(s.regionW), h(s.regionH),
+      samples(s.deviceSamples == 1 ? VK_SAMPLE_COUNT_1_BIT : VK_SAMPLE_COUNT_4_BIT),
       sets(g_.dev, {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1}, {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 1}}, 1) {
     VkDevice dev = g.dev;
     // 16-bit unsigned colour where the device renders it; half floats carry as much for 8-bit output.
@@ -16,17 +18,20 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
         depthFormat = VK_FORMAT_X8_D24_UNORM_PACK32;
 
     const VkImageUsageFlags att = VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT, sampled = VK_IMAGE_USAGE_SAMPLED_BIT;
-    const VkSampleCountFlagBits x4 = VK_SAMPLE_COUNT_4_BIT;
-    colourMS = makeImage(g, colourFormat, w, h, att, x4, 1, Contents::Transient);
-    maskMS = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att, x4, 1, Contents::Transient);
-    depthMS = makeImage(g, depthFormat, w, h, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, x4, 1, Contents::Transient,
-                        VK_IMAGE_ASPECT_DEPTH_BIT);
     colour = makeImage(g, colourFormat, w, h, att | sampled);
     mask = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att | sampled);
     // Attachment order: the colour outputs by location, their resolves, then depth.
     static_assert(devColourOut == 0 && devMaskOut == 1);
-    pass = makeRenderPass(dev, {colourFormat, VK_FORMAT_R8_UNORM}, depthFormat);
-    fb = makeFramebuffer(dev, pass, {colourMS.view, maskMS.view, colour.view, mask.view, depthMS.view}, w, h);
+    pass = makeRenderPass(dev, {colourFormat, VK_FORMAT_R8_UNORM}, depthFormat, samples);
+    depthMS = makeImage(g, depthFormat, w, h, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, samples, 1,
+                        Contents::Transient, VK_IMAGE_ASPECT_DEPTH_BIT);
+    if (samples == VK_SAMPLE_COUNT_1_BIT) {
+        fb = makeFramebuffer(dev, pass, {colour.view, mask.view, depthMS.view}, w, h);
+    } else {
+        colourMS = makeImage(g, colourFormat, w, h, att, samples, 1, Contents::Transient);
+        maskMS = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att, samples, 1, Contents::Transient);
+        fb = makeFramebuffer(dev, pass, {colourMS.view, maskMS.view, colour.view, mask.view, depthMS.view}, w, h);
+    }
 
     const VkShaderStageFlags vf = VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT;
     setLayout =
@@ -34,15 +39,18 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
                             {devScreenAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, VK_SHADER_STAGE_FRAGMENT_BIT}});
     layout = makePipeLayout(dev, setLayout);
     static_assert(sizeof(SpinVtx) == vtxBytes && offsetof(SpinVtx, n) == 16);
-    pipe = makeGraphics(g, pass, layout,
-                        {"vmain",
-                         "fmain",
-                         vtxBytes,
-                         {{vtxPosition, 0, VK_FORMAT_R32G32B32A32_SFLOAT, offsetof(SpinVtx, p)},
-                          {vtxNormal, 0, VK_FORMAT_R32G32B32A32_SFLOAT, offsetof(SpinVtx, n)}},
-                         2,
-                         true,
-                         "spin pipeline: "});
+    GraphicsDesc desc{"vmain",
+                      "fmain",
+                      vtxBytes,
+                      {{vtxPosition, 0, VK_FORMAT_R32G32B32A32_SFLOAT, offsetof(SpinVtx, p)},
+                       {vtxNormal, 0, VK_FORMAT_R32G32B32A32_SFLOAT, offsetof(SpinVtx, n)}},
+                      2,
+                      true,
+                      samples,
+                      "spin pipeline: "};
+    pipe = makeGraphics(g, pass, layout, desc);
+    desc.frag = "fscreen";
+    screenPipe = makeGraphics(g, pass, layout, desc);
     verts = makeBuffer(g, nVerts * sizeof(SpinVtx),
                        VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT, Memory::Device);
     uniforms = makeBuffer(g, sizeof(SpinUniforms), VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, Memory::HostMapped);
@@ -78,16 +86,38 @@ void DevicePass::prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) c
                   VK_ACCESS_VERTEX_ATTRIBUTE_READ_BIT);
 }
 
-void DevicePass::record(VkCommandBuffer cmd) const {
-    VkClearValue clears[5]{};  // colour, mask, their resolves, depth
-    clears[4].depthStencil = {1, 0};
-    beginPass(cmd, pass, fb, w, h, clears, 5);
+void DevicePass::record(VkCommandBuffer cmd, int aw, int ah, SpinRenderer::Facing front) const {
+    VkClearValue clears[5]{};  // colour, mask, their resolves if any, depth
+    const uint32_t n = samples == VK_SAMPLE_COUNT_1_BIT ? 3 : 5;
+    clears[n - 1].depthStencil = {1, 0};
+    beginPass(cmd, pass, fb, aw, ah, clears, n);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipe);
     vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout, 0, 1, &set, 0, nullptr);
     const VkDeviceSize zero = 0;
     const VkBuffer vb = verts.buf;
     vkCmdBindVertexBuffers(cmd, 0, 1, &vb, &zero);
-    if (nVerts) vkCmdDraw(cmd, nVerts, 1, 0, 0);
+    // The front half without its window, [0, rim); the window, [rim, frontVerts); the rest.
+    const uint32_t rim = frontVerts - windowVerts;
+    auto draw = [&](uint32_t from, uint32_t to) {
+        if (to > from) vkCmdDraw(cmd, to - from, 1, from, 0);
+    };
+    switch (front) {
+    case SpinRenderer::Facing::Front:
+        if (windowVerts) {
+            vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, screenPipe);
+            draw(rim, frontVerts);
+            vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipe);
+            draw(0, rim);
+            draw(frontVerts, nVerts);
+            break;
+        }
+        [[fallthrough]];
+    case SpinRenderer::Facing::EdgeOn: draw(0, nVerts); break;
+    case SpinRenderer::Facing::Away:
+        draw(frontVerts, nVerts);
+        draw(0, rim);
+        break;
+    }
     vkCmdEndRenderPass(cmd);
 }
 

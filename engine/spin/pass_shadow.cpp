@@ -5,14 +5,17 @@
 #include "base/die.h"
 #include "spin/passes.h"
 
-ShadowPass::ShadowPass(GPU::Impl& g, const SpinSetup& s) : w(s.maskW), h(s.maskH) {
+ShadowPass::ShadowPass(GPU::Impl& g, const SpinSetup& s) {
     VkDevice dev = g.dev;
     const VkFormat f = VK_FORMAT_R16_SFLOAT;
-    ms = makeImage(g, f, w, h, VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT, VK_SAMPLE_COUNT_4_BIT, 1, Contents::Transient);
-    pass = makeRenderPass(dev, {f}, VK_FORMAT_UNDEFINED);
+    for (int i = 0; i < 2; ++i) w[i] = std::max(1, s.maskW[i]), h[i] = std::max(1, s.maskH[i]);
+    // One multisample target serves both layers: an attachment may be larger than its framebuffer.
+    ms = makeImage(g, f, std::max(w[0], w[1]), std::max(h[0], h[1]), VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT,
+                   VK_SAMPLE_COUNT_4_BIT, 1, Contents::Transient);
+    pass = makeRenderPass(dev, {f}, VK_FORMAT_UNDEFINED, VK_SAMPLE_COUNT_4_BIT);
     for (int i = 0; i < 2; ++i) {
-        mask[i] = makeImage(g, f, w, h, VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_SAMPLED_BIT);
-        fb[i] = makeFramebuffer(dev, pass, {ms.view, mask[i].view}, w, h);
+        mask[i] = makeImage(g, f, w[i], h[i], VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_SAMPLED_BIT);
+        fb[i] = makeFramebuffer(dev, pass, {ms.view, mask[i].view}, w[i], h[i]);
     }
     layout = makePipeLayout(dev, VK_NULL_HANDLE);
     pipe = makeGraphics(g, pass, layout,
@@ -22,6 +25,7 @@ ShadowPass::ShadowPass(GPU::Impl& g, const SpinSetup& s) : w(s.maskW), h(s.maskH
                          {{shadowPosition, 0, VK_FORMAT_R32G32_SFLOAT, 0}},
                          1,
                          false,
+                         VK_SAMPLE_COUNT_4_BIT,
                          "spin shadow: "});
     polys = makeBuffer(g, 2 * shadowLayerBytes, VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, Memory::HostMapped);
 }
@@ -34,7 +38,7 @@ std::span<float> ShadowPass::area(int layer) const {
 void ShadowPass::record(VkCommandBuffer cmd, const int counts[2]) const {
     const VkClearValue clears[2]{};
     for (int i = 0; i < 2; ++i) {
-        beginPass(cmd, pass, fb[i], w, h, clears, 2);
+        beginPass(cmd, pass, fb[i], w[i], h[i], clears, 2);
         const int n = std::clamp(counts[i], 0, shadowRoom) / 3 * 3;
         if (n > 0) {
             vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipe);

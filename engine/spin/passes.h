@@ -19,9 +19,11 @@ void barrier(VkCommandBuffer cmd, VkPipelineStageFlags src, VkPipelineStageFlags
 void memoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags src, VkPipelineStageFlags dst, VkAccessFlags from,
                    VkAccessFlags to);
 
-// Colour attachments with 4 samples, each resolved into a single-sample image the
-// compute passes read; optionally a depth attachment that is never stored.
-VRenderPass makeRenderPass(VkDevice dev, const std::vector<VkFormat>& colours, VkFormat depth);
+// Colour attachments, cleared; with several samples each is resolved into a single-sample
+// image the compute passes read, with one it is that image. Optionally a depth attachment
+// that is never stored.
+VRenderPass makeRenderPass(VkDevice dev, const std::vector<VkFormat>& colours, VkFormat depth,
+                           VkSampleCountFlagBits samples);
 VFramebuffer makeFramebuffer(VkDevice dev, VkRenderPass rp, const std::vector<VkImageView>& views, int w, int h);
 // One binding of set 0: its number (from program.h), what it holds, which stages see it.
 struct Binding {
@@ -39,14 +41,17 @@ struct GraphicsDesc {
     std::vector<VkVertexInputAttributeDescription> attrs;
     int colourCount;
     bool depth;
+    VkSampleCountFlagBits samples;
     const char* failure;  // message prefix when the driver refuses the pipeline
 };
 VPipeline makeGraphics(GPU::Impl& g, VkRenderPass rp, VkPipelineLayout layout, const GraphicsDesc& d);
 VPipeline makeCompute(GPU::Impl& g, VkPipelineLayout layout, const char* entry, const char* failure);
 
 // Smooth: trilinear (anisotropic where the device does it well), for the screen image.
+// Bilinear: one level, zero beyond the edges, for the shadow masks.
+// Mean: one level, bilinear, clamped at the edges, for means of neighbouring texels.
 // Nearest: the texel as stored, for images the kernels read texel by texel.
-enum class Filter { Smooth, Nearest };
+enum class Filter { Smooth, Bilinear, Mean, Nearest };
 VSampler makeSampler(GPU::Impl& g, Filter filter);
 
 // The descriptor sets of one pass, from a pool of its own.
@@ -84,20 +89,23 @@ VkBuffer stage(GPU::Impl& g, Uploads& keep, const void* bytes, size_t size);
 struct DevicePass {
     DevicePass(GPU::Impl& g, const SpinSetup& s);
     void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
-    void record(VkCommandBuffer cmd) const;
+    // Draws into the aw x ah corner of the targets (at most w x h), in the order `front`
+    // asks for.
+    void record(VkCommandBuffer cmd, int aw, int ah, SpinRenderer::Facing front) const;
     // Replaces the screen texture and its mipmaps; recorded on cmd.
     void uploadScreen(VkCommandBuffer cmd, const GBuffer& pixels) const;
 
     GPU::Impl& g;
-    uint32_t nVerts = 0;
+    uint32_t nVerts = 0, frontVerts = 0, windowVerts = 0;
     int w = 0, h = 0;
+    VkSampleCountFlagBits samples;
     VkFormat colourFormat = VK_FORMAT_R16G16B16A16_UNORM, depthFormat = VK_FORMAT_D32_SFLOAT;
     GImage colourMS, maskMS, depthMS, colour, mask, screenTex;
     VRenderPass pass;
     VFramebuffer fb;
     VSetLayout setLayout;
     VPipeLayout layout;
-    VPipeline pipe;
+    VPipeline pipe, screenPipe;
     GBuffer verts, uniforms;
     VSampler smooth;
     Descriptors sets;
@@ -110,7 +118,7 @@ struct ShadowPass {
     void record(VkCommandBuffer cmd, const int counts[2]) const;
     std::span<float> area(int layer) const;
 
-    int w = 0, h = 0;
+    int w[2] = {}, h[2] = {};
     GImage ms, mask[2];
     VRenderPass pass;
     VFramebuffer fb[2];
@@ -125,7 +133,7 @@ struct BlurPass {
     void prime(VkCommandBuffer cmd) const;
     void record(VkCommandBuffer cmd) const;
 
-    int w = 0, h = 0;
+    int w[2] = {}, h[2] = {};
     BlurPush push[2][2] = {};  // per layer, per direction
     GImage tmp[2], out[2];
     VSetLayout setLayout;
@@ -134,6 +142,23 @@ struct BlurPass {
     VSampler nearest;
     Descriptors sets;
     VkDescriptorSet set[2][2] = {};
+};
+
+// Supersampled scenes: the device's colour brought to the output size, columns then
+// rows, over the area the device pass drew.
+struct DownsamplePass {
+    DownsamplePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device);
+    void prime(VkCommandBuffer cmd) const;
+    // aw x ah: the area the device pass drew, in its texels (even).
+    void record(VkCommandBuffer cmd, int aw, int ah) const;
+
+    GImage half, out;  // columns halved; both halved
+    VSetLayout setLayout;
+    VPipeLayout layout;
+    VPipeline pipe;
+    VSampler nearest;
+    Descriptors sets;
+    VkDescriptorSet set[2] = {};  // per direction
 };
 
 // Where frames cross between host and device: the flat frame the compose pass mixes in,
@@ -150,19 +175,20 @@ struct ReadBack {
 // Backdrop, shadows, device and grain into the output frame, mixed with the flat frame
 // by the hand-off weight.
 struct ComposePass {
-    ComposePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const BlurPass& blur,
-                const ReadBack& frames);
+    // The device at the output size: `down` when supersampled, else the device pass's own.
+    ComposePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const DownsamplePass* down,
+                const BlurPass& blur, const ReadBack& frames);
     void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
     void record(VkCommandBuffer cmd) const;
 
     GPU::Impl& g;
     int w = 0, h = 0;
-    GImage studio, grain;
+    GImage studio;  // the backdrop, with the grain in alpha
     GBuffer uniforms;
     VSetLayout setLayout;
     VPipeLayout layout;
     VPipeline pipe;
-    VSampler nearest;
+    VSampler nearest, bilinear, clamped;
     Descriptors sets;
     VkDescriptorSet set = VK_NULL_HANDLE;
 };

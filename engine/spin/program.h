@@ -41,26 +41,32 @@ SPIN_CONST(shadowPosition, 0)
 SPIN_CONST(shadowRoom, 32768)
 SPIN_CONST(shadowLayerBytes, shadowRoom * 8)
 
-// Blur: one workgroup takes blurLine pixels of one line; the radius is at most
-// blurMaxRadius, which only a shadow blur beyond 85 mask pixels (three sigmas) reaches.
-SPIN_CONST(blurLine, 256)
+// The compute kernels (blur, downsample, compose) run in tile x tile groups, one thread
+// per pixel they write.
+SPIN_CONST(tile, 16)
+
+// Blur: three sigmas each side, at most blurMaxRadius taps, which only a shadow blur
+// beyond 85 mask pixels reaches.
 SPIN_CONST(blurMaxRadius, 256)
 SPIN_CONST(blurSourceAt, 0)
 SPIN_CONST(blurTargetAt, 1)
 
-// Compose: one thread per output pixel in composeTile x composeTile groups; set 0 bindings.
-SPIN_CONST(composeTile, 16)
+// Downsample (supersampled scenes only): the device's colour brought to the output size
+// by a separable Lanczos-2 filter, one direction per dispatch; set 0 bindings.
+SPIN_CONST(downSourceAt, 0)
+SPIN_CONST(downTargetAt, 1)
+
+// Compose: set 0 bindings.
 SPIN_CONST(composeUniformsAt, 0)
 SPIN_CONST(composeStudioAt, 1)
 SPIN_CONST(composeColourAt, 2)
 SPIN_CONST(composeMaskAt, 3)
 SPIN_CONST(composeShadow0At, 4)
 SPIN_CONST(composeShadow1At, 5)
-SPIN_CONST(composeGrainAt, 6)
-SPIN_CONST(composeFlatAt, 7)
-SPIN_CONST(composeOutAt, 8)
+SPIN_CONST(composeFlatAt, 6)
+SPIN_CONST(composeOutAt, 7)
 
-#if defined(__cplusplus) || defined(VMAIN) || defined(FMAIN)
+#if defined(__cplusplus) || defined(VMAIN) || defined(FMAIN) || defined(FSCREEN)
 // The device pass. "Local" means model x/y relative to the device centre, y up, in
 // supersampled target pixels.
 SPIN_BLOCK(devUniformsAt, SpinUniforms) {
@@ -95,6 +101,15 @@ SPIN_PUSH(BlurPush) {
 SPIN_INSTANCE(pc);
 #endif
 
+#if defined(__cplusplus) || defined(DOWN)
+// One direction of the downsample.
+SPIN_PUSH(DownPush) {
+    ivec2 dir;   // (1, 0): halves the columns; (0, 1): halves the rows and finishes
+    ivec2 size;  // the source texels the device pass drew, from the corner
+}
+SPIN_INSTANCE(pc);
+#endif
+
 #if defined(__cplusplus) || defined(COMPOSE)
 // The compose pass, in output pixels measured from the top.
 SPIN_BLOCK(composeUniformsAt, ComposeUniforms) {
@@ -110,12 +125,8 @@ SPIN_INSTANCE(c);
 static_assert(sizeof(SpinUniforms) == 19 * 16);
 static_assert(sizeof(ComposeUniforms) == 4 * 16);
 static_assert(sizeof(BlurPush) == 20 && offsetof(BlurPush, radius) == 8 && offsetof(BlurPush, norm) == 16);
+static_assert(sizeof(DownPush) == 16 && offsetof(DownPush, size) == 8);
 static_assert(shadowLayerBytes == shadowRoom * 2 * sizeof(float));
-// Workgroup memory of the blur (the line with its margins, the weights) and of the
-// compose tile (colour and mask sums of 2 * tile + 6 texel rows) within the 16 KiB every
-// Vulkan device offers.
-static_assert((blurLine + 2 * blurMaxRadius + 2 * blurMaxRadius + 1) * 4 <= 16384);
-static_assert((2 * composeTile + 6) * composeTile * (16 + 4) <= 16384);
 #undef SPIN_CONST
 #undef SPIN_BLOCK
 #undef SPIN_PUSH

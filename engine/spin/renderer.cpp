@@ -2,7 +2,10 @@
 // buffer, submitted, waited for and read back.
 #include "spin/renderer.h"
 
+#include <chrono>
+#include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "base/die.h"
 #include "spin/passes.h"
@@ -26,15 +29,20 @@ struct SpinRenderer::Impl {
     VCmdPool pool;
     VkCommandBuffer cmd = VK_NULL_HANDLE;
     VFence fence;
+    bool profile = false;
+    PassTimes times;
     DevicePass device;
     ShadowPass shadow;
     BlurPass blur;
+    std::optional<DownsamplePass> down;  // supersampled scenes only
     ReadBack frames;
     ComposePass compose;
 
     explicit Impl(const SpinSetup& s)
         : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
-          blur(g, s, shadow), frames(g, s), compose(g, s, device, blur, frames) {
+          blur(g, s, shadow),
+          down(s.ss > 1 ? std::optional<DownsamplePass>(std::in_place, g, s, device) : std::nullopt), frames(g, s),
+          compose(g, s, device, down ? &*down : nullptr, blur, frames) {
         VkCommandPoolCreateInfo pi{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO};
         pi.flags = VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT;
         pi.queueFamilyIndex = g.family;
@@ -50,11 +58,11 @@ struct SpinRenderer::Impl {
         VkFence f;
         vkCheck(vkCreateFence(g.dev, &fi, nullptr, &f), "vkCreateFence");
         fence = VFence(g.dev, f);
-
         Uploads keep;
         begin();
         device.prime(cmd, keep, s);
         blur.prime(cmd);
+        if (down) down->prime(cmd);
         compose.prime(cmd, keep, s);
         submitAndWait("spin: GPU upload failed: ");
     }
@@ -95,17 +103,45 @@ void SpinRenderer::uploadScreen(const View8& px) {
     r.submitAndWait("spin: GPU upload failed: ");
 }
 
-void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const int shadowCount[2], View8 into) {
+void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const int shadowCount[2], View8 into,
+                          Facing front) {
     Impl& r = *m;
     if (into.w != r.w || into.h != r.h)
         die("spin: frame of " + sizeText(into.w, into.h) + " for a " + sizeText(r.w, r.h) + " scene");
+    // The device pass draws the compose region's part of its target, from the corner.
+    const int aw = int(std::lround(c.region.z * c.misc.x)), ah = int(std::lround(c.region.w * c.misc.x));
+    if (aw < 1 || ah < 1 || aw > r.device.w || ah > r.device.h)
+        die("spin: device area " + sizeText(aw, ah) + " for a " + sizeText(r.device.w, r.device.h) + " target");
     std::memcpy(r.device.uniforms.map, &u, sizeof u);
     std::memcpy(r.compose.uniforms.map, &c, sizeof c);
+    // In a profile every pass is submitted and waited for on its own, so that the host's
+    // clock sees where the time goes; otherwise the frame is one submission.
+    using Clock = std::chrono::steady_clock;
+    auto t = Clock::now();
+    auto lap = [&](double& into, bool more) {
+        if (!r.profile) return;
+        r.submitAndWait("spin: GPU frame failed: ");
+        const auto n = Clock::now();
+        into = std::chrono::duration<double>(n - t).count();
+        t = n;
+        if (more) r.begin();
+    };
     r.begin();
-    r.device.record(r.cmd);
+    r.device.record(r.cmd, aw, ah, front);
+    lap(r.times.device, true);
     r.shadow.record(r.cmd, shadowCount);
+    lap(r.times.shadow, true);
     r.blur.record(r.cmd);
+    lap(r.times.blur, true);
+    if (r.down) r.down->record(r.cmd, aw, ah);
+    lap(r.times.downsample, true);
     r.compose.record(r.cmd);
-    r.submitAndWait("spin: GPU frame failed: ");
+    lap(r.times.compose, false);
+    if (!r.profile) r.submitAndWait("spin: GPU frame failed: ");
+    t = Clock::now();
     r.frames.copyOut(into);
+    r.times.readBack = std::chrono::duration<double>(Clock::now() - t).count();
 }
+
+void SpinRenderer::profile(bool on) { m->profile = on; }
+const PassTimes& SpinRenderer::lastTimes() const { return m->times; }

@@ -42,18 +42,28 @@ public:
     Rect region() const { return m_region; }
     int texW() const { return m_texW; }
     int uploads() const { return m_uploads; }
+    // For the benchmark: where each frame's time goes.
+    void profile(bool on) { m_gpu->profile(on); }
+    const PassTimes& passTimes() const { return m_gpu->lastTimes(); }
 
 private:
     void upload(const Image8& content);
+    // The part of the region the device covers with rotation R at the current placement
+    // (canvas px, y up, even edges).
+    Rect coverage(const std::array<Vec3, 3>& R) const;
+    SpinRenderer::Facing facing(double cosDeg) const;
+    static constexpr double windowMargin = 8;  // canvas px between the screen's outline and its interior
 
     SpinMotion m_motion;
     Placement m_place;
     std::vector<Vec3> m_hull;
-    double m_f = 0, m_D = 0;
+    Vec3 m_lo, m_hi;  // the mesh's bounding box, model space
+    double m_f = 0, m_D = 0, m_thick = 0;
     Rect m_region;
     int m_texW = 0, m_texH = 0;
     Palette m_pal;
     std::array<std::vector<double>, 2> m_layers;  // grounding_ambient, grounding_contact
+    int m_shrink[2] = {1, 1};                     // each layer's mask: a quarter of the canvas, over this
     SpinUniforms m_u;
     std::unique_ptr<SpinRenderer> m_gpu;
     // What the screen texture holds: the content's size and a hash of its pixels. The

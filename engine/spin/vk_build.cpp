@@ -29,16 +29,19 @@ void memoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags src, VkPipelineStag
     vkCmdPipelineBarrier(cmd, src, dst, 0, 1, &b, 0, nullptr, 0, nullptr);
 }
 
-VRenderPass makeRenderPass(VkDevice dev, const std::vector<VkFormat>& colours, VkFormat depth) {
+VRenderPass makeRenderPass(VkDevice dev, const std::vector<VkFormat>& colours, VkFormat depth,
+                           VkSampleCountFlagBits samples) {
+    const bool resolve = samples != VK_SAMPLE_COUNT_1_BIT;
     std::vector<VkAttachmentDescription> att;
     std::vector<VkAttachmentReference> colRefs, resRefs;
     for (VkFormat f : colours) {
         colRefs.push_back({uint32_t(att.size()), VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL});
-        att.push_back({0, f, VK_SAMPLE_COUNT_4_BIT, VK_ATTACHMENT_LOAD_OP_CLEAR, VK_ATTACHMENT_STORE_OP_DONT_CARE,
+        att.push_back({0, f, samples, VK_ATTACHMENT_LOAD_OP_CLEAR,
+                       resolve ? VK_ATTACHMENT_STORE_OP_DONT_CARE : VK_ATTACHMENT_STORE_OP_STORE,
                        VK_ATTACHMENT_LOAD_OP_DONT_CARE, VK_ATTACHMENT_STORE_OP_DONT_CARE, VK_IMAGE_LAYOUT_UNDEFINED,
-                       VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL});
+                       resolve ? VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL : VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL});
     }
-    for (VkFormat f : colours) {
+    for (VkFormat f : resolve ? colours : std::vector<VkFormat>{}) {
         resRefs.push_back({uint32_t(att.size()), VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL});
         att.push_back({0, f, VK_SAMPLE_COUNT_1_BIT, VK_ATTACHMENT_LOAD_OP_DONT_CARE, VK_ATTACHMENT_STORE_OP_STORE,
                        VK_ATTACHMENT_LOAD_OP_DONT_CARE, VK_ATTACHMENT_STORE_OP_DONT_CARE, VK_IMAGE_LAYOUT_UNDEFINED,
@@ -46,14 +49,14 @@ VRenderPass makeRenderPass(VkDevice dev, const std::vector<VkFormat>& colours, V
     }
     VkAttachmentReference depthRef{uint32_t(att.size()), VK_IMAGE_LAYOUT_DEPTH_STENCIL_ATTACHMENT_OPTIMAL};
     if (depth != VK_FORMAT_UNDEFINED)
-        att.push_back({0, depth, VK_SAMPLE_COUNT_4_BIT, VK_ATTACHMENT_LOAD_OP_CLEAR, VK_ATTACHMENT_STORE_OP_DONT_CARE,
+        att.push_back({0, depth, samples, VK_ATTACHMENT_LOAD_OP_CLEAR, VK_ATTACHMENT_STORE_OP_DONT_CARE,
                        VK_ATTACHMENT_LOAD_OP_DONT_CARE, VK_ATTACHMENT_STORE_OP_DONT_CARE, VK_IMAGE_LAYOUT_UNDEFINED,
                        VK_IMAGE_LAYOUT_DEPTH_STENCIL_ATTACHMENT_OPTIMAL});
     VkSubpassDescription sub{};
     sub.pipelineBindPoint = VK_PIPELINE_BIND_POINT_GRAPHICS;
     sub.colorAttachmentCount = uint32_t(colRefs.size());
     sub.pColorAttachments = colRefs.data();
-    sub.pResolveAttachments = resRefs.data();
+    sub.pResolveAttachments = resolve ? resRefs.data() : nullptr;
     sub.pDepthStencilAttachment = depth != VK_FORMAT_UNDEFINED ? &depthRef : nullptr;
     const VkSubpassDependency deps[] = {
         {VK_SUBPASS_EXTERNAL, 0, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT | VK_PIPELINE_STAGE_COLOR_ATTACHMENT_OUTPUT_BIT,
@@ -136,7 +139,7 @@ VPipeline makeGraphics(GPU::Impl& g, VkRenderPass rp, VkPipelineLayout layout, c
     rs.cullMode = VK_CULL_MODE_NONE;  // the mesh's winding is not kept consistent
     rs.lineWidth = 1;
     VkPipelineMultisampleStateCreateInfo ms{VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO};
-    ms.rasterizationSamples = VK_SAMPLE_COUNT_4_BIT;
+    ms.rasterizationSamples = d.samples;
     VkPipelineDepthStencilStateCreateInfo ds{VK_STRUCTURE_TYPE_PIPELINE_DEPTH_STENCIL_STATE_CREATE_INFO};
     ds.depthTestEnable = d.depth;
     ds.depthWriteEnable = d.depth;
@@ -186,9 +189,11 @@ VPipeline makeCompute(GPU::Impl& g, VkPipelineLayout layout, const char* entry, 
 VSampler makeSampler(GPU::Impl& g, Filter filter) {
     const bool smooth = filter == Filter::Smooth;
     VkSamplerCreateInfo si{VK_STRUCTURE_TYPE_SAMPLER_CREATE_INFO};
-    si.magFilter = si.minFilter = smooth ? VK_FILTER_LINEAR : VK_FILTER_NEAREST;
+    si.magFilter = si.minFilter = filter == Filter::Nearest ? VK_FILTER_NEAREST : VK_FILTER_LINEAR;
     si.mipmapMode = smooth ? VK_SAMPLER_MIPMAP_MODE_LINEAR : VK_SAMPLER_MIPMAP_MODE_NEAREST;
-    si.addressModeU = si.addressModeV = si.addressModeW = VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_EDGE;
+    si.addressModeU = si.addressModeV = si.addressModeW =
+        filter == Filter::Bilinear ? VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_BORDER : VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_EDGE;
+    si.borderColor = VK_BORDER_COLOR_FLOAT_TRANSPARENT_BLACK;
     si.anisotropyEnable = smooth && g.anisotropy;
     si.maxAnisotropy = smooth ? g.maxAnisotropy : 1;
     si.maxLod = smooth ? VK_LOD_CLAMP_NONE : 0;

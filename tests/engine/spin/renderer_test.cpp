@@ -27,8 +27,8 @@ struct Rig {
         setup.h = H;
         setup.regionW = W;
         setup.regionH = H;
-        setup.maskW = W / maskScale;
-        setup.maskH = H / maskScale;
+        setup.maskW[0] = setup.maskW[1] = W / maskScale;
+        setup.maskH[0] = setup.maskH[1] = H / maskScale;
         setup.texW = setup.texH = 4;
         setup.studio = studio;
         setup.grain = grain;
@@ -108,6 +108,32 @@ TEST(SpinRenderer, ShadowFallsDownwardsByItsDrop) {
         for (int i = 0; i < H / 2 + 4; ++i) EXPECT_NEAR(out.top(i)[x].r, plain(i, x), 1) << x << "," << i;
         for (int i = H / 2 + 4; i < H; ++i) EXPECT_NEAR(out.top(i)[x].r, shaded(i, x), 1) << x << "," << i;
     }
+}
+
+// The wide ambient layer may lie on a coarser mask than the contact layer; each is
+// sampled at its own scale. Layer 0 (a quarter-size mask) covers the left half, layer 1
+// (full size) the top half, both at half opacity and without blur.
+TEST(SpinRenderer, EachShadowLayerHasItsOwnScale) {
+    Rig rig;
+    rig.setup.maskW[0] = W / 4;
+    rig.setup.maskH[0] = H / 4;
+    SpinRenderer r(rig.setup);
+    const int counts[2] = {quad(r.shadowArea(0), -1, -1, 0, 1), quad(r.shadowArea(1), -1, 0, 1, 1)};
+    ComposeUniforms c = compose(1);
+    c.shA = {0.5f, 0, 0.25f, 0};
+    c.shB = {0.5f, 0, 1, 0};
+    Image8 out(W, H);
+    r.render(SpinUniforms{}, c, counts, out.view());
+    auto want = [&](int i, int x, double shade) {
+        return byte(rig.studio[i * W + x].g * (1 - shade) + rig.grain[i * W + x]);
+    };
+    // Away from the frame's edge, beyond which the masks count as empty.
+    for (int x : {4, 9, 38, 43})
+        for (int i : {3, 10, 21, 28}) {
+            const bool left = x < W / 2, top = i < H / 2;
+            const double a1 = left ? 0.5 : 0, a2 = top ? 0.5 : 0;
+            EXPECT_NEAR(out.top(i)[x].g, want(i, x, a1 + a2 - a1 * a2), 1) << x << "," << i;
+        }
 }
 
 TEST(SpinRenderer, ShadowBlurIsAGaussianWithZeroOutside) {
