@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     GPU& gpu = GPU::shared();
     const double tGPU = now() - t0;
     t0 = now();
-    SpinScene scene(w, h, image.w, image.h, style, 0.03);
+    SpinScene scene(w, h, image.w, image.h, style, videoGrain);
     const double tScene = now() - t0;
     scene.profile(true);
 
