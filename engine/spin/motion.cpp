@@ -34,9 +34,10 @@ bool spinTurning(double t) {
 }
 
 double handoffWeight(double deg) {
-    const double away = std::min(deg, 360 - deg);
-    // A ramp of zero width is a hard cut, not 0/0.
-    const double r = lv().spinHandoff > 0 ? std::clamp(away / lv().spinHandoff, 0.0, 1.0) : away > 0 ? 1 : 0;
+    const double away = std::min(deg, 360 - deg), width = lv().spinHandoff;
+    // A ramp of zero width is a hard cut, not 0/0. A negative width never leaves the
+    // rest's side of the ramp: the flat frame throughout, the turn never rendered.
+    const double r = width > 0 ? std::clamp(away / width, 0.0, 1.0) : width == 0 && away > 0 ? 1 : 0;
     return r * r * (3 - 2 * r);
 }
 

@@ -12,7 +12,8 @@ double spinAngle(double t);
 // True exactly while the device is between its two rests.
 bool spinTurning(double t);
 // Weight of the 3-D render against the flat frame at an angle: 0 at rest, 1 once the
-// device is spin_handoff degrees away from the nearer rest.
+// device is spin_handoff degrees away from the nearer rest; 0 throughout for a negative
+// spin_handoff.
 double handoffWeight(double deg);
 // The flat frame shown at rest: the one before the turn below 180 degrees.
 inline bool restBefore(double deg) { return deg < 180; }

@@ -4,6 +4,7 @@
 
 #include "look_override.h"
 #include "spin/motion.h"
+#include "spin/schedule.h"
 
 TEST(SpinAngle, RestsAtBothEndsAndTurnsBetween) {
     LookOverride o({{"spin_timing", "1,1.5,1"}});
@@ -38,6 +39,18 @@ TEST(SpinAngle, DiagonalControlPointsTurnLinearly) {
     for (double u : {0.01, 0.1, 0.37, 0.5, 0.8, 0.999}) EXPECT_NEAR(spinAngle(u), 360 * u, 1e-9) << u;
 }
 
+// An ease whose two numbers differ: the curve's x takes the first, its y the second.
+// With (0.45, 0) the turn starts slowly; at the curve parameter s = 1/4, x = 0.2828125
+// and y = 0.15625, so a quarter of the way in time is well under a quarter turn, and the
+// last quarter mirrors the first. Swapped numbers would turn fast at first instead.
+TEST(SpinAngle, AsymmetricEaseStartsSlowly) {
+    LookOverride o({{"spin_timing", "0,1,0"}, {"spin_ease", "0.45,0.0"}});
+    EXPECT_NEAR(spinAngle(0.2828125), 360 * 0.15625, 1e-9);
+    EXPECT_NEAR(spinAngle(1 - 0.2828125), 360 * (1 - 0.15625), 1e-9);
+    EXPECT_LT(spinAngle(0.25), 50);
+    EXPECT_GT(spinAngle(0.75), 310);
+}
+
 TEST(SpinAngle, ZeroLengthTurnJumps) {
     LookOverride o({{"spin_timing", "1,0,1"}});
     EXPECT_EQ(spinAngle(1), 0);
@@ -58,23 +71,19 @@ TEST(HandoffWeight, RampsFromRestToFull) {
     EXPECT_LT(handoffWeight(0.01), 1e-5);
 }
 
-TEST(HandoffWeight, ZeroWidthRampIsAHardCut) {
-    LookOverride o({{"spin_handoff", "0"}});
-    EXPECT_EQ(handoffWeight(0), 0);
-    EXPECT_EQ(handoffWeight(360), 0);
-    EXPECT_EQ(handoffWeight(0.001), 1);
-    EXPECT_EQ(handoffWeight(359.999), 1);
-}
-
-TEST(SpinMotion, TurnsInPlaceWithoutCloseup) {
-    SpinMotion m;
-    m.geo = geometry(2160, 3840, 1179, 2556);
-    m.centre = {m.geo.body.x + m.geo.body.w / 2, m.geo.body.y + m.geo.body.h / 2};
-    for (double deg : {-10.0, 0.0, 90.0, 359.0, 400.0}) {
-        const Placement p = m.placement(deg);
-        EXPECT_EQ(p.zoom, 1);
-        EXPECT_EQ(p.centre, m.centre);
+// Zero width: a hard cut (not 0/0). Below zero the ramp's formula never leaves 0: the
+// flat frame throughout, and no slot of a clip reaches the 3-D renderer.
+TEST(HandoffWeight, ZeroAndNegativeWidths) {
+    {
+        LookOverride o({{"spin_handoff", "0"}});
+        EXPECT_EQ(handoffWeight(0), 0);
+        EXPECT_EQ(handoffWeight(360), 0);
+        EXPECT_EQ(handoffWeight(0.001), 1);
+        EXPECT_EQ(handoffWeight(359.999), 1);
     }
+    LookOverride o({{"spin_handoff", "-5"}});
+    for (double deg : {0.0, 0.001, 2.5, 5.0, 90.0, 180.0, 359.999, 360.0}) EXPECT_EQ(handoffWeight(deg), 0) << deg;
+    for (int64_t slot = 0; slot < stillClipSlots(); ++slot) ASSERT_FALSE(shownAt(slot).rendered()) << slot;
 }
 
 TEST(SpinMotion, TravelsFromCloseupToCentre) {
