@@ -8,6 +8,7 @@
 #include "flat/palette.h"
 #include "look/look.h"
 #include "spin/spinscene.h"
+#include "look_override.h"
 #include "support/support.h"
 
 namespace {
@@ -225,4 +226,67 @@ TEST(SpinSceneCloseup, TravelsFromTheCloseupFrame) {
     EXPECT_EQ(out.px, flatFrame(s.start, content).px);
     s.draw(out.view(), content, shownAt(6000));
     EXPECT_EQ(out.px, flatFrame(s.flat, content).px);
+}
+
+namespace {
+
+double luma(Px8 p) { return 0.299 * p.r + 0.587 * p.g + 0.114 * p.b; }
+
+// The first and last columns of row y that the device covers, on a black backdrop.
+std::pair<int, int> span(const Image8& im, int y) {
+    int lo = im.w, hi = -1;
+    for (int x = 0; x < im.w; ++x)
+        if (luma(im.at(x, y)) > 40) lo = std::min(lo, x), hi = std::max(hi, x);
+    return {lo, hi};
+}
+
+// Black pixels within a box of the device: the lenses' glass.
+int black(const Image8& im, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) n += luma(im.at(x, y)) < 40;
+    return n;
+}
+
+}  // namespace
+
+// The faces as the device turns, seen in the pixels of a white device with black lenses
+// on a black backdrop without shadows: the screen (a magenta picture) shows on the front
+// only; the camera bump sits top left seen from behind (top right seen from the front, so
+// a mirrored back would put it top right), and stands out to the right at 90 degrees and
+// to the left at 270.
+TEST(SpinSceneFaces, ScreenInFrontAndTheCameraBumpWhereItBelongs) {
+    LookOverride o({{"theme_light", "#000000,#ffffff,#ffffff,0,0"}, {"spin_lens_tint", "0"}});
+    SpinScene s(360, 640, 60, 130, Style(false, themePalette(false)), 0);
+    Image8 content(60, 130);
+    for (Px8& p : content.px) p = {255, 0, 255, 255};
+    const Rect b = s.flat.geo.body;
+    const double W = b.w;
+    auto magenta = [](const Image8& im) {
+        int n = 0;
+        for (const Px8& p : im.px) n += p.r > p.g + 100 && p.b > p.g + 100;
+        return n;
+    };
+    Image8 at[4] = {Image8(s.w, s.h), Image8(s.w, s.h), Image8(s.w, s.h), Image8(s.w, s.h)};
+    for (int q = 0; q < 4; ++q) s.turned(at[q].view(), content, 90 * q, 1);
+    EXPECT_GT(magenta(at[0]), 0.8 * s.flat.geo.screen.w * s.flat.geo.screen.h);
+    for (int q = 1; q < 4; ++q) EXPECT_EQ(magenta(at[q]), 0) << 90 * q << " degrees";
+
+    // Behind: the lenses in the top left quarter, none in its mirror image (rows count
+    // upwards).
+    const int y0 = int(b.maxY() - 0.45 * W), y1 = int(b.maxY() - 0.1 * W);
+    EXPECT_GT(black(at[2], int(b.x + 0.1 * W), y0, int(b.x + 0.45 * W), y1), 500);
+    EXPECT_EQ(black(at[2], int(b.maxX() - 0.45 * W), y0, int(b.maxX() - 0.1 * W), y1), 0);
+
+    // Edge on: at the lenses' height the outline reaches further out on the bump's side
+    // than in the lower half, and no further on the other side.
+    const int lens = int(b.maxY() - 0.28 * W), low = int(b.y + 0.25 * b.h);
+    for (int q : {1, 3}) {
+        const auto [lensL, lensR] = span(at[q], lens);
+        const auto [lowL, lowR] = span(at[q], low);
+        ASSERT_GE(lowR, 0) << q;
+        const int out = q == 1 ? lensR - lowR : lowL - lensL, in = q == 1 ? lowL - lensL : lensR - lowR;
+        EXPECT_GE(out, 0.03 * W) << 90 * q << " degrees";
+        EXPECT_LE(std::abs(in), 1) << 90 * q << " degrees";
+    }
 }
