@@ -73,7 +73,8 @@ vec3 underGlass(vec3 image, float sds) {
 #ifdef FSCREEN
 // The screen's interior, which the mesh draws apart when it lies well inside the outline:
 // the colour fmain gives there, without the clay's arithmetic, which the CPU device
-// would do for every fragment whichever branch it takes.
+// would do for every fragment whichever branch it takes. Only for opaque screen images:
+// a see-through one shows the clay beneath.
 void main() {
     vec2 uv = screenUV(local.xy);
     vec3 image = textureGrad(screenTex, uv, dFdx(uv), dFdy(uv)).rgb;
@@ -94,10 +95,11 @@ void main() {
     float sds = sdRR(xy, u.screen.xy, u.screen.z);
     float aa = max(fwidth(sds), 1e-4);
     float inside = k == 0 ? clamp(0.5 - sds / aa, 0.0, 1.0) : 0.0;
-    vec3 sc = underGlass(inside > 0.0 ? textureGrad(screenTex, uv, uvX, uvY).rgb : vec3(0.0), sds);
-    // Wholly screen: the clay beneath would be mixed away.
-    if (inside >= 1.0) {
-        outColor = vec4(sc, 1.0);
+    // Premultiplied: a see-through screen image lies over the clay, as the flat frame draws it.
+    vec4 image = inside > 0.0 ? textureGrad(screenTex, uv, uvX, uvY) : vec4(0.0);
+    // Wholly screen and opaque: the clay beneath would be mixed away.
+    if (inside >= 1.0 && image.a >= 1.0) {
+        outColor = vec4(underGlass(image.rgb, sds), 1.0);
         outMask = 1.0;
         return;
     }
@@ -123,14 +125,15 @@ void main() {
     if (painted) {
         float sdb = sdRR(xy, u.body.xy, u.body.z);
         c = mix(c, vec3(u.edge.z), u.edge.x * tailQ(-sdb / u.edge.y));
-        c = mix(c, sc, inside);
+        c = mix(c, underGlass(image.rgb + c * (1.0 - image.a), sds), inside);
     } else {
         // The flat edge glow turns into a rim light as the surface turns away.
         vec3 V = normalize(vec3(0.0, 0.0, u.cam.y) - wp);
         c = mix(c, vec3(u.edge.z), u.rim.x * pow(1.0 - clamp(abs(dot(n, V)), 0.0, 1.0), u.rim.y));
     }
     outColor = vec4(c, 1.0);
-    outMask = inside;
+    // The grain stays off the screen image but not off the clay seen through it.
+    outMask = inside * image.a;
 }
 #endif
 

@@ -251,8 +251,11 @@ SpinRenderer::Facing SpinScene::facing(double cosDeg) const {
     // at (0, 0, D) exactly when cos(deg) * D > T / 2.
     if (cosDeg * m_D <= m_thick / 2) return SpinRenderer::Facing::Away;
     // The outline's soft edge, half of fwidth(sds), reaches at most 1.1 * (1 / cos + 1) / 2
-    // local pixels inwards at zoom 1 and above (the perspective adds under a tenth).
-    return SpinRenderer::Facing::EdgeOn;
+    // local pixels inwards at zoom 1 and above, and the perspective adds under a tenth:
+    // while that stays outside the window, the window shows the screen alone.
+    const double reach = 1.1 * 1.1 * (1 / cosDeg + 1) / 2;
+    // A see-through screen image needs the clay beneath it, which only the full shader has.
+    return m_opaque && reach < windowMargin ? SpinRenderer::Facing::Front : SpinRenderer::Facing::EdgeOn;
 }
 
 Rect SpinScene::coverage(const std::array<Vec3, 3>& R) const {
@@ -291,6 +294,7 @@ void SpinScene::upload(const Image8& content) {
     if (m_shown == key) return;
     if (content.empty()) die("spin: empty screen content");
     const Image8 scaled = resample(content.view(), m_texW, m_texH);
+    m_opaque = std::all_of(scaled.px.begin(), scaled.px.end(), [](Px8 p) { return p.a == 255; });
     m_gpu->uploadScreen(scaled.view());
     m_shown = key;
     ++m_uploads;

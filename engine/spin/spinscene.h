@@ -70,6 +70,7 @@ private:
     // caller may redraw one image object in place, so its address alone proves nothing.
     std::optional<std::array<uint64_t, 2>> m_shown;
     int m_uploads = 0;
+    bool m_opaque = true;  // every pixel of the screen texture
 };
 
 // Rotation rows for a turn of deg about the vertical axis.

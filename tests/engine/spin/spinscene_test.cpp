@@ -290,3 +290,26 @@ TEST(SpinSceneFaces, ScreenInFrontAndTheCameraBumpWhereItBelongs) {
         EXPECT_LE(std::abs(in), 1) << 90 * q << " degrees";
     }
 }
+
+// A screenshot with see-through parts (left half clear, right half a half-transparent
+// red) shows the clay beneath them on the turning device's screen, as the flat frame
+// does, and the frame written stays opaque.
+TEST(SpinSceneSeeThrough, ScreenShowsTheClayBeneath) {
+    SpinScene s(180, 320, 30, 60, Style(false, themePalette(false)), 0);
+    Image8 content(30, 60);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 30; ++x) content.at(x, y) = x < 15 ? Px8{0, 0, 0, 0} : Px8{0, 0, 128, 128};
+    Image8 out(s.w, s.h);
+    s.turned(out.view(), content, 0, 1);
+    EXPECT_GE(psnr(out, flatFrame(s.flat, content)), 35);
+
+    // Turned: the clear half's middle is light clay, not a hole.
+    const Rect sc = s.flat.geo.screen;
+    const double cx = sc.x + sc.w / 2, cy = sc.y + sc.h / 2;
+    for (double deg : {30.0, 330.0}) {
+        s.turned(out.view(), content, deg, 1);
+        const Px8 p = out.at(int(cx - 0.25 * sc.w * std::cos(deg * std::numbers::pi / 180)), int(cy));
+        EXPECT_GT(luma(p), 150) << deg;
+        EXPECT_TRUE(std::all_of(out.px.begin(), out.px.end(), [](Px8 q) { return q.a == 255; })) << deg;
+    }
+}
