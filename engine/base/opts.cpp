@@ -1,6 +1,7 @@
 #include "base/opts.h"
 
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <cstdlib>
 
@@ -153,4 +154,10 @@ std::optional<std::pair<int, int>> readSize(const std::string& text) {
 std::pair<int, int> parseSize(const std::string& text) {
     if (auto size = readSize(text)) return *size;
     die("bad --size: " + text + "  (want WxH, e.g. 1080x1920)");
+}
+
+std::string decimal(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
 }

@@ -70,3 +70,5 @@ bool readInt(const std::string& text, long long& out);
 
 bool endsWith(const std::string& text, const std::string& tail);
 std::string joinDots(const std::vector<std::string>& items);
+// The shortest text that reads back as the same double: 35 -> "35", 2.5 -> "2.5".
+std::string decimal(double v);

@@ -80,16 +80,6 @@ void releaseInclude(void*, shaderc_include_result* r) { delete r; }
 
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
-// Mesa 22.3's CPU device (lavapipe) keeps 48 bytes of every pipeline it destroys, which
-// LeakSanitizer reports at exit. Only allocations made inside that driver are waived, so
-// leaks of our own still fail a sanitized run.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libvulkan_lvp.so\n"; }
-// The waiver is expected on every run that touches the device; its summary table on standard
-// error would break the one-line error contract that callers parse.
-extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
-#endif
-
 int pickDevice(const std::vector<DeviceInfo>& devices, const std::string& choice) {
     auto firstOf = [&](DeviceKind k) {
         for (size_t i = 0; i < devices.size(); ++i)

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -23,12 +22,6 @@ bool isRecording(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     for (char& c : ext) c = char(std::tolower((unsigned char)c));
     return ext == ".mov" || ext == ".mp4" || ext == ".m4v";
-}
-
-std::string decimal(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "video/args.h"
 
-#include <charconv>
-
 #include "base/die.h"
 #include "base/opts.h"
 
@@ -12,9 +10,7 @@ std::pair<int, int> parseVideoSize(const std::string& text) {
 }
 
 std::string shortestDecimal(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    std::string s(buf, r.ptr);
+    std::string s = decimal(v);
     if (s.find_first_of(".eni") == std::string::npos) s += ".0";
     return s;
 }

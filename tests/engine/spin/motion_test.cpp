@@ -2,12 +2,13 @@
 
 #include <cmath>
 
-#include "look_override.h"
+#include "look/look.h"
+#include "support/support.h"
 #include "spin/motion.h"
 #include "spin/schedule.h"
 
 TEST(SpinAngle, RestsAtBothEndsAndTurnsBetween) {
-    LookOverride o({{"spin_timing", "1,1.5,1"}});
+    ScopedLook o({{"spin_timing", "1,1.5,1"}});
     EXPECT_EQ(spinAngle(-5), 0);
     EXPECT_EQ(spinAngle(1), 0);
     EXPECT_GT(spinAngle(1.001), 0);
@@ -29,13 +30,13 @@ TEST(SpinAngle, RestsAtBothEndsAndTurnsBetween) {
 
 TEST(SpinAngle, HalfwayIsHalfATurnForAnyEase) {
     for (const char* ease : {"0.45,0.0", "0.1,0.9", "1,1", "0.3333333333333333,0.3333333333333333"}) {
-        LookOverride o({{"spin_timing", "0.5,2.2,0.8"}, {"spin_ease", ease}});
+        ScopedLook o({{"spin_timing", "0.5,2.2,0.8"}, {"spin_ease", ease}});
         EXPECT_NEAR(spinAngle(0.5 + 1.1), 180, 1e-9) << ease;
     }
 }
 
 TEST(SpinAngle, DiagonalControlPointsTurnLinearly) {
-    LookOverride o({{"spin_timing", "0,1,0"}, {"spin_ease", "0.3333333333333333,0.3333333333333333"}});
+    ScopedLook o({{"spin_timing", "0,1,0"}, {"spin_ease", "0.3333333333333333,0.3333333333333333"}});
     for (double u : {0.01, 0.1, 0.37, 0.5, 0.8, 0.999}) EXPECT_NEAR(spinAngle(u), 360 * u, 1e-9) << u;
 }
 
@@ -44,7 +45,7 @@ TEST(SpinAngle, DiagonalControlPointsTurnLinearly) {
 // and y = 0.15625, so a quarter of the way in time is well under a quarter turn, and the
 // last quarter mirrors the first. Swapped numbers would turn fast at first instead.
 TEST(SpinAngle, AsymmetricEaseStartsSlowly) {
-    LookOverride o({{"spin_timing", "0,1,0"}, {"spin_ease", "0.45,0.0"}});
+    ScopedLook o({{"spin_timing", "0,1,0"}, {"spin_ease", "0.45,0.0"}});
     EXPECT_NEAR(spinAngle(0.2828125), 360 * 0.15625, 1e-9);
     EXPECT_NEAR(spinAngle(1 - 0.2828125), 360 * (1 - 0.15625), 1e-9);
     EXPECT_LT(spinAngle(0.25), 50);
@@ -52,7 +53,7 @@ TEST(SpinAngle, AsymmetricEaseStartsSlowly) {
 }
 
 TEST(SpinAngle, ZeroLengthTurnJumps) {
-    LookOverride o({{"spin_timing", "1,0,1"}});
+    ScopedLook o({{"spin_timing", "1,0,1"}});
     EXPECT_EQ(spinAngle(1), 0);
     EXPECT_EQ(spinAngle(std::nextafter(1.0, 2.0)), 360);
     EXPECT_FALSE(spinTurning(1));
@@ -60,7 +61,7 @@ TEST(SpinAngle, ZeroLengthTurnJumps) {
 }
 
 TEST(HandoffWeight, RampsFromRestToFull) {
-    LookOverride o({{"spin_handoff", "8"}});
+    ScopedLook o({{"spin_handoff", "8"}});
     EXPECT_EQ(handoffWeight(0), 0);
     EXPECT_EQ(handoffWeight(360), 0);
     EXPECT_DOUBLE_EQ(handoffWeight(4), 0.5);
@@ -75,13 +76,13 @@ TEST(HandoffWeight, RampsFromRestToFull) {
 // flat frame throughout, and no slot of a clip reaches the 3-D renderer.
 TEST(HandoffWeight, ZeroAndNegativeWidths) {
     {
-        LookOverride o({{"spin_handoff", "0"}});
+        ScopedLook o({{"spin_handoff", "0"}});
         EXPECT_EQ(handoffWeight(0), 0);
         EXPECT_EQ(handoffWeight(360), 0);
         EXPECT_EQ(handoffWeight(0.001), 1);
         EXPECT_EQ(handoffWeight(359.999), 1);
     }
-    LookOverride o({{"spin_handoff", "-5"}});
+    ScopedLook o({{"spin_handoff", "-5"}});
     for (double deg : {0.0, 0.001, 2.5, 5.0, 90.0, 180.0, 359.999, 360.0}) EXPECT_EQ(handoffWeight(deg), 0) << deg;
     for (int64_t slot = 0; slot < stillClipSlots(); ++slot) ASSERT_FALSE(shownAt(slot).rendered()) << slot;
 }

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "look_override.h"
+#include "look/look.h"
+#include "support/support.h"
 #include "spin/schedule.h"
 
 // The clip's timeline slot by slot, with the turn from 1 s (slot 60) to 2.5 s (slot 150)
 // and an 8-degree hand-off ramp at both ends.
 TEST(Schedule, SlotBySlot) {
-    LookOverride o({{"spin_timing", "1,1.5,1"}, {"spin_ease", "0.45,0.0"}, {"spin_handoff", "8"}});
+    ScopedLook o({{"spin_timing", "1,1.5,1"}, {"spin_ease", "0.45,0.0"}, {"spin_handoff", "8"}});
     using P = Shown::Phase;
     struct Row {
         int64_t slot;
@@ -47,7 +48,7 @@ TEST(Schedule, SlotBySlot) {
 // A still's clip truncates its length; a recording's turning output rounds it, so that
 // the turn and both rests are always over.
 TEST(Schedule, ClipLengths) {
-    LookOverride o({{"spin_timing", "0.1,0.2,0.1091"}});  // 24.546 slots
+    ScopedLook o({{"spin_timing", "0.1,0.2,0.1091"}});  // 24.546 slots
     EXPECT_EQ(stillClipSlots(), 24);
     EXPECT_EQ(leastTurningSlots(), 25);
 }

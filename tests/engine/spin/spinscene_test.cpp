@@ -8,7 +8,6 @@
 #include "flat/palette.h"
 #include "look/look.h"
 #include "spin/spinscene.h"
-#include "look_override.h"
 #include "support/support.h"
 
 namespace {
@@ -256,7 +255,7 @@ int black(const Image8& im, int x0, int y0, int x1, int y1) {
 // a mirrored back would put it top right), and stands out to the right at 90 degrees and
 // to the left at 270.
 TEST(SpinSceneFaces, ScreenInFrontAndTheCameraBumpWhereItBelongs) {
-    LookOverride o({{"theme_light", "#000000,#ffffff,#ffffff,0,0"}, {"spin_lens_tint", "0"}});
+    ScopedLook o({{"theme_light", "#000000,#ffffff,#ffffff,0,0"}, {"spin_lens_tint", "0"}});
     SpinScene s(360, 640, 60, 130, Style(false, themePalette(false)), 0);
     Image8 content(60, 130);
     for (Px8& p : content.px) p = {255, 0, 255, 255};
