@@ -43,7 +43,9 @@ _pellmar() {
             i=$((i + 4))
             continue
             ;;
-        --theme | --size | --layout | --start | --max | --at | --seconds | --fps) i=$((i + 1)) ;;
+        --theme | --size | --layout | --start | --max | --at | --seconds | --fps | --title | --subtitle | --caption | --backdrop)
+            i=$((i + 1))
+            ;;
         --*) ;;
         *) files=$((files + 1)) ;;
         esac
@@ -78,15 +80,23 @@ _pellmar() {
         COMPREPLY=($(compgen -W "$layouts" -- "$cur"))
         return
         ;;
-    --start | --max | --at | --seconds | --fps) return ;;
+    --caption)
+        COMPREPLY=($(compgen -W 'top bottom' -- "$cur"))
+        return
+        ;;
+    --backdrop)
+        _pellmar_files 'png|jpg|jpeg'
+        return
+        ;;
+    --start | --max | --at | --seconds | --fps | --title | --subtitle) return ;;
     esac
 
     local options
     case $cmd in
-    still) options='--theme --size --layout' ;;
-    poster) options='--theme --size --layout --start' ;;
-    frame) options='--out --theme --size --layout --start --max --progress' ;;
-    spin) options='--theme --size --layout --at --progress' ;;
+    still) options='--theme --size --layout --title --subtitle --caption --backdrop' ;;
+    poster) options='--theme --size --layout --start --title --subtitle --caption --backdrop' ;;
+    frame) options='--out --theme --size --layout --start --max --progress --title --subtitle --caption --backdrop' ;;
+    spin) options='--theme --size --layout --at --progress --title --subtitle --caption --backdrop' ;;
     gen-test) options='--seconds --fps --vfr' ;;
     help)
         ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W 'still frame poster spin audio gen-test plan sizes' -- "$cur"))
