@@ -12,7 +12,8 @@ void cmd_still(const Args& args) {
     const Opts o(args);
     if (o.files.size() != 2 || !o.outs.empty()) die(usageStill);
     if (isTurning(o.layout)) die("spin renders video: use `pellmar spin` for a screenshot");
-    const auto [w, h] = parseSize(o.size);
+    const std::pair<int, int> size = parseSize(o.size);
+    const int w = size.first, h = size.second;  // named, for the lambda below to capture
     const Style style(o);
     const ImageFile file(o.files[0]);
     Image8 image;
