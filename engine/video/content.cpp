@@ -148,21 +148,30 @@ void bgraToYUV(const View8& src, AVFrame* out) {
     });
 }
 
+void ContentYUV::fresh(int w, int h, AVPixelFormat format) {
+    for (const FramePtr& f : m_pool)
+        if (f->width == w && f->height == h && f->format == format && av_frame_is_writable(f.get())) {
+            m_yuv = f.get();
+            return;
+        }
+    m_pool.push_back(newPicture(w, h, format));
+    m_yuv = m_pool.back().get();
+}
+
 const AVFrame* ContentYUV::convert(const Image8& content) {
     uint8_t opaque = 255;
     for (const Px8& p : content.px) opaque = std::min(opaque, p.a);
     const AVPixelFormat format = opaque == 255 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUVA420P;
-    if (!m_yuv || m_yuv->width != content.w || m_yuv->height != content.h || m_yuv->format != format)
-        m_yuv = newPicture(content.w, content.h, format);
+    fresh(content.w, content.h, format);
     if (content.w % 2 == 0 && content.h % 2 == 0) {
-        bgraToYUV(content.view(), m_yuv.get());
+        bgraToYUV(content.view(), m_yuv);
         if (format == AV_PIX_FMT_YUVA420P)
             for (int i = 0; i < content.h; ++i) {
                 const Px8* s = content.top(i);
                 uint8_t* a = m_yuv->data[3] + ptrdiff_t(i) * m_yuv->linesize[3];
                 for (int x = 0; x < content.w; ++x) a[x] = s[x].a;
             }
-        return m_yuv.get();
+        return m_yuv;
     }
     // Odd sides leave half blocks, which swscale knows how to fill; premultiplied colour
     // converts as it stands, as bgraToYUV does.
@@ -174,7 +183,7 @@ const AVFrame* ContentYUV::convert(const Image8& content) {
     const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(content.px.data()), nullptr, nullptr, nullptr};
     const int stride[4] = {content.w * 4, 0, 0, 0};
     sws_scale(m_sws.get(), src, stride, 0, content.h, m_yuv->data, m_yuv->linesize);
-    return m_yuv.get();
+    return m_yuv;
 }
 
 const AVFrame* ContentYUV::prepare(const AVFrame* f, const FramePrep& prep) {
@@ -184,8 +193,7 @@ const AVFrame* ContentYUV::prepare(const AVFrame* f, const FramePrep& prep) {
     const std::optional<FromYUV> m = matrixOf(f);
     if (!m) return nullptr;
     const int W = f->width, H = f->height;
-    if (!m_yuv || m_yuv->width != W || m_yuv->height != H || m_yuv->format != AV_PIX_FMT_YUV420P)
-        m_yuv = newPicture(W, H, AV_PIX_FMT_YUV420P);
+    fresh(W, H, AV_PIX_FMT_YUV420P);
 
     // The island's rows go the way of every other frame: BGRA, tidied, neutralised.
     int band = 0;
@@ -207,10 +215,10 @@ const AVFrame* ContentYUV::prepare(const AVFrame* f, const FramePrep& prep) {
         for (Rect* r : {&shifted.wipe, &shifted.pill, &shifted.dotless}) r->y -= H - band;
         shifted.apply(m_band.view());
         neutralizeGrays(m_band.view());
-        bgraToYUV(m_band.view(), m_yuv.get());
+        bgraToYUV(m_band.view(), m_yuv);
     }
     const int first = band / 2, rows = H / 2 - first;
     parallelFor((rows + 15) / 16,
-                [&](int b) { prepareRows(*m, f, m_yuv.get(), first + 16 * b, first + std::min(16 * b + 16, rows)); });
-    return m_yuv.get();
+                [&](int b) { prepareRows(*m, f, m_yuv, first + 16 * b, first + std::min(16 * b + 16, rows)); });
+    return m_yuv;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <vector>
+
 #include "flat/surface.h"
 #include "video/av.h"
 
@@ -11,8 +13,8 @@ void bgraToYUV(const View8& src, AVFrame* out);
 
 // The recording frame as every flat output draws it: upright, tidied, neutralised and
 // in the encoders' colour space (BT.709, limited range, 4:2:0), made once per frame and
-// shared by the outputs. A frame with transparent pixels becomes premultiplied 4:2:0
-// with an alpha plane (YUVA); an opaque one has none.
+// shared by the outputs, which may hold it (by reference) while the next one is made. A frame with transparent pixels
+// becomes premultiplied 4:2:0 with an alpha plane (YUVA); an opaque one has none.
 class ContentYUV {
 public:
     // From a prepared BGRA frame.
@@ -23,7 +25,12 @@ public:
     const AVFrame* prepare(const AVFrame* decoded, const FramePrep& prep);
 
 private:
-    FramePtr m_yuv;
+    // Points m_yuv at a picture of that shape that no output still holds a reference to
+    // (outputs draw a frame while the next one is made), made anew only when all are held.
+    void fresh(int w, int h, AVPixelFormat format);
+
+    std::vector<FramePtr> m_pool;
+    AVFrame* m_yuv = nullptr;
     SwsPtr m_sws;
     Image8 m_band;  // the island's rows in BGRA
 };

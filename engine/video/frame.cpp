@@ -1,7 +1,10 @@
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -124,6 +127,68 @@ std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source
                                   turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin), threads);
 }
 
+// One output's drawing and encoding on a thread of its own, fed through a short queue:
+// the outputs and the decoding of the next frame keep the cores busy, instead of every
+// frame waiting for the slowest output before the next is read.
+class SinkFeed {
+public:
+    explicit SinkFeed(Sink& sink) : m_sink(sink), m_thread([this] { run(); }) {}
+    ~SinkFeed() { close(); }
+    SinkFeed(const SinkFeed&) = delete;
+    SinkFeed& operator=(const SinkFeed&) = delete;
+
+    // Hands over a frame for slot target; waits while the queue is full. The 4:2:0
+    // picture is held by reference until it is drawn.
+    void push(std::shared_ptr<const Image8> content, const AVFrame* yuv, int64_t target) {
+        FramePtr held(av_frame_clone(yuv));
+        if (!held) die("av_frame_clone: out of memory");
+        std::unique_lock lock(m_lock);
+        m_room.wait(lock, [&] { return m_jobs.size() < depth; });
+        m_jobs.push_back({std::move(content), std::move(held), target});
+        m_ready.notify_one();
+    }
+    // Returns once every frame handed over is drawn and encoded.
+    void close() {
+        {
+            std::lock_guard lock(m_lock);
+            m_closed = true;
+        }
+        m_ready.notify_one();
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+private:
+    struct Job {
+        std::shared_ptr<const Image8> content;
+        FramePtr yuv;
+        int64_t target = 0;
+    };
+    void run() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(m_lock);
+                m_ready.wait(lock, [&] { return !m_jobs.empty() || m_closed; });
+                if (m_jobs.empty()) return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            m_room.notify_one();
+            m_sink.update(job.content, job.yuv.get(), job.target);
+        }
+    }
+
+    // Two frames ahead are enough to cover the difference in pace between the outputs;
+    // each one more is a picture held in memory.
+    static constexpr size_t depth = 1;
+    Sink& m_sink;
+    std::mutex m_lock;
+    std::condition_variable m_ready, m_room;
+    std::deque<Job> m_jobs;
+    bool m_closed = false;
+    std::thread m_thread;  // last, so that it starts once the members it uses exist
+};
+
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.
 template <class F> void eachSink(size_t n, F&& work) {
     if (n == 1) {
@@ -173,7 +238,13 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         sinks[i]->index = i;
     }
 
-    FrameReader reader(src, opts.startSec);
+    std::vector<std::unique_ptr<SinkFeed>> feeds;
+    std::vector<int64_t> queuedNext(sinks.size(), 0);  // the reading side's view of nextSlot
+    for (auto& s : sinks) feeds.push_back(std::make_unique<SinkFeed>(*s));
+
+    // The outputs draw and encode on threads of their own while the next frame decodes:
+    // one decoding thread keeps ahead of them, and frame threads would each hold pictures.
+    FrameReader reader(src, opts.startSec, 1);
     const AVRational tb = reader.timeBase();
     const double rangeEnd = opts.startSec + opts.maxSec;
     std::optional<FramePrep> prep;
@@ -186,7 +257,7 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         if (double(delta) * av_q2d(tb) >= opts.maxSec || reader.seconds() >= rangeEnd) break;
         if (prep) {
             bool wanted = false;
-            for (const auto& s : sinks) wanted |= slotAt(delta, tb, s->fps) >= s->nextSlot;
+            for (size_t i = 0; i < sinks.size(); ++i) wanted |= slotAt(delta, tb, sinks[i]->fps) >= queuedNext[i];
             if (!wanted) continue;
         }
         bool pictured = false;
@@ -208,10 +279,12 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
             owned = std::make_shared<Image8>((*prep)(std::move(frame)));
             contentYUV = toYUV.convert(*owned);
         }
-        std::shared_ptr<const Image8> content = owned;
-        eachSink(sinks.size(),
-                 [&](size_t i) { sinks[i]->update(content, contentYUV, slotAt(delta, tb, sinks[i]->fps)); });
-        content.reset();
+        for (size_t i = 0; i < sinks.size(); ++i) {
+            const int64_t target = slotAt(delta, tb, sinks[i]->fps);
+            if (target < queuedNext[i]) continue;  // behind this output's grid
+            feeds[i]->push(owned, contentYUV, target);
+            queuedNext[i] = target + 1;
+        }
         ++used;
         lastDelta = delta;
         // Reuse the picture's memory for the next frame when no output kept it.
@@ -221,6 +294,7 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         die("no frames in range (start " + shortestDecimal(opts.startSec) + "s, length " +
             shortestDecimal(opts.maxSec) + "s)");
 
+    for (auto& f : feeds) f->close();
     eachSink(sinks.size(), [&](size_t i) { sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps)); });
     for (auto& s : sinks) s->writer.finish(s->nextSlot);
     progress.finish();

@@ -102,7 +102,7 @@ Source openVideo(const std::string& path) {
     return s;
 }
 
-FrameReader::FrameReader(Source& src, double startSec) : m_src(src) {
+FrameReader::FrameReader(Source& src, double startSec, int decodeThreads) : m_src(src) {
     AVStream* st = src.st();
     m_tb = st->time_base;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -110,9 +110,10 @@ FrameReader::FrameReader(Source& src, double startSec) : m_src(src) {
     if (!m_dec) die("cannot read the video track in " + src.path);
     avCheck(avcodec_parameters_to_context(m_dec.get(), st->codecpar), "avcodec_parameters_to_context");
     m_dec->pkt_timebase = m_tb;
-    // Frame threads decode ahead while the outputs draw and encode; one per core (the
-    // library's own choice is one more).
-    m_dec->thread_count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+    // Frame threads decode ahead; one per core (the library's own choice is one more),
+    // unless the caller already keeps the cores busy while it decodes.
+    m_dec->thread_count =
+        decodeThreads > 0 ? decodeThreads : int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
     m_dec->thread_type = FF_THREAD_FRAME;
     if (avcodec_open2(m_dec.get(), codec, nullptr) < 0) die("cannot read the video track in " + src.path);
     m_frame = newAVFrame();

@@ -26,7 +26,6 @@ int firstVideoStream(const AVFormatContext* fmt);
 // "cannot read the video track in " followed by the path.
 Source openVideo(const std::string& path);
 
-
 // The output rate for a nominal rate and the shortest gap between frames (0 when
 // unknown): the peak rate wins, then a standard rate within 8 %, else the rounded rate
 // held to 1..60. Single precision, as the rate is stored.
@@ -37,8 +36,9 @@ class FrameReader {
 public:
     // startSec counts from the start of the stream. The first frame delivered is the one
     // on screen at that moment: the last whose presentation time is at or before it, or
-    // the last frame while the start lies within its display time.
-    FrameReader(Source& src, double startSec);
+    // the last frame while the start lies within its display time. decodeThreads 0: one
+    // frame thread per core.
+    FrameReader(Source& src, double startSec, int decodeThreads = 0);
 
     // Moves to the next frame; false at the end. Read and decode errors end the
     // process with "read failed: " and the library's text.

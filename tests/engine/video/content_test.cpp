@@ -81,3 +81,24 @@ TEST(ContentYUV, OtherFramesGoTheLongWay) {
     EXPECT_TRUE(out.prepare(rb.decoded(), FramePrep{}));
     EXPECT_FALSE(out.prepare(rb.decoded(), FramePrep{6, std::nullopt}));
 }
+
+// Outputs draw a frame while the next is made: a picture they still hold is never
+// written again, and one they let go is used again rather than a new one made.
+TEST(ContentYUV, HeldPicturesAreNotOverwritten) {
+    auto solid = [](uint8_t grey) {
+        Image8 img(64, 32);
+        for (Px8& p : img.px) p = {grey, grey, grey, 255};
+        return img;
+    };
+    ContentYUV out;
+    const AVFrame* dark = out.convert(solid(20));
+    FramePtr held(av_frame_clone(dark));
+    const uint8_t darkLuma = held->data[0][0];
+    const AVFrame* light = out.convert(solid(230));
+    EXPECT_NE(light->data[0], held->data[0]);
+    EXPECT_EQ(held->data[0][0], darkLuma);
+    EXPECT_GT(light->data[0][0], darkLuma + 150);
+    held.reset();
+    const AVFrame* again = out.convert(solid(20));
+    EXPECT_TRUE(again->data[0] == dark->data[0] || again->data[0] == light->data[0]);
+}
