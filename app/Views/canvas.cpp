@@ -134,7 +134,7 @@ void Thumb::paintEvent(QPaintEvent*) {
 // ---- Filmstrip
 
 Filmstrip::Filmstrip(Studio& studio, QWidget* parent) : QWidget(parent), m_studio(studio) {
-    setFixedHeight(fixedHeight);
+    setFixedHeight(bottomBarHeight);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(16, 0, 16, 4);
     auto* scroll = new QScrollArea(this);
@@ -203,7 +203,7 @@ void Filmstrip::rebuild() {
 // ---- EmptyBar
 
 EmptyBar::EmptyBar(Studio& studio, QWidget* parent) : QWidget(parent) {
-    setFixedHeight(fixedHeight);
+    setFixedHeight(bottomBarHeight);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(16, 0, 16, 8);
     row->setSpacing(14);
@@ -376,7 +376,7 @@ void CanvasView::refreshBottom() {
 void CanvasView::layoutChildren() {
     const int w = width(), h = height();
     m_picker->move((w - m_picker->width()) / 2, 12);
-    const int bottom = Filmstrip::fixedHeight;
+    const int bottom = bottomBarHeight;
     m_strip->setGeometry(0, h - bottom, w, bottom);
     m_empty->setGeometry(0, h - bottom, w, bottom);
     const int top = 12 + Segmented::fixedHeight;

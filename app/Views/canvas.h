@@ -15,6 +15,10 @@ class QHBoxLayout;
 class ClayScrollBar;
 class Studio;
 
+// The bottom bar's height: the strip of inputs and the empty bar take turns in one place,
+// and the preview above must not move when one gives way to the other.
+inline constexpr int bottomBarHeight = 90;
+
 // One input's cell: thumbnail, recording badge, selection ring, remove button on hover.
 class Thumb : public ClayAbstractButton {
     Q_OBJECT
@@ -43,7 +47,6 @@ private:
 class Filmstrip : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int fixedHeight = 90;
     explicit Filmstrip(Studio& studio, QWidget* parent = nullptr);
     QList<Thumb*> thumbs() const { return m_thumbs; }
     QAbstractButton* addButton() const { return m_add; }
@@ -62,7 +65,6 @@ private:
 class EmptyBar : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int fixedHeight = 90;
     explicit EmptyBar(Studio& studio, QWidget* parent = nullptr);
     QAbstractButton* chooseButton() const { return m_choose; }
     QString caption() const;

@@ -6,28 +6,18 @@
 #include "spin/passes.h"
 
 DownsamplePass::DownsamplePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device)
-    : sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 2}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 2}}, 2) {
-    VkDevice dev = g.dev;
+    : kernel(g, downSourceAt, downTargetAt, sizeof(DownPush), "down", "spin compose: "),
+      sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 2}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 2}}, 2) {
     const VkImageUsageFlags storage = VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
     half = makeImage(g, VK_FORMAT_R32G32B32A32_SFLOAT, s.regionW / 2, s.regionH, storage);
     out = makeImage(g, VK_FORMAT_R32G32B32A32_SFLOAT, s.regionW / 2, s.regionH / 2, storage);
 
-    const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
-    setLayout = makeSetLayout(dev, {{downSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
-                                    {downTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
-    layout = makePipeLayout(dev, setLayout, sizeof(DownPush));
-    pipe = makeCompute(g, layout, "down", "spin compose: ");
-    nearest = makeSampler(g, Filter::Nearest);
-
-    const VkImageLayout ro = VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, general = VK_IMAGE_LAYOUT_GENERAL;
     const GImage* from[2] = {&device.colour, &half};
     const GImage* to[2] = {&half, &out};
-    for (int dir = 0; dir < 2; ++dir) {
-        set[dir] = sets.allocate(setLayout);
-        sets.image(set[dir], downSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, from[dir]->view,
-                   dir == 0 ? ro : general, nearest);
-        sets.image(set[dir], downTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, to[dir]->view, general);
-    }
+    for (int dir = 0; dir < 2; ++dir)
+        set[dir] =
+            kernel.bind(sets, from[dir]->view,
+                        dir == 0 ? VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL : VK_IMAGE_LAYOUT_GENERAL, to[dir]->view);
 }
 
 void DownsamplePass::prime(VkCommandBuffer cmd) const {
@@ -38,11 +28,11 @@ void DownsamplePass::prime(VkCommandBuffer cmd) const {
 }
 void DownsamplePass::record(VkCommandBuffer cmd, int aw, int ah) const {
     const VkPipelineStageFlags comp = VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT;
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, kernel.pipe);
     const DownPush push[2] = {{{1, 0}, {aw, ah}}, {{0, 1}, {aw / 2, ah}}};
     for (int dir = 0; dir < 2; ++dir) {
-        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set[dir], 0, nullptr);
-        vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(DownPush), &push[dir]);
+        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, kernel.layout, 0, 1, &set[dir], 0, nullptr);
+        vkCmdPushConstants(cmd, kernel.layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(DownPush), &push[dir]);
         const int ow = aw / 2, oh = dir == 0 ? ah : ah / 2;
         vkCmdDispatch(cmd, uint32_t(ow + tile - 1) / tile, uint32_t(oh + tile - 1) / tile, 1);
         memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
