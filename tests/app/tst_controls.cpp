@@ -30,7 +30,7 @@ double meanLevel(QWidget& w) {
 
 }  // namespace
 
-// The clay controls: grain, sizes and radii, the sliding picker, and the two appearances.
+// The clay controls: grain, the sliding picker, and the two appearances.
 class ControlsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -58,37 +58,6 @@ private slots:
         QCOMPARE(tile.pixelColor(0, 0).red(), 168);
         QCOMPARE(tile.pixelColor(1, 0).red(), 88 + (3 * 81 >> 8));
         QCOMPARE(tile.pixelColor(2, 0).red(), 88 + (128 * 81 >> 8));
-    }
-
-    void tokenFontIsFixedPitchMedium() {
-        const QFont f = Tok::mono();
-        QCOMPARE(f.weight(), QFont::Medium);
-        QVERIFY(QFontInfo(f).fixedPitch());
-        QCOMPARE(f.pixelSize(), 11);
-    }
-
-    void sizesAndRadii() {
-        ClaySwitch sw;
-        QCOMPARE(sw.size(), QSize(30, 18));
-        QCOMPARE(sw.knobRect().size(), QSizeF(14, 14));
-        QCOMPARE(ClaySwitch::knobRadius, 7.0);
-        QCOMPARE(sw.knobRect().left(), 2.0);
-        sw.setChecked(true);
-        QCOMPARE(sw.knobRect().right(), 28.0);
-
-        ClayButton big("Change…"), small("Change…", ClayButton::Size::small);
-        QCOMPARE(big.sizeHint().height(), 32);
-        QCOMPARE(big.font().pixelSize(), 13);
-        QCOMPARE(small.sizeHint().height(), 24);
-        QCOMPARE(small.font().pixelSize(), 12);
-        QVERIFY(small.sizeHint().width() < big.sizeHint().width());
-
-        RenderButton render;
-        render.setText("Render");
-        QCOMPARE(render.height(), 38);
-        QCOMPARE(render.font().pixelSize(), 13);
-        QCOMPARE(ProgressTrack().height(), 6);
-        QCOMPARE(Segmented::trayRadius, 11.0);
     }
 
     void switchSlidesWhenClicked() {
