@@ -83,7 +83,6 @@ int main(int argc, char** argv) {
         sum.device += p.device;
         sum.shadow += p.shadow;
         sum.blur += p.blur;
-        sum.downsample += p.downsample;
         sum.compose += p.compose;
         sum.readBack += p.readBack;
         ++rendered;
@@ -97,14 +96,14 @@ int main(int argc, char** argv) {
 
     const double ms = 1e3 / n;
     const double host =
-        tTurn * 1e3 - (sum.device + sum.shadow + sum.blur + sum.downsample + sum.compose + sum.readBack) * ms;
+        tTurn * 1e3 - (sum.device + sum.shadow + sum.blur + sum.compose + sum.readBack) * ms;
     std::printf("device: %s (%s)\n", gpu.deviceName().c_str(), kindName(gpu.kind()));
     std::printf("%dx%d, %d frames @ %dfps, %d rendered; context %.2f s, scene %.2f s\n", w, h, frames, spinFPS,
                 rendered, tGPU, tScene);
     std::printf(
-        "turning frame %.1f ms (render only): device %.1f, shadow %.1f, blur %.1f, downsample %.1f, "
+        "turning frame %.1f ms (render only): device %.1f, shadow %.1f, blur %.1f, "
         "compose %.1f, read-back %.1f, host %.1f ms\n",
-        tTurn * 1e3, sum.device * ms, sum.shadow * ms, sum.blur * ms, sum.downsample * ms, sum.compose * ms,
+        tTurn * 1e3, sum.device * ms, sum.shadow * ms, sum.blur * ms, sum.compose * ms,
         sum.readBack * ms, host);
     std::printf("flat frame %.1f ms; turning / flat %.2f\n", tFlat * 1e3, tTurn / tFlat);
     std::printf("processor time, all threads: turning frame %.1f ms, flat frame %.1f ms\n", cTurn * 1e3, cFlat * 1e3);

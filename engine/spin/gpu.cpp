@@ -57,7 +57,7 @@ constexpr Entry entries[] = {
     {"vmain", "VMAIN", shaderc_vertex_shader},      {"fmain", "FMAIN", shaderc_fragment_shader},
     {"svert", "SVERT", shaderc_vertex_shader},      {"sfrag", "SFRAG", shaderc_fragment_shader},
     {"compose", "COMPOSE", shaderc_compute_shader}, {"blur", "BLUR", shaderc_compute_shader},
-    {"down", "DOWN", shaderc_compute_shader},       {"fscreen", "FSCREEN", shaderc_fragment_shader},
+    {"fscreen", "FSCREEN", shaderc_fragment_shader},
 };
 
 // The program's one include is the header it shares with the engine.

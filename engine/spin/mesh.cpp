@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 #include "look/look.h"
 #include "base/die.h"
@@ -72,6 +73,19 @@ size_t Mesh::slab(const Frame3& f, const SlabSpec& s) {
     const size_t before = v.size();
     cap(f, s, inner);
     return v.size() - before;
+}
+
+void Mesh::orientOutwards() {
+    for (size_t i = 0; i + 2 < v.size(); i += 3) {
+        auto pos = [&](size_t k) { return Vec3{v[i + k].p[0], v[i + k].p[1], v[i + k].p[2]}; };
+        const Vec3 a = pos(0), b = pos(1), c = pos(2);
+        const Vec3 e1 = b + -1 * a, e2 = c + -1 * a;
+        const Vec3 face{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
+        double out = 0;
+        for (size_t k = 0; k < 3; ++k)
+            out += face.x * v[i + k].n[0] + face.y * v[i + k].n[1] + face.z * v[i + k].n[2];
+        if (out < 0) std::swap(v[i + 1], v[i + 2]);
+    }
 }
 
 // The flat cap inside the ring `inset` from the outline: the rectangle between the corner
@@ -194,5 +208,6 @@ DeviceMesh deviceMesh(double hw, double hh, double R, double T, double e, double
     disc({C.x - 0.25 * P, C.y - 0.32 * P}, 0.06 * P, top - 2, top + 1.5, 0.8, 2, lensTint, 10);  // sensor
 
     out.camera = {C, P / 2, 0.26 * P, {lenses[0], lenses[1], lenses[2]}, rho, H};
+    m.orientOutwards();
     return out;
 }

@@ -7,7 +7,7 @@
 // The turning device as a plain triangle list, built in double precision from the flat
 // layout's body so that, seen straight on, its front face lies on the flat outline.
 // Model space: x right, y up, z towards the viewer, body centred on the origin, lengths
-// in supersampled target pixels.
+// in canvas pixels.
 
 // One GPU vertex, uploaded as-is: p = (x, y, z, kind), n = (normal, tint).
 struct SpinVtx {
@@ -58,6 +58,10 @@ struct Mesh {
     // Ends the process when round < 1 or seg < 1. Returns how many vertices the last
     // part of the cap took: all of it, or the window's interior.
     size_t slab(const Frame3& f, const SlabSpec& s);
+    // Orders every triangle's corners counter-clockwise seen from outside, as its vertex
+    // normals point: the parts are closed, or open only inside another, so a renderer may
+    // drop the triangles facing away and lose nothing it would have shown.
+    void orientOutwards();
 
 private:
     // The flat cap at depth s.w1 within the outline moved inwards by inset.

@@ -19,7 +19,7 @@ double handoffWeight(double deg);
 inline bool restBefore(double deg) { return deg < 180; }
 
 struct Placement {
-    Vec2 centre;      // device centre, supersampled canvas pixels, y up
+    Vec2 centre;      // device centre, canvas pixels, y up
     double zoom = 1;  // 1 = the centred full-layout shot
 };
 

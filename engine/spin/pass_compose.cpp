@@ -5,8 +5,8 @@
 
 #include "spin/passes.h"
 
-ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device, const DownsamplePass* down,
-                         const BlurPass& blur, const ReadBack& frames)
+ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device, const BlurPass& blur,
+                         const ReadBack& frames)
     : g(g_), w(s.w), h(s.h), sets(g_.dev,
                                   {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1},
                                    {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 5},
@@ -31,15 +31,13 @@ ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
     pipe = makeCompute(g, layout, "compose", "spin compose: ");
     nearest = makeSampler(g, Filter::Nearest);
     bilinear = makeSampler(g, Filter::Bilinear);
-    clamped = makeSampler(g, Filter::Mean);
 
     const VkImageLayout ro = VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, general = VK_IMAGE_LAYOUT_GENERAL;
     set = sets.allocate(setLayout);
     sets.buffer(set, composeUniformsAt, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, uniforms);
     sets.image(set, composeStudioAt, tex, studio.view, ro, nearest);
-    if (down) sets.image(set, composeColourAt, tex, down->out.view, general, nearest);
-    else sets.image(set, composeColourAt, tex, device.colour.view, ro, nearest);
-    sets.image(set, composeMaskAt, tex, device.mask.view, ro, clamped);
+    sets.image(set, composeColourAt, tex, device.colour.view, ro, nearest);
+    sets.image(set, composeMaskAt, tex, device.mask.view, ro, nearest);
     sets.image(set, composeShadow0At, tex, blur.out[0].view, general, bilinear);
     sets.image(set, composeShadow1At, tex, blur.out[1].view, general, bilinear);
     sets.buffer(set, composeFlatAt, sb, frames.flat);

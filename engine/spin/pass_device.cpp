@@ -1,5 +1,5 @@
-// The device pass: the mesh drawn turned, at the supersampled size, over the device's
-// region only, into a colour and a screen-mask image (4 samples, resolved in the pass).
+// The device pass: the mesh drawn turned over the device's region only, into a colour
+// and a screen-mask image (4 samples, resolved in the pass).
 #include <algorithm>
 #include <cmath>
 
@@ -8,7 +8,6 @@
 DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
     : g(g_), nVerts(uint32_t(s.verts.size())), frontVerts(uint32_t(std::min(s.frontVerts, s.verts.size()))),
       windowVerts(uint32_t(std::min(s.windowVerts, s.frontVerts))), w(s.regionW), h(s.regionH),
-      samples(s.deviceSamples == 1 ? VK_SAMPLE_COUNT_1_BIT : VK_SAMPLE_COUNT_4_BIT),
       sets(g_.dev, {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1}, {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 1}}, 1) {
     VkDevice dev = g.dev;
     // 16-bit unsigned colour where the device renders it; half floats carry as much for 8-bit output.
@@ -22,16 +21,13 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
     mask = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att | sampled);
     // Attachment order: the colour outputs by location, their resolves, then depth.
     static_assert(devColourOut == 0 && devMaskOut == 1);
+    const VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_4_BIT;
     pass = makeRenderPass(dev, {colourFormat, VK_FORMAT_R8_UNORM}, depthFormat, samples);
     depthMS = makeImage(g, depthFormat, w, h, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, samples, 1,
                         Contents::Transient, VK_IMAGE_ASPECT_DEPTH_BIT);
-    if (samples == VK_SAMPLE_COUNT_1_BIT) {
-        fb = makeFramebuffer(dev, pass, {colour.view, mask.view, depthMS.view}, w, h);
-    } else {
-        colourMS = makeImage(g, colourFormat, w, h, att, samples, 1, Contents::Transient);
-        maskMS = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att, samples, 1, Contents::Transient);
-        fb = makeFramebuffer(dev, pass, {colourMS.view, maskMS.view, colour.view, mask.view, depthMS.view}, w, h);
-    }
+    colourMS = makeImage(g, colourFormat, w, h, att, samples, 1, Contents::Transient);
+    maskMS = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att, samples, 1, Contents::Transient);
+    fb = makeFramebuffer(dev, pass, {colourMS.view, maskMS.view, colour.view, mask.view, depthMS.view}, w, h);
 
     const VkShaderStageFlags vf = VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT;
     setLayout =
@@ -47,7 +43,8 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
                       2,
                       true,
                       samples,
-                      "spin pipeline: "};
+                      "spin pipeline: ",
+                      VK_CULL_MODE_BACK_BIT};
     pipe = makeGraphics(g, pass, layout, desc);
     desc.frag = "fscreen";
     screenPipe = makeGraphics(g, pass, layout, desc);
@@ -87,10 +84,9 @@ void DevicePass::prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) c
 }
 
 void DevicePass::record(VkCommandBuffer cmd, int aw, int ah, SpinRenderer::Facing front) const {
-    VkClearValue clears[5]{};  // colour, mask, their resolves if any, depth
-    const uint32_t n = samples == VK_SAMPLE_COUNT_1_BIT ? 3 : 5;
-    clears[n - 1].depthStencil = {1, 0};
-    beginPass(cmd, pass, fb, aw, ah, clears, n);
+    VkClearValue clears[5]{};  // colour, mask, their resolves, depth
+    clears[4].depthStencil = {1, 0};
+    beginPass(cmd, pass, fb, aw, ah, clears, 5);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipe);
     vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout, 0, 1, &set, 0, nullptr);
     const VkDeviceSize zero = 0;

@@ -43,15 +43,15 @@ struct GraphicsDesc {
     bool depth;
     VkSampleCountFlagBits samples;
     const char* failure;  // message prefix when the driver refuses the pipeline
+    VkCullModeFlags cull = VK_CULL_MODE_NONE;  // or the triangles facing away
 };
 VPipeline makeGraphics(GPU::Impl& g, VkRenderPass rp, VkPipelineLayout layout, const GraphicsDesc& d);
 VPipeline makeCompute(GPU::Impl& g, VkPipelineLayout layout, const char* entry, const char* failure);
 
 // Smooth: trilinear (anisotropic where the device does it well), for the screen image.
 // Bilinear: one level, zero beyond the edges, for the shadow masks.
-// Mean: one level, bilinear, clamped at the edges, for means of neighbouring texels.
 // Nearest: the texel as stored, for images the kernels read texel by texel.
-enum class Filter { Smooth, Bilinear, Mean, Nearest };
+enum class Filter { Smooth, Bilinear, Nearest };
 VSampler makeSampler(GPU::Impl& g, Filter filter);
 
 // The descriptor sets of one pass, from a pool of its own.
@@ -99,8 +99,7 @@ VkBuffer stage(GPU::Impl& g, Uploads& keep, const void* bytes, size_t size);
 // The passes. Each builds its pipeline and targets from the setup, records its first
 // contents with prime() and its per-frame work with record().
 
-// The turned device at the supersampled size, over the device's region only: colour
-// and screen mask, 4 samples resolved.
+// The turned device over its region only: colour and screen mask, 4 samples resolved.
 struct DevicePass {
     DevicePass(GPU::Impl& g, const SpinSetup& s);
     void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
@@ -113,7 +112,6 @@ struct DevicePass {
     GPU::Impl& g;
     uint32_t nVerts = 0, frontVerts = 0, windowVerts = 0;
     int w = 0, h = 0;
-    VkSampleCountFlagBits samples;
     VkFormat colourFormat = VK_FORMAT_R16G16B16A16_UNORM, depthFormat = VK_FORMAT_D32_SFLOAT;
     GImage colourMS, maskMS, depthMS, colour, mask, screenTex;
     VRenderPass pass;
@@ -156,20 +154,6 @@ struct BlurPass {
     VkDescriptorSet set[2][2] = {};
 };
 
-// Supersampled scenes: the device's colour brought to the output size, columns then
-// rows, over the area the device pass drew.
-struct DownsamplePass {
-    DownsamplePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device);
-    void prime(VkCommandBuffer cmd) const;
-    // aw x ah: the area the device pass drew, in its texels (even).
-    void record(VkCommandBuffer cmd, int aw, int ah) const;
-
-    GImage half, out;  // columns halved; both halved
-    TexelKernel kernel;
-    Descriptors sets;
-    VkDescriptorSet set[2] = {};  // per direction
-};
-
 // Where frames cross between host and device: the flat frame the compose pass mixes in,
 // and the finished frame it writes, read back into the caller's frame.
 struct ReadBack {
@@ -184,9 +168,8 @@ struct ReadBack {
 // Backdrop, shadows, device and grain into the output frame, mixed with the flat frame
 // by the hand-off weight.
 struct ComposePass {
-    // The device at the output size: `down` when supersampled, else the device pass's own.
-    ComposePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const DownsamplePass* down,
-                const BlurPass& blur, const ReadBack& frames);
+    ComposePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const BlurPass& blur,
+                const ReadBack& frames);
     void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
     void record(VkCommandBuffer cmd) const;
 
@@ -197,7 +180,7 @@ struct ComposePass {
     VSetLayout setLayout;
     VPipeLayout layout;
     VPipeline pipe;
-    VSampler nearest, bilinear, clamped;
+    VSampler nearest, bilinear;
     Descriptors sets;
     VkDescriptorSet set = VK_NULL_HANDLE;
 };

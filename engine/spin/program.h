@@ -41,7 +41,7 @@ SPIN_CONST(shadowPosition, 0)
 SPIN_CONST(shadowRoom, 32768)
 SPIN_CONST(shadowLayerBytes, shadowRoom * 8)
 
-// The compute kernels (blur, downsample, compose) run in tile x tile groups, one thread
+// The compute kernels (blur, compose) run in tile x tile groups, one thread
 // per pixel they write.
 SPIN_CONST(tile, 16)
 
@@ -50,11 +50,6 @@ SPIN_CONST(tile, 16)
 SPIN_CONST(blurMaxRadius, 256)
 SPIN_CONST(blurSourceAt, 0)
 SPIN_CONST(blurTargetAt, 1)
-
-// Downsample (supersampled scenes only): the device's colour brought to the output size
-// by a separable Lanczos-2 filter, one direction per dispatch; set 0 bindings.
-SPIN_CONST(downSourceAt, 0)
-SPIN_CONST(downTargetAt, 1)
 
 // Compose: set 0 bindings.
 SPIN_CONST(composeUniformsAt, 0)
@@ -68,7 +63,7 @@ SPIN_CONST(composeOutAt, 7)
 
 #if defined(__cplusplus) || defined(VMAIN) || defined(FMAIN) || defined(FSCREEN)
 // The device pass. "Local" means model x/y relative to the device centre, y up, in
-// supersampled target pixels.
+// canvas pixels.
 SPIN_BLOCK(devUniformsAt, SpinUniforms) {
     vec4 rot0, rot1, rot2;  // rows of the rotation (xyz)
     vec4 cam;               // focal length, camera distance, near, far
@@ -101,22 +96,13 @@ SPIN_PUSH(BlurPush) {
 SPIN_INSTANCE(pc);
 #endif
 
-#if defined(__cplusplus) || defined(DOWN)
-// One direction of the downsample.
-SPIN_PUSH(DownPush) {
-    ivec2 dir;   // (1, 0): halves the columns; (0, 1): halves the rows and finishes
-    ivec2 size;  // the source texels the device pass drew, from the corner
-}
-SPIN_INSTANCE(pc);
-#endif
-
 #if defined(__cplusplus) || defined(COMPOSE)
 // The compose pass, in output pixels measured from the top.
 SPIN_BLOCK(composeUniformsAt, ComposeUniforms) {
     vec4 region;  // device target: left, top, width, height
     vec4 shA;     // shadow layer 0: opacity, drop in mask px, mask px per output px
     vec4 shB;     // shadow layer 1: the same
-    vec4 misc;    // supersample factor, hand-off weight
+    vec4 misc;    // hand-off weight
 }
 SPIN_INSTANCE(c);
 #endif
@@ -125,7 +111,6 @@ SPIN_INSTANCE(c);
 static_assert(sizeof(SpinUniforms) == 19 * 16);
 static_assert(sizeof(ComposeUniforms) == 4 * 16);
 static_assert(sizeof(BlurPush) == 20 && offsetof(BlurPush, radius) == 8 && offsetof(BlurPush, norm) == 16);
-static_assert(sizeof(DownPush) == 16 && offsetof(DownPush, size) == 8);
 static_assert(shadowLayerBytes == shadowRoom * 2 * sizeof(float));
 #undef SPIN_CONST
 #undef SPIN_BLOCK

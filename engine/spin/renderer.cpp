@@ -34,15 +34,13 @@ struct SpinRenderer::Impl {
     DevicePass device;
     ShadowPass shadow;
     BlurPass blur;
-    std::optional<DownsamplePass> down;  // supersampled scenes only
     ReadBack frames;
     ComposePass compose;
 
     explicit Impl(const SpinSetup& s)
         : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
           blur(g, s, shadow),
-          down(s.ss > 1 ? std::optional<DownsamplePass>(std::in_place, g, s, device) : std::nullopt), frames(g, s),
-          compose(g, s, device, down ? &*down : nullptr, blur, frames) {
+          frames(g, s), compose(g, s, device, blur, frames) {
         VkCommandPoolCreateInfo pi{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO};
         pi.flags = VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT;
         pi.queueFamilyIndex = g.family;
@@ -62,7 +60,6 @@ struct SpinRenderer::Impl {
         begin();
         device.prime(cmd, keep, s);
         blur.prime(cmd);
-        if (down) down->prime(cmd);
         compose.prime(cmd, keep, s);
         submitAndWait("spin: GPU upload failed: ");
     }
@@ -109,7 +106,7 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     if (into.w != r.w || into.h != r.h)
         die("spin: frame of " + sizeText(into.w, into.h) + " for a " + sizeText(r.w, r.h) + " scene");
     // The device pass draws the compose region's part of its target, from the corner.
-    const int aw = int(std::lround(c.region.z * c.misc.x)), ah = int(std::lround(c.region.w * c.misc.x));
+    const int aw = int(std::lround(c.region.z)), ah = int(std::lround(c.region.w));
     if (aw < 1 || ah < 1 || aw > r.device.w || ah > r.device.h)
         die("spin: device area " + sizeText(aw, ah) + " for a " + sizeText(r.device.w, r.device.h) + " target");
     std::memcpy(r.device.uniforms.map, &u, sizeof u);
@@ -133,8 +130,6 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     lap(r.times.shadow, true);
     r.blur.record(r.cmd);
     lap(r.times.blur, true);
-    if (r.down) r.down->record(r.cmd, aw, ah);
-    lap(r.times.downsample, true);
     r.compose.record(r.cmd);
     lap(r.times.compose, false);
     if (!r.profile) r.submitAndWait("spin: GPU frame failed: ");

@@ -9,12 +9,10 @@
 // What the GPU side of one spin scene is built from. Images are top row first.
 struct SpinSetup {
     int w = 0, h = 0;              // output size
-    int regionW = 0, regionH = 0;  // device target, supersampled px
+    int regionW = 0, regionH = 0;  // device target
     int maskW[2] = {0, 0};         // shadow masks, one per layer
     int maskH[2] = {0, 0};
-    int texW = 0, texH = 0;  // screen texture
-    int deviceSamples = 4;   // of the device pass: 4, or 1
-    int ss = 1;              // the device targets' pixels per output pixel: 1 or 2
+    int texW = 0, texH = 0;        // screen texture
     std::span<const SpinVtx> verts;
     size_t frontVerts = 0;         // verts[0, frontVerts) is the front half of the device,
     size_t windowVerts = 0;        // of which the last ones fill the screen's interior
@@ -26,7 +24,7 @@ struct SpinSetup {
 // Where the last frame's time went, in seconds on the host's clock: each pass (measured
 // only in a profile) and the copy back.
 struct PassTimes {
-    double device = 0, shadow = 0, blur = 0, downsample = 0, compose = 0, readBack = 0;
+    double device = 0, shadow = 0, blur = 0, compose = 0, readBack = 0;
 };
 
 // Pipelines, targets and buffers of one spin scene. One frame at a time: every call
@@ -53,7 +51,7 @@ public:
     // the full shader. Away: the front half faces away, drawn last, where it fails the
     // depth test before it is shaded, and its interior not at all.
     enum class Facing { Front, EdgeOn, Away };
-    // Device pass, both shadow layers with blur, downsample, compose into `into` (w x h).
+    // Device pass, both shadow layers with blur, compose into `into` (w x h).
     void render(const SpinUniforms& u, const ComposeUniforms& c, const int shadowCount[2], View8 into,
                 Facing front = Facing::Front);
     // Profiling submits and waits for each pass on its own, to time them.

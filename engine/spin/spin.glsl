@@ -1,6 +1,6 @@
 #version 450
 // The spin program. The engine compiles it once per stage, defining one of VMAIN,
-// FMAIN, FSCREEN, SVERT, SFRAG, BLUR, DOWN or COMPOSE. All colour arithmetic outside the clay's
+// FMAIN, FSCREEN, SVERT, SFRAG, BLUR or COMPOSE. All colour arithmetic outside the clay's
 // lighting works on the stored sRGB-encoded values, as the flat engine does.
 #extension GL_GOOGLE_include_directive : require
 #include "program.h"
@@ -171,36 +171,6 @@ void main() {
 }
 #endif
 
-#ifdef DOWN
-// The device's colour through a separable Lanczos-2 filter at 2:1, one direction per
-// dispatch: each written texel is the weighted mean of the 8 source texels around its
-// pair, clamped to the area the device pass drew. The second direction finishes:
-// premultiplied colour within 0..1.
-layout(local_size_x = tile, local_size_y = tile) in;
-layout(set = 0, binding = downSourceAt) uniform sampler2D src;
-layout(set = 0, binding = downTargetAt, rgba32f) uniform writeonly image2D dst;
-
-const float lw[8] = float[8](-0.0179, -0.0847, 0.2353, 0.8774, 0.8774, 0.2353, -0.0847, -0.0179);
-
-void main() {
-    ivec2 o = ivec2(gl_GlobalInvocationID.xy);
-    if (any(greaterThanEqual(o, pc.size / (ivec2(1) + pc.dir)))) return;
-    ivec2 first = o * (ivec2(1) + pc.dir) - 3 * pc.dir;
-    vec4 colour = vec4(0.0);
-    float sum = 0.0;
-    for (int i = 0; i < 8; ++i) {
-        colour += lw[i] * texelFetch(src, clamp(first + i * pc.dir, ivec2(0), pc.size - 1), 0);
-        sum += lw[i];
-    }
-    colour /= sum;
-    if (pc.dir.y == 1) {
-        colour = clamp(colour, 0.0, 1.0);
-        colour.rgb = min(colour.rgb, vec3(colour.a));
-    }
-    imageStore(dst, o, colour);
-}
-#endif
-
 #ifdef COMPOSE
 // One thread per output pixel; gid counts from the top-left. Frames are BGRA bytes.
 layout(local_size_x = tile, local_size_y = tile) in;
@@ -229,21 +199,18 @@ void main() {
     float a2 = c.shB.x * maskAt(shadow1, p * c.shB.z - vec2(0.0, c.shB.y));
     col *= 1.0 - (a1 + a2 - a1 * a2);
 
-    // The device at the output size (the device pass's colour, or its downsample when
-    // supersampled), from the region's corner. The screen mask only keeps the grain off
-    // the screen: supersampled, the mean of the pixel's 2 x 2 texels is close enough.
+    // The device, from the region's corner. The screen mask keeps the grain off the screen.
     float m = 0.0;
     ivec2 l = gid - ivec2(c.region.xy);
     if (all(greaterThanEqual(l, ivec2(0))) && all(lessThan(l, ivec2(c.region.zw)))) {
         vec4 d = texelFetch(devColor, l, 0);
-        m = c.misc.x < 1.5 ? texelFetch(devMask, l, 0).r
-                           : texture(devMask, vec2(2 * l + 1) / vec2(textureSize(devMask, 0))).r;
+        m = texelFetch(devMask, l, 0).r;
         col = d.rgb + col * (1.0 - d.a);
     }
 
     // The backdrop and the body take grain; the screen never does.
     col += backdrop.a * (1.0 - m);
-    if (c.misc.y < 1.0) col = mix(unpackUnorm4x8(flatFrame.px[at]).zyx, col, c.misc.y);
+    if (c.misc.x < 1.0) col = mix(unpackUnorm4x8(flatFrame.px[at]).zyx, col, c.misc.x);
     outFrame.px[at] = packUnorm4x8(vec4(clamp(col, 0.0, 1.0).zyx, 1.0));
 }
 #endif

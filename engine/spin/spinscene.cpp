@@ -111,10 +111,9 @@ Style captionFor(const Style& style, bool closeup) {
 SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& style, double grain, bool closeup)
     : flat(w_, h_, Layout::full, contentW, contentH, captionFor(style, closeup), grain),
       start(closeup ? Scene(w_, h_, Layout::closeup, contentW, contentH, style, grain) : flat), w(w_), h(h_),
-      ss(std::min(w_, h_) < 2160 ? 2 : 1), m_pal(style.pal) {
-    const int W = w * ss, H = h * ss;
-    m_motion.geo = layoutGeo(Layout::full, W, H, contentW, contentH, flat.room.scaled(ss));
-    if (closeup) m_motion.from = layoutGeo(Layout::closeup, W, H, contentW, contentH, start.room.scaled(ss));
+      m_pal(style.pal) {
+    m_motion.geo = layoutGeo(Layout::full, w, h, contentW, contentH, flat.room);
+    if (closeup) m_motion.from = layoutGeo(Layout::closeup, w, h, contentW, contentH, start.room);
     const Geo& geo = m_motion.geo;
 
     const double hw = geo.body.w / 2, hh = geo.body.h / 2, T = hw * 2 * lv().spinThick;
@@ -137,17 +136,15 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
     m_motion.centre = {geo.body.x + hw, geo.body.y + hh};
     m_place = {m_motion.centre, 1};
 
-    // The device pass renders only around the device, unless the device travels. Even
-    // edges map whole output pixels when supersampled.
-    Rect r{0, 0, double(W), double(H)};
+    // The device pass renders only around the device, unless the device travels.
+    Rect r{0, 0, double(w), double(h)};
     if (!closeup) {
         const double gx = T + 0.12 * geo.body.w, gy = 0.09 * geo.body.h;
         const double x0 = std::max(0.0, geo.body.x - gx), y0 = std::max(0.0, geo.body.y - gy);
-        const double x1 = std::min(double(W), geo.body.maxX() + gx), y1 = std::min(double(H), geo.body.maxY() + gy);
+        const double x1 = std::min(double(w), geo.body.maxX() + gx), y1 = std::min(double(h), geo.body.maxY() + gy);
         r = {x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0)};
     }
-    const double rx0 = 2 * std::floor(r.x / 2), ry0 = 2 * std::floor(r.y / 2);
-    const double rx1 = 2 * std::ceil(r.maxX() / 2), ry1 = 2 * std::ceil(r.maxY() / 2);
+    const double rx0 = std::floor(r.x), ry0 = std::floor(r.y), rx1 = std::ceil(r.maxX()), ry1 = std::ceil(r.maxY());
     m_region = {rx0, ry0, rx1 - rx0, ry1 - ry0};
 
     const Rect tex = integral(closeup ? m_motion.from->screen : geo.screen);
@@ -156,8 +153,7 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
 
     // The flat frame stretches the content over its whole-pixel screen rectangle at the
     // output size; the texture lies over that same rectangle so the hand-off does not jump.
-    const Rect to = integral(flat.geo.screen);
-    const Rect ts{to.x * ss, to.y * ss, to.w * ss, to.h * ss};
+    const Rect ts = integral(flat.geo.screen);
     const CameraLayout& cam = dm.camera;
     const double m = std::max(hw, T);
     const std::vector<double> light = lv().spinLight;
@@ -186,7 +182,7 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
     m_layers = {lv().shadowAmbient, lv().shadowContact};
     for (const auto& l : m_layers)
         if (l.size() < 4) die("spin: a grounding shadow wants 4 numbers");
-    const int maskW = std::max(1, W / 4), maskH = std::max(1, H / 4);
+    const int maskW = std::max(1, w / 4), maskH = std::max(1, h / 4);
 
     // The backdrop without its shadows: the passes add the turning device's own. A
     // caption or a backdrop of the options' own comes from the flat frame's plate, so
@@ -216,16 +212,10 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
         setup.blurSigma[i] = sigma / m_shrink[i];
     }
     setup.texW = m_texW;
-    // Supersampled, the downsample's filter already takes four samples per output pixel;
-    // on the CPU device, where multisampling costs more than all the other passes
-    // together, one sample per texel keeps the edges as clean (within 57 dB of the
-    // four-sample picture at 1080x1920). Real GPUs keep four.
-    if (ss == 2 && GPU::shared().kind() == DeviceKind::Cpu) setup.deviceSamples = 1;
     setup.texH = m_texH;
     setup.verts = dm.mesh.v;
     setup.frontVerts = dm.frontVerts;
     setup.windowVerts = dm.windowVerts;
-    setup.ss = ss;
     setup.studio = studio.px;
     setup.grain = grainField;
     m_gpu = std::make_unique<SpinRenderer>(setup);
@@ -278,14 +268,12 @@ Rect SpinScene::coverage(const std::array<Vec3, 3>& R) const {
         x0 = std::min(x0, m_place.centre.x + p.x * k), x1 = std::max(x1, m_place.centre.x + p.x * k);
         y0 = std::min(y0, m_place.centre.y + p.y * k), y1 = std::max(y1, m_place.centre.y + p.y * k);
     }
-    // Two pixels beyond the last one touched, so that the compose filter, which clamps at
-    // the area's edge, sees only empty texels there; even edges within the region.
+    // Whole pixels, one beyond the last one touched, within the region.
     const Rect r = m_region;
-    const double rx0 = std::max(r.x, 2 * std::floor(x0 / 2 - 1)), ry0 = std::max(r.y, 2 * std::floor(y0 / 2 - 1));
-    const double rx1 = std::min(r.maxX(), 2 * std::ceil(x1 / 2 + 1)),
-                 ry1 = std::min(r.maxY(), 2 * std::ceil(y1 / 2 + 1));
-    // A device wholly outside its region draws nothing; keep one pair of texels.
-    if (rx1 <= rx0 || ry1 <= ry0) return {r.x, r.y, std::min(2.0, r.w), std::min(2.0, r.h)};
+    const double rx0 = std::max(r.x, std::floor(x0) - 1), ry0 = std::max(r.y, std::floor(y0) - 1);
+    const double rx1 = std::min(r.maxX(), std::ceil(x1) + 1), ry1 = std::min(r.maxY(), std::ceil(y1) + 1);
+    // A device wholly outside its region draws nothing; keep one texel.
+    if (rx1 <= rx0 || ry1 <= ry0) return {r.x, r.y, std::min(1.0, r.w), std::min(1.0, r.h)};
     return {rx0, ry0, rx1 - rx0, ry1 - ry0};
 }
 
@@ -320,19 +308,19 @@ void SpinScene::turned(View8 into, const Image8& content, double deg, double han
     m_u.zoom.x = float(m_place.zoom);
 
     const std::vector<Vec2> poly = silhouette(deg);
-    const int maskW = std::max(1, w * ss / 4), maskH = std::max(1, h * ss / 4);
+    const int maskW = std::max(1, w / 4), maskH = std::max(1, h / 4);
     int counts[2];
     for (int i = 0; i < 2; ++i)
         counts[i] =
             shadowTriangles(poly, geo().sig * m_layers[size_t(i)][3], m_gpu->shadowArea(i), shadowRoom, maskW, maskH);
 
     ComposeUniforms c;
-    c.region = f4(area.x / ss, (h * ss - area.maxY()) / ss, area.w / ss, area.h / ss);
+    c.region = f4(area.x, h - area.maxY(), area.w, area.h);
     vec4* lanes[2] = {&c.shA, &c.shB};
     for (int i = 0; i < 2; ++i) {
         const std::vector<double>& L = m_layers[size_t(i)];
-        *lanes[i] = f4(m_pal.shadowOp * L[2], geo().shdy * L[1] * 0.25 / m_shrink[i], ss * 0.25 / m_shrink[i]);
+        *lanes[i] = f4(m_pal.shadowOp * L[2], geo().shdy * L[1] * 0.25 / m_shrink[i], 0.25 / m_shrink[i]);
     }
-    c.misc = f4(ss, handoff);
+    c.misc = f4(handoff);
     m_gpu->render(m_u, c, counts, into, facing(R[2].z));
 }

@@ -34,7 +34,7 @@ public:
 
     const Scene flat;   // full layout: shown after the turn
     const Scene start;  // shown before the turn: the close-up frame, or the same as flat
-    const int w, h, ss;
+    const int w, h;
 
     // Introspection for tests and the benchmark.
     const Geo& geo() const { return m_motion.geo; }
@@ -49,7 +49,7 @@ public:
 private:
     void upload(const Image8& content);
     // The part of the region the device covers with rotation R at the current placement
-    // (canvas px, y up, even edges).
+    // (canvas px, y up, whole pixels).
     Rect coverage(const std::array<Vec3, 3>& R) const;
     SpinRenderer::Facing facing(double cosDeg) const;
     static constexpr double windowMargin = 8;  // canvas px between the screen's outline and its interior

@@ -136,7 +136,10 @@ VPipeline makeGraphics(GPU::Impl& g, VkRenderPass rp, VkPipelineLayout layout, c
     vp.scissorCount = 1;
     VkPipelineRasterizationStateCreateInfo rs{VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO};
     rs.polygonMode = VK_POLYGON_MODE_FILL;
-    rs.cullMode = VK_CULL_MODE_NONE;  // the mesh's winding is not kept consistent
+    // Counter-clockwise on the target is the mesh's outside (Mesh::orientOutwards), once
+    // the projection has turned y downwards.
+    rs.cullMode = d.cull;
+    rs.frontFace = VK_FRONT_FACE_COUNTER_CLOCKWISE;
     rs.lineWidth = 1;
     VkPipelineMultisampleStateCreateInfo ms{VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO};
     ms.rasterizationSamples = d.samples;
@@ -197,6 +200,9 @@ VSampler makeSampler(GPU::Impl& g, Filter filter) {
     si.anisotropyEnable = smooth && g.anisotropy;
     si.maxAnisotropy = smooth ? g.maxAnisotropy : 1;
     si.maxLod = smooth ? VK_LOD_CLAMP_NONE : 0;
+    // Half a level sharper: the screen texture is at the frame's own scale, and a turned
+    // screen read at the plain level looks softer than the flat frame's resampled one.
+    si.mipLodBias = smooth ? -0.5f : 0;
     VkSampler s;
     vkCheck(vkCreateSampler(g.dev, &si, nullptr, &s), "vkCreateSampler");
     return VSampler(g.dev, s);

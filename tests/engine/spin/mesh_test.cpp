@@ -110,6 +110,35 @@ TEST(DeviceMesh, NothingStandsProudOfTheFrontFace) {
     EXPECT_GT(c.centre.x, 0);
 }
 
+// A renderer drops the triangles facing away, so every one must be wound to face out:
+// checked against the geometry, not the normals the winding was made from.
+TEST(DeviceMesh, TrianglesFaceOutwards) {
+    const DeviceMesh d = deviceMesh(hw, hh, R, T, e, 3 * e);
+    int front = 0, back = 0, sides = 0;
+    for (size_t i = 0; i < d.mesh.v.size(); i += 3) {
+        const float* a = d.mesh.v[i].p;
+        const float* b = d.mesh.v[i + 1].p;
+        const float* c = d.mesh.v[i + 2].p;
+        const double ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+        const double vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+        const double nx = uy * vz - uz * vy, nz = ux * vy - uy * vx;
+        auto all = [&](auto pred) { return pred(a) && pred(b) && pred(c); };
+        if (all([](const float* p) { return p[2] == float(T / 2); })) {
+            ++front;
+            ASSERT_GT(nz, 0) << i;
+        } else if (all([](const float* p) { return p[2] == float(-T / 2); })) {
+            ++back;
+            ASSERT_LT(nz, 0) << i;
+        } else if (all([](const float* p) { return std::abs(std::abs(p[0]) - float(hw)) < 1e-3; })) {
+            ++sides;  // the body's straight side walls
+            ASSERT_GT(nx * a[0], 0) << i;
+        }
+    }
+    EXPECT_GT(front, 100);
+    EXPECT_GT(back, 100);
+    EXPECT_GE(sides, 4);
+}
+
 TEST(DeviceMesh, ZeroEdgeRadiusLiesFlush) {
     const DeviceMesh d = deviceMesh(hw, hh, R, T, 0);
     // Every rounding ring collapses onto ring B at the face, so the hull rings coincide.

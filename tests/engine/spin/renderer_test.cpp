@@ -41,7 +41,7 @@ ComposeUniforms compose(double weight) {
     c.region = {0, 0, W, H};
     c.shA = {0, 0, 1, 0};
     c.shB = {0, 0, 1, 0};
-    c.misc = {1, float(weight), 0, 0};
+    c.misc = {float(weight), 0, 0, 0};
     return c;
 }
 
