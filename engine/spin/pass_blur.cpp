@@ -5,12 +5,8 @@
 
 #include "spin/passes.h"
 
-namespace {
-
 // Three sigmas each side.
 int blurRadius(double sigma) { return sigma > 0 ? std::min(blurMaxRadius, int(std::ceil(3 * sigma))) : 0; }
-
-}  // namespace
 
 BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
     : kernel(g, blurSourceAt, blurTargetAt, sizeof(BlurPush), "blur", "spin shadow: "),

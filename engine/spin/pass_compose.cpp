@@ -63,10 +63,13 @@ void ComposePass::prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) 
                          VK_ACCESS_TRANSFER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT));
 }
 
-void ComposePass::record(VkCommandBuffer cmd) const {
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
-    vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set, 0, nullptr);
-    vkCmdDispatch(cmd, uint32_t(w + tile - 1) / tile, uint32_t(h + tile - 1) / tile, 1);
+void ComposePass::record(VkCommandBuffer cmd, const PixelBox& work) const {
+    if (!work.empty()) {
+        vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
+        vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set, 0, nullptr);
+        vkCmdDispatch(cmd, uint32_t(work.x1 - work.x0 + tile - 1) / tile, uint32_t(work.y1 - work.y0 + tile - 1) / tile,
+                      1);
+    }
     memoryBarrier(cmd, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_SHADER_WRITE_BIT,
                   VK_ACCESS_HOST_READ_BIT);
 }

@@ -171,7 +171,8 @@ struct ComposePass {
     ComposePass(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const BlurPass& blur,
                 const ReadBack& frames);
     void prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) const;
-    void record(VkCommandBuffer cmd) const;
+    // Composes the pixels of work (left, top, right, bottom), as the uniforms also say.
+    void record(VkCommandBuffer cmd, const PixelBox& work) const;
 
     GPU::Impl& g;
     int w = 0, h = 0;

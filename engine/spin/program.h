@@ -103,13 +103,14 @@ SPIN_BLOCK(composeUniformsAt, ComposeUniforms) {
     vec4 shA;     // shadow layer 0: opacity, drop in mask px, mask px per output px
     vec4 shB;     // shadow layer 1: the same
     vec4 misc;    // hand-off weight
+    vec4 work;    // the pixels composed: left, top, right, bottom (exclusive)
 }
 SPIN_INSTANCE(c);
 #endif
 
 #ifdef __cplusplus
 static_assert(sizeof(SpinUniforms) == 19 * 16);
-static_assert(sizeof(ComposeUniforms) == 4 * 16);
+static_assert(sizeof(ComposeUniforms) == 5 * 16);
 static_assert(sizeof(BlurPush) == 20 && offsetof(BlurPush, radius) == 8 && offsetof(BlurPush, norm) == 16);
 static_assert(shadowLayerBytes == shadowRoom * 2 * sizeof(float));
 #undef SPIN_CONST

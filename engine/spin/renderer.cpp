@@ -2,6 +2,7 @@
 // buffer, submitted, waited for and read back.
 #include "spin/renderer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -23,6 +24,12 @@ std::string sizeText(int w, int h) { return std::to_string(w) + "x" + std::to_st
 
 }  // namespace
 
+PixelBox unite(const PixelBox& a, const PixelBox& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
 struct SpinRenderer::Impl {
     GPU::Impl& g;
     int w, h, texW, texH;
@@ -36,6 +43,9 @@ struct SpinRenderer::Impl {
     BlurPass blur;
     ReadBack frames;
     ComposePass compose;
+    // Outside this box the output buffer holds the plain backdrop; nothing is known of it
+    // before the first frame.
+    std::optional<PixelBox> differs;
 
     explicit Impl(const SpinSetup& s)
         : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
@@ -101,7 +111,7 @@ void SpinRenderer::uploadScreen(const View8& px) {
 }
 
 void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const int shadowCount[2], View8 into,
-                          Facing front) {
+                          const PixelBox& changed, Facing front) {
     Impl& r = *m;
     if (into.w != r.w || into.h != r.h)
         die("spin: frame of " + sizeText(into.w, into.h) + " for a " + sizeText(r.w, r.h) + " scene");
@@ -110,7 +120,14 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     if (aw < 1 || ah < 1 || aw > r.device.w || ah > r.device.h)
         die("spin: device area " + sizeText(aw, ah) + " for a " + sizeText(r.device.w, r.device.h) + " target");
     std::memcpy(r.device.uniforms.map, &u, sizeof u);
-    std::memcpy(r.compose.uniforms.map, &c, sizeof c);
+    const PixelBox frame{0, 0, r.w, r.h};
+    const PixelBox now{std::clamp(changed.x0, 0, r.w), std::clamp(changed.y0, 0, r.h), std::clamp(changed.x1, 0, r.w),
+                       std::clamp(changed.y1, 0, r.h)};
+    const PixelBox work = r.differs ? unite(now, *r.differs) : frame;
+    r.differs = now;
+    ComposeUniforms cw = c;
+    cw.work = {float(work.x0), float(work.y0), float(work.x1), float(work.y1)};
+    std::memcpy(r.compose.uniforms.map, &cw, sizeof cw);
     // In a profile every pass is submitted and waited for on its own, so that the host's
     // clock sees where the time goes; otherwise the frame is one submission.
     using Clock = std::chrono::steady_clock;
@@ -130,7 +147,7 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     lap(r.times.shadow, true);
     r.blur.record(r.cmd);
     lap(r.times.blur, true);
-    r.compose.record(r.cmd);
+    r.compose.record(r.cmd, work);
     lap(r.times.compose, false);
     if (!r.profile) r.submitAndWait("spin: GPU frame failed: ");
     t = Clock::now();

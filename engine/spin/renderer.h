@@ -21,6 +21,18 @@ struct SpinSetup {
     double blurSigma[2] = {0, 0};  // per shadow layer, in its mask's px
 };
 
+// Pixels [x0, x1) x [y0, y1) of a frame, rows counted from the top.
+struct PixelBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+    bool operator==(const PixelBox&) const = default;
+};
+// The smallest box holding both; an empty one adds nothing.
+PixelBox unite(const PixelBox& a, const PixelBox& b);
+
+// How many texels each side the shadow blur reaches at sigma (mask px).
+int blurRadius(double sigma);
+
 // Where the last frame's time went, in seconds on the host's clock: each pass (measured
 // only in a profile) and the copy back.
 struct PassTimes {
@@ -51,9 +63,11 @@ public:
     // the full shader. Away: the front half faces away, drawn last, where it fails the
     // depth test before it is shaded, and its interior not at all.
     enum class Facing { Front, EdgeOn, Away };
-    // Device pass, both shadow layers with blur, compose into `into` (w x h).
+    // Device pass, both shadow layers with blur, compose into `into` (w x h). `changed`:
+    // where this frame may differ from the plain backdrop with its grain; only there and
+    // where the last frame differed is the frame composed again (c.work is set here).
     void render(const SpinUniforms& u, const ComposeUniforms& c, const int shadowCount[2], View8 into,
-                Facing front = Facing::Front);
+                const PixelBox& changed, Facing front = Facing::Front);
     // Profiling submits and waits for each pass on its own, to time them.
     void profile(bool on);
     const PassTimes& lastTimes() const;

@@ -172,7 +172,8 @@ void main() {
 #endif
 
 #ifdef COMPOSE
-// One thread per output pixel; gid counts from the top-left. Frames are BGRA bytes.
+// One thread per output pixel of the work rectangle; gid counts from the frame's top-left.
+// Frames are BGRA bytes.
 layout(local_size_x = tile, local_size_y = tile) in;
 layout(set = 0, binding = composeStudioAt) uniform sampler2D studio;  // with the grain in alpha
 layout(set = 0, binding = composeColourAt) uniform sampler2D devColor;
@@ -186,8 +187,8 @@ layout(set = 0, binding = composeOutAt) writeonly buffer Out { uint px[]; } outF
 float maskAt(sampler2D m, vec2 p) { return texture(m, p / vec2(textureSize(m, 0))).r; }
 
 void main() {
-    ivec2 gid = ivec2(gl_GlobalInvocationID.xy), size = textureSize(studio, 0);
-    if (gid.x >= size.x || gid.y >= size.y) return;
+    ivec2 gid = ivec2(gl_GlobalInvocationID.xy) + ivec2(c.work.xy), size = textureSize(studio, 0);
+    if (any(greaterThanEqual(gid, min(size, ivec2(c.work.zw))))) return;
     uint at = uint(gid.y * size.x + gid.x);
     vec4 backdrop = texelFetch(studio, gid, 0);  // colour, and the grain in alpha
     vec3 col = backdrop.rgb;

@@ -210,6 +210,8 @@ SpinScene::SpinScene(int w_, int h_, int contentW, int contentH, const Style& st
         setup.maskW[i] = std::max(1, maskW / m_shrink[i]);
         setup.maskH[i] = std::max(1, maskH / m_shrink[i]);
         setup.blurSigma[i] = sigma / m_shrink[i];
+        m_mask[i] = {setup.maskW[i], setup.maskH[i]};
+        m_blurReach[i] = blurRadius(setup.blurSigma[i]);
     }
     setup.texW = m_texW;
     setup.texH = m_texH;
@@ -322,5 +324,33 @@ void SpinScene::turned(View8 into, const Image8& content, double deg, double han
         *lanes[i] = f4(m_pal.shadowOp * L[2], geo().shdy * L[1] * 0.25 / m_shrink[i], 0.25 / m_shrink[i]);
     }
     c.misc = f4(handoff);
-    m_gpu->render(m_u, c, counts, into, facing(R[2].z));
+
+    // Where the frame may differ from the plain backdrop: all of it while the flat frame
+    // is mixed in, else the device's area and the reach of each layer's shadow.
+    PixelBox changed{0, 0, w, h};
+    if (handoff >= 1) {
+        changed = {int(area.x), int(h - area.maxY()), int(area.maxX()), int(h - area.y)};
+        for (int i = 0; i < 2; ++i)
+            changed = unite(changed, shadowReach(i, m_gpu->shadowArea(i).first(size_t(counts[i]) * 2), lanes[i]->y));
+    }
+    m_gpu->render(m_u, c, counts, into, changed, facing(R[2].z));
+}
+
+PixelBox SpinScene::shadowReach(int layer, std::span<const float> clip, double drop) const {
+    if (clip.empty()) return {};
+    // The triangles' extent in mask texels (rows from the top, as the shadow pass fills
+    // them), widened by the blur's reach and a texel for the fill's coverage.
+    double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
+    for (size_t k = 0; k + 1 < clip.size(); k += 2) {
+        x0 = std::min(x0, double(clip[k])), x1 = std::max(x1, double(clip[k]));
+        y0 = std::min(y0, -double(clip[k + 1])), y1 = std::max(y1, -double(clip[k + 1]));
+    }
+    const int mw = m_mask[layer][0], mh = m_mask[layer][1], r = m_blurReach[layer] + 1;
+    const double tx0 = std::floor((x0 + 1) / 2 * mw) - r, tx1 = std::ceil((x1 + 1) / 2 * mw) + r;
+    const double ty0 = std::floor((y0 + 1) / 2 * mh) - r, ty1 = std::ceil((y1 + 1) / 2 * mh) + r;
+    // The compose pass reads the mask bilinearly at (pixel centre) / k, lowered by drop:
+    // texels [t0, t1) reach the pixels whose centres lie within k (t0 - 0.5, t1 + 0.5).
+    const double k = 4.0 * m_shrink[layer];
+    return {int(std::floor(k * (tx0 - 0.5) - 0.5)), int(std::floor(k * (ty0 - 0.5 + drop) - 0.5)),
+            int(std::ceil(k * (tx1 + 0.5))), int(std::ceil(k * (ty1 + 0.5 + drop)))};
 }

@@ -52,6 +52,9 @@ private:
     // (canvas px, y up, whole pixels).
     Rect coverage(const std::array<Vec3, 3>& R) const;
     SpinRenderer::Facing facing(double cosDeg) const;
+    // The output pixels a shadow layer's mask, filled by these clip-space triangles and
+    // blurred, may darken.
+    PixelBox shadowReach(int layer, std::span<const float> clip, double drop) const;
     static constexpr double windowMargin = 8;  // canvas px between the screen's outline and its interior
 
     SpinMotion m_motion;
@@ -64,6 +67,8 @@ private:
     Palette m_pal;
     std::array<std::vector<double>, 2> m_layers;  // grounding_ambient, grounding_contact
     int m_shrink[2] = {1, 1};                     // each layer's mask: a quarter of the canvas, over this
+    std::array<int, 2> m_mask[2] = {};            // each layer's mask size
+    int m_blurReach[2] = {0, 0};                  // and the texels its blur reaches each side
     SpinUniforms m_u;
     std::unique_ptr<SpinRenderer> m_gpu;
     // What the screen texture holds: the content's size and a hash of its pixels. The

@@ -45,6 +45,8 @@ ComposeUniforms compose(double weight) {
     return c;
 }
 
+const PixelBox whole{0, 0, W, H};
+
 int byte(double v) { return int(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
 
 // Two triangles covering x0..x1, y0..y1 in clip space (y up).
@@ -61,7 +63,7 @@ TEST(SpinRenderer, OutsideTheDeviceIsStudioAndGrain) {
     SpinRenderer r(rig.setup);
     Image8 out(W, H);
     const int none[2] = {0, 0};
-    r.render(SpinUniforms{}, compose(1), none, out.view());
+    r.render(SpinUniforms{}, compose(1), none, out.view(), whole);
     for (int i = 0; i < H; ++i)
         for (int x = 0; x < W; ++x) {
             const PxF s = rig.studio[i * W + x];
@@ -82,12 +84,12 @@ TEST(SpinRenderer, HandoffWeightZeroIsTheFlatFrameExactly) {
         for (int x = 0; x < W; ++x) flat.top(i)[x] = {uint8_t(x * 5), uint8_t(i * 7), uint8_t((x * i) & 255), 255};
     Image8 out(W, H);
     const int none[2] = {0, 0};
-    r.render(SpinUniforms{}, compose(0), none, out.view());
+    r.render(SpinUniforms{}, compose(0), none, out.view(), whole);
     for (int i = 0; i < H; ++i)
         for (int x = 0; x < W; ++x) ASSERT_EQ(out.top(i)[x], flat.top(i)[x]) << x << "," << i;
 
     // Halfway, the mix sits between the two.
-    r.render(SpinUniforms{}, compose(0.5), none, out.view());
+    r.render(SpinUniforms{}, compose(0.5), none, out.view(), whole);
     const PxF s = rig.studio[5 * W + 9];
     const double mixed = 0.5 * (flat.top(5)[9].r / 255.0) + 0.5 * (s.r + rig.grain[5 * W + 9]);
     EXPECT_NEAR(out.top(5)[9].r, byte(mixed), 1);
@@ -101,7 +103,7 @@ TEST(SpinRenderer, ShadowFallsDownwardsByItsDrop) {
     ComposeUniforms c = compose(1);
     c.shA = {0.5f, 4, 1, 0};
     Image8 out(W, H);
-    r.render(SpinUniforms{}, c, counts, out.view());
+    r.render(SpinUniforms{}, c, counts, out.view(), whole);
     auto plain = [&](int i, int x) { return byte(rig.studio[i * W + x].r + rig.grain[i * W + x]); };
     auto shaded = [&](int i, int x) { return byte(rig.studio[i * W + x].r * 0.5f + rig.grain[i * W + x]); };
     for (int x = 0; x < W; x += 7) {
@@ -123,7 +125,7 @@ TEST(SpinRenderer, EachShadowLayerHasItsOwnScale) {
     c.shA = {0.5f, 0, 0.25f, 0};
     c.shB = {0.5f, 0, 1, 0};
     Image8 out(W, H);
-    r.render(SpinUniforms{}, c, counts, out.view());
+    r.render(SpinUniforms{}, c, counts, out.view(), whole);
     auto want = [&](int i, int x, double shade) {
         return byte(rig.studio[i * W + x].g * (1 - shade) + rig.grain[i * W + x]);
     };
@@ -145,7 +147,7 @@ TEST(SpinRenderer, ShadowBlurIsAGaussianWithZeroOutside) {
     ComposeUniforms c = compose(1);
     c.shB = {1, 0, 1, 0};
     Image8 out(W, H);
-    r.render(SpinUniforms{}, c, counts, out.view());
+    r.render(SpinUniforms{}, c, counts, out.view(), whole);
 
     const int radius = int(std::ceil(3 * sigma));
     auto blurred = [&](int x, int y) {
@@ -178,15 +180,15 @@ TEST(SpinRenderer, RenderersOnDifferentThreadsShareTheQueue) {
     ComposeUniforms c = compose(1);
     c.shA = {0.7f, 2, 1, 0};
     Image8 aloneA(W, H), aloneB(W, H);
-    ra.render(SpinUniforms{}, c, counts, aloneA.view());
-    rb.render(SpinUniforms{}, c, counts, aloneB.view());
+    ra.render(SpinUniforms{}, c, counts, aloneA.view(), whole);
+    rb.render(SpinUniforms{}, c, counts, aloneB.view(), whole);
     ASSERT_NE(aloneA.px, aloneB.px);
     std::vector<Image8> outA(8, Image8(W, H)), outB(8, Image8(W, H));
     std::thread ta([&] {
-        for (Image8& o : outA) ra.render(SpinUniforms{}, c, counts, o.view());
+        for (Image8& o : outA) ra.render(SpinUniforms{}, c, counts, o.view(), whole);
     });
     std::thread tb([&] {
-        for (Image8& o : outB) rb.render(SpinUniforms{}, c, counts, o.view());
+        for (Image8& o : outB) rb.render(SpinUniforms{}, c, counts, o.view(), whole);
     });
     ta.join();
     tb.join();
@@ -199,6 +201,6 @@ TEST(SpinRendererDeathTest, WrongFrameSize) {
     SpinRenderer r(rig.setup);
     Image8 out(W + 1, H);
     const int none[2] = {0, 0};
-    EXPECT_EXIT(r.render(SpinUniforms{}, compose(1), none, out.view()), testing::ExitedWithCode(1),
+    EXPECT_EXIT(r.render(SpinUniforms{}, compose(1), none, out.view(), whole), testing::ExitedWithCode(1),
                 "spin: frame of 49x32 for a 48x32 scene");
 }

@@ -118,6 +118,20 @@ TEST_F(SpinSceneTest, ScreenTakesNoGrainButClayAndBackdropDo) {
     EXPECT_GT(bezelDiff, 10);
 }
 
+// Each frame composes only where it or the frame before differs from the plain backdrop;
+// what it leaves must be what a frame drawn alone has there.
+TEST(SpinSceneSequence, AFrameAfterAnotherIsTheFrameAlone) {
+    for (const auto& [before, deg] : {std::pair{90.0, 30.0}, {30.0, 150.0}, {150.0, 20.0}}) {
+        SpinScene seq(180, 320, sample().w, sample().h, darkStyle(), 0.03);
+        SpinScene alone(180, 320, sample().w, sample().h, darkStyle(), 0.03);
+        Image8 a(180, 320), b(180, 320);
+        seq.turned(a.view(), sample(), before, 1);
+        seq.turned(a.view(), sample(), deg, 1);
+        alone.turned(b.view(), sample(), deg, 1);
+        EXPECT_EQ(a.px, b.px) << before << " then " << deg;
+    }
+}
+
 TEST_F(SpinSceneTest, RegionAndTexture) {
     const SpinScene& s = *scene;
     const Rect r = s.region();
