@@ -47,7 +47,10 @@ public:
     const PassTimes& passTimes() const { return m_gpu->lastTimes(); }
 
 private:
-    void upload(const Image8& content);
+    // The content's size and a hash of its pixels. The caller may redraw one image object
+    // in place, so its address alone proves nothing.
+    using ContentKey = std::array<uint64_t, 2>;
+    void upload(const Image8& content, const ContentKey& key);
     // The part of the region the device covers with rotation R at the current placement
     // (canvas px, y up, whole pixels).
     Rect coverage(const std::array<Vec3, 3>& R) const;
@@ -71,9 +74,8 @@ private:
     int m_blurReach[2] = {0, 0};                  // and the texels its blur reaches each side
     SpinUniforms m_u;
     std::unique_ptr<SpinRenderer> m_gpu;
-    // What the screen texture holds: the content's size and a hash of its pixels. The
-    // caller may redraw one image object in place, so its address alone proves nothing.
-    std::optional<std::array<uint64_t, 2>> m_shown;
+    std::optional<ContentKey> m_shown;                       // what the screen texture holds
+    std::optional<std::pair<bool, ContentKey>> m_staged;  // the flat frame staged: which rest, what content
     int m_uploads = 0;
     bool m_opaque = true;  // every pixel of the screen texture
 };
