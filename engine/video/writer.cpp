@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/die.h"
+#include "video/content.h"
 
 namespace {
 
@@ -84,14 +85,6 @@ Writer::Writer(const std::string& path, int w, int h, int fps, Container contain
     tagBt709(m_yuv.get());
     avCheck(av_frame_get_buffer(m_yuv.get(), 0), "av_frame_get_buffer");
     m_pkt = newAVPacket();
-
-    m_sws.reset(
-        sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!m_sws)
-        die("cannot write " + m_path + ": no BGRA to 4:2:0 conversion for " + std::to_string(w) + "x" +
-            std::to_string(h));
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(m_sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
 }
 
 View8 Writer::newFrame() {
@@ -105,10 +98,7 @@ View8 Writer::newFrame() {
 
 void Writer::append(int64_t slot) {
     newFrame();
-    AVFrame* yuv = canvas();
-    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(m_bgra.px.data()), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {m_w * 4, 0, 0, 0};
-    sws_scale(m_sws.get(), src, srcStride, 0, m_h, yuv->data, yuv->linesize);
+    bgraToYUV(m_bgra.view(), canvas());
     appendCanvas(slot);
 }
 

@@ -76,7 +76,6 @@ private:
     FramePtr m_yuv;
     PacketPtr m_pkt;
     Slots m_slots;
-    SwsPtr m_sws;
     bool m_hasLast = false;
     int64_t m_lastSlot = -1;
 };
