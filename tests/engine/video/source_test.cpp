@@ -6,27 +6,27 @@
 #include "video/clips.h"
 #include "video/source.h"
 
-TEST(NormalizedFps, SnapsToNearbyStandardRates) {
-    EXPECT_EQ(normalizedFps(29.97f, 0), 30);
-    EXPECT_EQ(normalizedFps(23.976f, 0), 24);
-    EXPECT_EQ(normalizedFps(59.94f, 0), 60);
-    EXPECT_EQ(normalizedFps(25.f, 0), 25);
-}
-
-TEST(NormalizedFps, RoundsRatesFarFromAStandardOne) {
-    // 27.5 is as near 25 as 30, keeps 25, but is 2.5 > 2.2 away from it.
-    EXPECT_EQ(normalizedFps(27.5f, 0), 28);
-    EXPECT_EQ(normalizedFps(15.f, 0), 15);
-    EXPECT_EQ(normalizedFps(12.f, 0), 12);
-    EXPECT_EQ(normalizedFps(120.f, 0), 60);
-    EXPECT_EQ(normalizedFps(0.4f, 0), 1);
-}
-
-TEST(NormalizedFps, PeakRateOfAVariableRecordingWins) {
-    EXPECT_EQ(normalizedFps(30.f, 1.0 / 60), 60);
-    EXPECT_EQ(normalizedFps(20.2f, 1.0 / 30), 30);
-    EXPECT_EQ(normalizedFps(0.f, 0), 60);
-    EXPECT_EQ(normalizedFps(0.f, 1.0 / 24), 24);
+TEST(NormalizedFps, SnapsNearStandardRatesRoundsOthersAndTakesThePeak) {
+    struct Case {
+        float fps;
+        double shortestGap;
+        int want;
+    } cases[] = {
+        {29.97f, 0, 30},
+        {23.976f, 0, 24},
+        {59.94f, 0, 60},
+        // 27.5 is as near 25 as 30, keeps 25, but is 2.5 > 2.2 away from it.
+        {27.5f, 0, 28},
+        {15.f, 0, 15},
+        {120.f, 0, 60},
+        {0.4f, 0, 1},
+        // A variable recording's peak rate wins; no rate at all falls back to 60.
+        {30.f, 1.0 / 60, 60},
+        {20.2f, 1.0 / 30, 30},
+        {0.f, 0, 60},
+        {0.f, 1.0 / 24, 24},
+    };
+    for (const Case& c : cases) EXPECT_EQ(normalizedFps(c.fps, c.shortestGap), c.want) << c.fps << " " << c.shortestGap;
 }
 
 // Shared with the window's thumbnails: a track turns the way the library's own reading of

@@ -17,10 +17,9 @@ TEST(GenTest, DefaultsAndVariableRate) {
     EXPECT_EQ(r.out, "saved " + dir + "/v.mov  (64x128, 121 frames @ 30fps)\n");
     const std::vector<long> ts = packetTimes(dir + "/v.mov");
     ASSERT_EQ(ts.size(), 121u);
-    EXPECT_EQ(ts[89], 89);
+    // Steady to 3 s, then gaps of three slots, ending on the last one.
     EXPECT_EQ(ts[90], 90);
     EXPECT_EQ(ts[91], 93);
-    EXPECT_EQ(ts[119], 177);
     EXPECT_EQ(ts[120], 179);
     EXPECT_EQ(probe(dir + "/v.mov", "format", "duration")["duration"], "6.000000");
     EXPECT_EQ(probe(dir + "/v.mov", "v:0", "duration")["duration"], "6.000000");
@@ -49,13 +48,7 @@ TEST(GenTest, OddScreenshotLosesOnePixel) {
 TEST(GenTest, Refusals) {
     const std::string dir = tempDir();
     const std::string shot = makeScreenshot(dir, 64, 128);
-    Ran r = pellmar({"gen-test", shot});
-    EXPECT_EQ(r.err, "usage: gen-test <screenshot.png> <out.mov> [--seconds N] [--fps N] [--vfr]\n");
-    r = pellmar({"gen-test", shot, dir + "/a.mov", "--fps"});
-    EXPECT_EQ(r.err, "--fps needs a value\n");
-    r = pellmar({"gen-test", shot, dir + "/a.mov", "--loop"});
-    EXPECT_EQ(r.err, "unknown option: --loop\n");
-    r = pellmar({"gen-test", shot, dir + "/a.mov", "--fps", "0"});
+    Ran r = pellmar({"gen-test", shot, dir + "/a.mov", "--fps", "0"});
     EXPECT_EQ(r.err, "--fps wants 1 to 240, got 0\n");
     r = pellmar({"gen-test", shot, dir + "/a.mov", "--seconds", "0.01"});
     EXPECT_EQ(r.err, "--seconds wants a length of 1 to 1000000 frames at 30fps, got 0.01\n");

@@ -9,11 +9,9 @@
 #include "video/writer.h"
 
 TEST(VideoBitRate, PointTwoBitsPerPixelWithinLimits) {
-    EXPECT_EQ(videoBitRate(1080, 1920, 30), 12441600);
-    EXPECT_EQ(videoBitRate(1080, 1080, 30), 8000000);
     EXPECT_EQ(videoBitRate(1920, 1080, 60), 24883200);
-    EXPECT_EQ(videoBitRate(3840, 2160, 30), 49766400);
-    EXPECT_EQ(videoBitRate(3840, 2160, 60), 90000000);
+    EXPECT_EQ(videoBitRate(1080, 1080, 30), 8000000);   // the floor
+    EXPECT_EQ(videoBitRate(3840, 2160, 60), 90000000);  // the ceiling
 }
 
 namespace {
@@ -79,7 +77,6 @@ TEST(Writer, H264HighCabacBt709AtTheFrameRate) {
 
 TEST(Writer, QuickTimeTrackTimeScaleIsTheFrameRate) {
     const std::string path = writeClip(tempDir() + "/w.mov", 10, 24, Container::QuickTime);
-    EXPECT_EQ(probe(path, "format", "format_name")["format_name"], "mov,mp4,m4a,3gp,3g2,mj2");
     EXPECT_EQ(probe(path, "v:0", "time_base")["time_base"], "1/24");
     EXPECT_EQ(packetTimes(path), (std::vector<long>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
     const Ran brand = shell("head -c 12 " + path + " | tail -c 4");
