@@ -90,12 +90,6 @@ private slots:
         QCOMPARE(readFile(out("a.png")), "new");
     }
 
-    void noSoundStepWithoutVideos() {
-        const Job job{"/in/a.png", {"make", "{TMP}/a.png"}, {out("a.png")}, "/in/bed.mp3", {}};
-        QCOMPARE(performNow(job), std::nullopt);
-        QCOMPARE(calls().size(), 1);
-    }
-
     void failureLeavesOldOutputs() {
         const Job job{"/in/a.png", {"fail", "{TMP}/a.png"}, {out("a.png")}, {}, {out("a_spin.mp4")}};
         QCOMPARE(performNow(job), QString("boom: bad input"));
