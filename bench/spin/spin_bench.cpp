@@ -95,16 +95,14 @@ int main(int argc, char** argv) {
     const double tFlat = (now() - t0) / n, cFlat = (cpuNow() - c0) / n;
 
     const double ms = 1e3 / n;
-    const double host =
-        tTurn * 1e3 - (sum.device + sum.shadow + sum.blur + sum.compose + sum.readBack) * ms;
+    const double host = tTurn * 1e3 - (sum.device + sum.shadow + sum.blur + sum.compose + sum.readBack) * ms;
     std::printf("device: %s (%s)\n", gpu.deviceName().c_str(), kindName(gpu.kind()));
     std::printf("%dx%d, %d frames @ %dfps, %d rendered; context %.2f s, scene %.2f s\n", w, h, frames, spinFPS,
                 rendered, tGPU, tScene);
     std::printf(
         "turning frame %.1f ms (render only): device %.1f, shadow %.1f, blur %.1f, "
         "compose %.1f, read-back %.1f, host %.1f ms\n",
-        tTurn * 1e3, sum.device * ms, sum.shadow * ms, sum.blur * ms, sum.compose * ms,
-        sum.readBack * ms, host);
+        tTurn * 1e3, sum.device * ms, sum.shadow * ms, sum.blur * ms, sum.compose * ms, sum.readBack * ms, host);
     std::printf("flat frame %.1f ms; turning / flat %.2f\n", tFlat * 1e3, tTurn / tFlat);
     std::printf("processor time, all threads: turning frame %.1f ms, flat frame %.1f ms\n", cTurn * 1e3, cFlat * 1e3);
     return 0;

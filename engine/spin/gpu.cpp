@@ -54,9 +54,9 @@ struct Entry {
     shaderc_shader_kind kind;
 };
 constexpr Entry entries[] = {
-    {"vmain", "VMAIN", shaderc_vertex_shader},      {"fmain", "FMAIN", shaderc_fragment_shader},
-    {"svert", "SVERT", shaderc_vertex_shader},      {"sfrag", "SFRAG", shaderc_fragment_shader},
-    {"compose", "COMPOSE", shaderc_compute_shader}, {"blur", "BLUR", shaderc_compute_shader},
+    {"vmain", "VMAIN", shaderc_vertex_shader},       {"fmain", "FMAIN", shaderc_fragment_shader},
+    {"svert", "SVERT", shaderc_vertex_shader},       {"sfrag", "SFRAG", shaderc_fragment_shader},
+    {"compose", "COMPOSE", shaderc_compute_shader},  {"blur", "BLUR", shaderc_compute_shader},
     {"fscreen", "FSCREEN", shaderc_fragment_shader},
 };
 

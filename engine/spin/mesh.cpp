@@ -79,11 +79,10 @@ void Mesh::orientOutwards() {
     for (size_t i = 0; i + 2 < v.size(); i += 3) {
         auto pos = [&](size_t k) { return Vec3{v[i + k].p[0], v[i + k].p[1], v[i + k].p[2]}; };
         const Vec3 a = pos(0), b = pos(1), c = pos(2);
-        const Vec3 e1 = b + -1 * a, e2 = c + -1 * a;
+        const Vec3 e1 = b - a, e2 = c - a;
         const Vec3 face{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
         double out = 0;
-        for (size_t k = 0; k < 3; ++k)
-            out += face.x * v[i + k].n[0] + face.y * v[i + k].n[1] + face.z * v[i + k].n[2];
+        for (size_t k = 0; k < 3; ++k) out += face.x * v[i + k].n[0] + face.y * v[i + k].n[1] + face.z * v[i + k].n[2];
         if (out < 0) std::swap(v[i + 1], v[i + 2]);
     }
 }

@@ -42,7 +42,7 @@ struct GraphicsDesc {
     int colourCount;
     bool depth;
     VkSampleCountFlagBits samples;
-    const char* failure;  // message prefix when the driver refuses the pipeline
+    const char* failure;                       // message prefix when the driver refuses the pipeline
     VkCullModeFlags cull = VK_CULL_MODE_NONE;  // or the triangles facing away
 };
 VPipeline makeGraphics(GPU::Impl& g, VkRenderPass rp, VkPipelineLayout layout, const GraphicsDesc& d);

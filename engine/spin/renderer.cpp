@@ -49,8 +49,7 @@ struct SpinRenderer::Impl {
 
     explicit Impl(const SpinSetup& s)
         : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
-          blur(g, s, shadow),
-          frames(g, s), compose(g, s, device, blur, frames) {
+          blur(g, s, shadow), frames(g, s), compose(g, s, device, blur, frames) {
         VkCommandPoolCreateInfo pi{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO};
         pi.flags = VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT;
         pi.queueFamilyIndex = g.family;

@@ -12,7 +12,7 @@ struct SpinSetup {
     int regionW = 0, regionH = 0;  // device target
     int maskW[2] = {0, 0};         // shadow masks, one per layer
     int maskH[2] = {0, 0};
-    int texW = 0, texH = 0;        // screen texture
+    int texW = 0, texH = 0;  // screen texture
     std::span<const SpinVtx> verts;
     size_t frontVerts = 0;         // verts[0, frontVerts) is the front half of the device,
     size_t windowVerts = 0;        // of which the last ones fill the screen's interior

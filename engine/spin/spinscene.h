@@ -74,7 +74,7 @@ private:
     int m_blurReach[2] = {0, 0};                  // and the texels its blur reaches each side
     SpinUniforms m_u;
     std::unique_ptr<SpinRenderer> m_gpu;
-    std::optional<ContentKey> m_shown;                       // what the screen texture holds
+    std::optional<ContentKey> m_shown;                    // what the screen texture holds
     std::optional<std::pair<bool, ContentKey>> m_staged;  // the flat frame staged: which rest, what content
     int m_uploads = 0;
     bool m_opaque = true;  // every pixel of the screen texture
