@@ -38,7 +38,7 @@ public:
     const std::string& deviceName() const;
     DeviceKind kind() const;
     // SPIR-V of one entry point of the spin program (vmain, fmain, fscreen, svert, sfrag,
-    // blur, down, compose); an unknown name is a programming error that ends the process.
+    // blur, compose); an unknown name is a programming error that ends the process.
     const std::vector<uint32_t>& fn(const std::string& name) const;
 
     struct Impl;

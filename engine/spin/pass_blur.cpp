@@ -9,8 +9,14 @@
 int blurRadius(double sigma) { return sigma > 0 ? std::min(blurMaxRadius, int(std::ceil(3 * sigma))) : 0; }
 
 BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
-    : kernel(g, blurSourceAt, blurTargetAt, sizeof(BlurPush), "blur", "spin shadow: "),
-      sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}}, 4) {
+    : sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}}, 4) {
+    const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
+    setLayout = makeSetLayout(g.dev, {{blurSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
+                                      {blurTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
+    layout = makePipeLayout(g.dev, setLayout, sizeof(BlurPush));
+    pipe = makeCompute(g, layout, "blur", "spin shadow: ");
+    nearest = makeSampler(g, Filter::Nearest);
+
     const VkImageUsageFlags storage = VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
     for (int i = 0; i < 2; ++i) {
         w[i] = from.w[i], h[i] = from.h[i];
@@ -19,10 +25,12 @@ BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
     }
     for (int i = 0; i < 2; ++i) {
         const VkImageView srcs[2] = {from.mask[i].view, tmp[i].view}, dsts[2] = {tmp[i].view, out[i].view};
-        for (int dir = 0; dir < 2; ++dir)
-            set[i][dir] =
-                kernel.bind(sets, srcs[dir],
-                            dir == 0 ? VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL : VK_IMAGE_LAYOUT_GENERAL, dsts[dir]);
+        for (int dir = 0; dir < 2; ++dir) {
+            set[i][dir] = sets.allocate(setLayout);
+            sets.image(set[i][dir], blurSourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, srcs[dir],
+                       dir == 0 ? VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL : VK_IMAGE_LAYOUT_GENERAL, nearest);
+            sets.image(set[i][dir], blurTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, dsts[dir], VK_IMAGE_LAYOUT_GENERAL);
+        }
 
         const int radius = blurRadius(s.blurSigma[i]);
         const float sigma = float(s.blurSigma[i]);
@@ -43,11 +51,11 @@ void BlurPass::prime(VkCommandBuffer cmd) const {
 
 void BlurPass::record(VkCommandBuffer cmd) const {
     const VkPipelineStageFlags comp = VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT;
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, kernel.pipe);
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
     for (int i = 0; i < 2; ++i) {
         for (int dir = 0; dir < 2; ++dir) {
-            vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, kernel.layout, 0, 1, &set[i][dir], 0, nullptr);
-            vkCmdPushConstants(cmd, kernel.layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &push[i][dir]);
+            vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set[i][dir], 0, nullptr);
+            vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &push[i][dir]);
             vkCmdDispatch(cmd, uint32_t(w[i] + tile - 1) / tile, uint32_t(h[i] + tile - 1) / tile, 1);
             if (dir == 0) memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
         }

@@ -71,21 +71,6 @@ private:
     VDescPool m_pool;
 };
 
-// A separable filter's kernel: it reads one image texel by texel through a nearest
-// sampler (binding sourceAt) and writes another as storage (binding targetAt), once per
-// direction. Its layout, pipeline and sampler, shared by the filter's descriptor sets.
-struct TexelKernel {
-    TexelKernel(GPU::Impl& g, int sourceAt, int targetAt, uint32_t pushBytes, const char* entry, const char* failure);
-    // A set from sets that reads source (in sourceLayout) and writes target (general).
-    VkDescriptorSet bind(Descriptors& sets, VkImageView source, VkImageLayout sourceLayout, VkImageView target) const;
-
-    int sourceAt, targetAt;
-    VSetLayout setLayout;
-    VPipeLayout layout;
-    VPipeline pipe;
-    VSampler nearest;
-};
-
 // Begins a render pass over w x h with viewport and scissor to match.
 void beginPass(VkCommandBuffer cmd, VkRenderPass rp, VkFramebuffer fb, int w, int h, const VkClearValue* clears,
                uint32_t clearCount);
@@ -149,7 +134,10 @@ struct BlurPass {
     int w[2] = {}, h[2] = {};
     BlurPush push[2][2] = {};  // per layer, per direction
     GImage tmp[2], out[2];
-    TexelKernel kernel;
+    VSetLayout setLayout;
+    VPipeLayout layout;
+    VPipeline pipe;
+    VSampler nearest;  // the kernel reads its source texel by texel
     Descriptors sets;
     VkDescriptorSet set[2][2] = {};
 };

@@ -188,7 +188,7 @@ float maskAt(sampler2D m, vec2 p) { return texture(m, p / vec2(textureSize(m, 0)
 
 void main() {
     ivec2 gid = ivec2(gl_GlobalInvocationID.xy) + ivec2(c.work.xy), size = textureSize(studio, 0);
-    if (any(greaterThanEqual(gid, min(size, ivec2(c.work.zw))))) return;
+    if (any(greaterThanEqual(gid, ivec2(c.work.zw)))) return;  // the box lies within the frame
     uint at = uint(gid.y * size.x + gid.x);
     vec4 backdrop = texelFetch(studio, gid, 0);  // colour, and the grain in alpha
     vec3 col = backdrop.rgb;

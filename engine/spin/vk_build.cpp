@@ -271,22 +271,3 @@ VkBuffer stage(GPU::Impl& g, Uploads& keep, const void* bytes, size_t size) {
     if (size) std::memcpy(keep.back().map, bytes, size);
     return keep.back().buf;
 }
-
-TexelKernel::TexelKernel(GPU::Impl& g, int sourceAt, int targetAt, uint32_t pushBytes, const char* entry,
-                         const char* failure)
-    : sourceAt(sourceAt), targetAt(targetAt) {
-    const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
-    setLayout = makeSetLayout(g.dev, {{sourceAt, VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, cs},
-                                      {targetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, cs}});
-    layout = makePipeLayout(g.dev, setLayout, pushBytes);
-    pipe = makeCompute(g, layout, entry, failure);
-    nearest = makeSampler(g, Filter::Nearest);
-}
-
-VkDescriptorSet TexelKernel::bind(Descriptors& sets, VkImageView source, VkImageLayout sourceLayout,
-                                  VkImageView target) const {
-    const VkDescriptorSet set = sets.allocate(setLayout);
-    sets.image(set, uint32_t(sourceAt), VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, source, sourceLayout, nearest);
-    sets.image(set, uint32_t(targetAt), VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, target, VK_IMAGE_LAYOUT_GENERAL);
-    return set;
-}

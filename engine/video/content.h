@@ -13,8 +13,9 @@ void bgraToYUV(const View8& src, AVFrame* out);
 
 // The recording frame as every flat output draws it: upright, tidied, neutralised and
 // in the encoders' colour space (BT.709, limited range, 4:2:0), made once per frame and
-// shared by the outputs, which may hold it (by reference) while the next one is made. A frame with transparent pixels
-// becomes premultiplied 4:2:0 with an alpha plane (YUVA); an opaque one has none.
+// shared by the outputs, which may hold it (by reference) while the next one is made. A
+// frame with transparent pixels becomes premultiplied 4:2:0 with an alpha plane (YUVA);
+// an opaque one has none.
 class ContentYUV {
 public:
     // From a prepared BGRA frame.

@@ -178,8 +178,8 @@ private:
         }
     }
 
-    // Two frames ahead are enough to cover the difference in pace between the outputs;
-    // each one more is a picture held in memory.
+    // One frame ahead covers the difference in pace between the outputs; each one more
+    // is a picture held in memory.
     static constexpr size_t depth = 1;
     Sink& m_sink;
     std::mutex m_lock;
