@@ -12,7 +12,7 @@ public:
     TurningOutput(int w, int h, int contentW, int contentH, const Style& style, bool closeup)
         : m_spin(w, h, contentW, contentH, style, videoGrain, closeup), m_after(m_spin.flat), m_before(m_spin.start) {}
 
-    void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
+    void slot(Writer& out, int64_t slot, const Image8* content, FramePtr yuv) override {
         const Shown shown = shownAt(slot);
         // While the device turns a held recording frame is drawn anew, so that the device
         // keeps moving; at rest the last picture is the right one.
@@ -31,7 +31,8 @@ public:
             // A painter touches only the screen once the canvas holds its plate; anything
             // else drawn there since means the whole frame again.
             if (m_painted != &rest) rest.reprime();
-            rest.draw(out.canvas(), yuv);
+            rest.draw(out.canvas(), yuv.get());
+            yuv.reset();
             out.appendCanvas(slot);
             m_painted = &rest;
         } else if (m_painted == &rest) {

@@ -41,12 +41,13 @@ public:
     FlatOutput(int w, int h, Layout layout, const Source& src, const Style& style)
         : m_painter(Scene(w, h, layout, src.W, src.H, style, videoGrain)) {}
 
-    void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) override {
+    void slot(Writer& out, int64_t slot, const Image8* content, FramePtr yuv) override {
         if (!yuv) {
             out.repeat(slot);
             return;
         }
-        m_painter.draw(out.canvas(), yuv);
+        m_painter.draw(out.canvas(), yuv.get());
+        yuv.reset();
         out.appendCanvas(slot);
     }
     bool redrawsHeldFrames() const override { return false; }
@@ -65,11 +66,11 @@ public:
 
     // A prepared recording frame (also in 4:2:0) for slot target; frames behind the grid
     // are dropped.
-    void update(const std::shared_ptr<const Image8>& frame, const AVFrame* frameYUV, int64_t target) {
+    void update(const std::shared_ptr<const Image8>& frame, FramePtr frameYUV, int64_t target) {
         if (target < nextSlot) return;
         while (nextSlot < target) gap(nextSlot++);
         content = frame;
-        output->slot(writer, target, content.get(), frameYUV);
+        output->slot(writer, target, content.get(), std::move(frameYUV));
         nextSlot = target + 1;
         if (progress) progress->reached(index, nextSlot);
         // Let the frame go at once unless later slots draw it again, so the reading loop
@@ -100,7 +101,7 @@ public:
 
 private:
     void gap(int64_t slot) {
-        output->slot(writer, slot, content.get(), nullptr);
+        output->slot(writer, slot, content.get(), FramePtr());
         if (progress) progress->reached(index, slot + 1);
     }
 };
@@ -174,7 +175,7 @@ private:
                 m_jobs.pop_front();
             }
             m_room.notify_one();
-            m_sink.update(job.content, job.yuv.get(), job.target);
+            m_sink.update(job.content, std::move(job.yuv), job.target);
         }
     }
 
@@ -295,8 +296,11 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
             shortestDecimal(opts.maxSec) + "s)");
 
     for (auto& f : feeds) f->close();
-    eachSink(sinks.size(), [&](size_t i) { sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps)); });
-    for (auto& s : sinks) s->writer.finish(s->nextSlot);
+    // Each encoder drains the frames it still holds back on its own core.
+    eachSink(sinks.size(), [&](size_t i) {
+        sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps));
+        sinks[i]->writer.finish(sinks[i]->nextSlot);
+    });
     progress.finish();
     for (const auto& s : sinks)
         reportSaved(s->path, std::to_string(s->writer.width()) + "x" + std::to_string(s->writer.height()) + ", " +

@@ -18,7 +18,9 @@ public:
     // Writes slot `slot`, after every slot before it. content is the recording frame on
     // screen (prepared, upright) or null before the first; yuv is its 4:2:0 copy when it
     // arrived for this very slot, null in a slot the recording has no frame of its own for.
-    virtual void slot(Writer& out, int64_t slot, const Image8* content, const AVFrame* yuv) = 0;
+    // The output lets yuv go as soon as it is drawn, before encoding: the reading side
+    // then reuses its picture instead of holding one more per output.
+    virtual void slot(Writer& out, int64_t slot, const Image8* content, FramePtr yuv) = 0;
     // Whether later slots without a recording frame of their own draw the held one anew;
     // when not, the reading loop may reuse its memory at once.
     virtual bool redrawsHeldFrames() const = 0;

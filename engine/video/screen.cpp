@@ -11,6 +11,23 @@ namespace {
 
 uint16_t weight(float v) { return uint16_t(std::lround(std::clamp(v, 0.f, 1.f) * 256)); }
 
+// Per row, the first run of columns that the content covers whole and the glass leaves
+// alone: nearly all of the screen, where mixing gives the content's own value.
+std::vector<std::pair<int, int>> clearRuns(const std::vector<uint16_t>& cover, const std::vector<uint16_t>& keep,
+                                           int w, int h) {
+    std::vector<std::pair<int, int>> runs(size_t(h), {0, 0});
+    for (int i = 0; i < h; ++i) {
+        const size_t row = size_t(i) * size_t(w);
+        auto clear = [&](int j) { return cover[row + size_t(j)] == 256 && keep[row + size_t(j)] == 256; };
+        int a = 0;
+        while (a < w && !clear(a)) ++a;
+        int b = a;
+        while (b < w && clear(b)) ++b;
+        runs[size_t(i)] = {a, b};
+    }
+    return runs;
+}
+
 }  // namespace
 
 ScreenPainter::ScreenPainter(const Scene& scene) : m_w(scene.w), m_h(scene.h) {
@@ -74,6 +91,7 @@ ScreenPainter::ScreenPainter(const Scene& scene) : m_w(scene.w), m_h(scene.h) {
                 c.keep[size_t(i) * size_t(cw) + size_t(j)] = uint16_t((kept + 2) / 4);
             }
     }
+    for (Part& p : m_parts) p.clear = clearRuns(p.cover, p.keep, p.x1 - p.x0, p.y1 - p.y0);
     m_screen = {x0, t0, x1 - x0, t1 - t0};
     m_alphaCover.assign(size_t(bw) * size_t(bh), 0);
     m_row.resize(size_t(bw) + 16);
@@ -119,8 +137,12 @@ void ScreenPainter::mix(Part& p, int plane, AVFrame* out, const AVFrame* content
         const uint8_t* scaled = p.scaler.rows(content->data[plane], content->linesize[plane], i0, n);
         for (int i = i0; i < i0 + n; ++i, scaled += p.scaler.rowStride()) {
             const size_t at = size_t(i - p.y0) * size_t(w);
-            mixRow(m_plate->data[plane] + ptrdiff_t(i) * m_plate->linesize[plane] + p.x0, scaled, p.cover.data() + at,
-                   p.keep.data() + at, p.black, w, out->data[plane] + ptrdiff_t(i) * out->linesize[plane] + p.x0);
+            const uint8_t* under = m_plate->data[plane] + ptrdiff_t(i) * m_plate->linesize[plane] + p.x0;
+            uint8_t* d = out->data[plane] + ptrdiff_t(i) * out->linesize[plane] + p.x0;
+            const auto [a, b] = p.clear[size_t(i - p.y0)];
+            mixRow(under, scaled, p.cover.data() + at, p.keep.data() + at, p.black, a, d);
+            std::memcpy(d + a, scaled + a, size_t(b - a));
+            mixRow(under + b, scaled + b, p.cover.data() + at + b, p.keep.data() + at + b, p.black, w - b, d + b);
         }
     }
 }

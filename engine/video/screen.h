@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "flat/scene.h"
@@ -34,6 +35,7 @@ private:
         int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // clipped to the plane, rows from the top
         int black = 16;                      // the value the glass darkens towards
         std::vector<uint16_t> cover, keep;   // content coverage, and 256 minus glass
+        std::vector<std::pair<int, int>> clear;  // per row, columns [first, second) of content as it stands
         PlaneScaler scaler;                  // the content's plane to this part
     };
     void prepare(int contentW, int contentH);
