@@ -179,9 +179,10 @@ private:
         }
     }
 
-    // One frame ahead covers the difference in pace between the outputs; each one more
-    // is a picture held in memory.
-    static constexpr size_t depth = 1;
+    // Two frames ahead let an output that is quick on some frames (another frame type,
+    // a lighter picture) go on while a slower one catches up; each one more is a
+    // picture held in memory, and the frame's peak memory stays within its aim.
+    static constexpr size_t depth = 2;
     Sink& m_sink;
     std::mutex m_lock;
     std::condition_variable m_ready, m_room;

@@ -11,24 +11,28 @@ namespace {
 
 uint16_t weight(float v) { return uint16_t(std::lround(std::clamp(v, 0.f, 1.f) * 256)); }
 
-// Per row, the first run of columns that the content covers whole and the glass leaves
-// alone: nearly all of the screen, where mixing gives the content's own value.
-std::vector<std::pair<int, int>> clearRuns(const std::vector<uint16_t>& cover, const std::vector<uint16_t>& keep,
-                                           int w, int h) {
-    std::vector<std::pair<int, int>> runs(size_t(h), {0, 0});
-    for (int i = 0; i < h; ++i) {
-        const size_t row = size_t(i) * size_t(w);
-        auto clear = [&](int j) { return cover[row + size_t(j)] == 256 && keep[row + size_t(j)] == 256; };
-        int a = 0;
-        while (a < w && !clear(a)) ++a;
-        int b = a;
-        while (b < w && clear(b)) ++b;
-        runs[size_t(i)] = {a, b};
-    }
-    return runs;
-}
 
 }  // namespace
+
+void ScreenPainter::Part::setWeights(const std::vector<uint16_t>& fullCover, const std::vector<uint16_t>& fullKeep) {
+    const int w = x1 - x0, h = y1 - y0;
+    rows.assign(size_t(h), Row{});
+    cover.clear(), keep.clear();
+    for (int i = 0; i < h; ++i) {
+        const size_t row = size_t(i) * size_t(w);
+        auto clear = [&](int j) { return fullCover[row + size_t(j)] == 256 && fullKeep[row + size_t(j)] == 256; };
+        Row& r = rows[size_t(i)];
+        while (r.a < w && !clear(r.a)) ++r.a;
+        r.b = r.a;
+        while (r.b < w && clear(r.b)) ++r.b;
+        r.at = cover.size();
+        for (int j = 0; j < w; ++j)
+            if (j < r.a || j >= r.b) {
+                cover.push_back(fullCover[row + size_t(j)]);
+                keep.push_back(fullKeep[row + size_t(j)]);
+            }
+    }
+}
 
 ScreenPainter::ScreenPainter(const Scene& scene) : m_w(scene.w), m_h(scene.h) {
     const int W = scene.w, H = scene.h;
@@ -65,21 +69,21 @@ ScreenPainter::ScreenPainter(const Scene& scene) : m_w(scene.w), m_h(scene.h) {
         }
     }
     const int yw = y.x1 - y.x0, yh = y.y1 - y.y0;
-    y.cover.resize(size_t(yw) * size_t(yh));
-    y.keep.resize(y.cover.size());
+    std::vector<uint16_t> partCover(size_t(yw) * size_t(yh)), partKeep(partCover.size());
     for (int i = 0; i < yh; ++i)
         for (int j = 0; j < yw; ++j) {
             const size_t from = size_t(y.y0 + i - 2 * by0) * size_t(bw) + size_t(y.x0 + j - 2 * bx0);
-            y.cover[size_t(i) * size_t(yw) + size_t(j)] = cover[from];
-            y.keep[size_t(i) * size_t(yw) + size_t(j)] = keep[from];
+            partCover[size_t(i) * size_t(yw) + size_t(j)] = cover[from];
+            partKeep[size_t(i) * size_t(yw) + size_t(j)] = keep[from];
         }
+    y.setWeights(partCover, partKeep);
     for (int p = 1; p < 3; ++p) {
         Part& c = m_parts[p];
         c.x0 = bx0, c.x1 = bx1, c.y0 = by0, c.y1 = by1;
         c.black = 128;
         const int cw = bx1 - bx0, ch = by1 - by0;
-        c.cover.resize(size_t(cw) * size_t(ch));
-        c.keep.resize(c.cover.size());
+        partCover.assign(size_t(cw) * size_t(ch), 0);
+        partKeep.assign(partCover.size(), 0);
         for (int i = 0; i < ch; ++i)
             for (int j = 0; j < cw; ++j) {
                 int cov = 0, kept = 0;
@@ -87,11 +91,11 @@ ScreenPainter::ScreenPainter(const Scene& scene) : m_w(scene.w), m_h(scene.h) {
                     const size_t k = size_t(2 * i + d / 2) * size_t(bw) + size_t(2 * j + d % 2);
                     cov += cover[k], kept += keep[k];
                 }
-                c.cover[size_t(i) * size_t(cw) + size_t(j)] = uint16_t((cov + 2) / 4);
-                c.keep[size_t(i) * size_t(cw) + size_t(j)] = uint16_t((kept + 2) / 4);
+                partCover[size_t(i) * size_t(cw) + size_t(j)] = uint16_t((cov + 2) / 4);
+                partKeep[size_t(i) * size_t(cw) + size_t(j)] = uint16_t((kept + 2) / 4);
             }
+        c.setWeights(partCover, partKeep);
     }
-    for (Part& p : m_parts) p.clear = clearRuns(p.cover, p.keep, p.x1 - p.x0, p.y1 - p.y0);
     m_screen = {x0, t0, x1 - x0, t1 - t0};
     m_alphaCover.assign(size_t(bw) * size_t(bh), 0);
     m_row.resize(size_t(bw) + 16);
@@ -136,13 +140,14 @@ void ScreenPainter::mix(Part& p, int plane, AVFrame* out, const AVFrame* content
         const int n = std::min(PlaneScaler::block, p.y1 - i0);
         const uint8_t* scaled = p.scaler.rows(content->data[plane], content->linesize[plane], i0, n);
         for (int i = i0; i < i0 + n; ++i, scaled += p.scaler.rowStride()) {
-            const size_t at = size_t(i - p.y0) * size_t(w);
             const uint8_t* under = m_plate->data[plane] + ptrdiff_t(i) * m_plate->linesize[plane] + p.x0;
             uint8_t* d = out->data[plane] + ptrdiff_t(i) * out->linesize[plane] + p.x0;
-            const auto [a, b] = p.clear[size_t(i - p.y0)];
-            mixRow(under, scaled, p.cover.data() + at, p.keep.data() + at, p.black, a, d);
-            std::memcpy(d + a, scaled + a, size_t(b - a));
-            mixRow(under + b, scaled + b, p.cover.data() + at + b, p.keep.data() + at + b, p.black, w - b, d + b);
+            const Part::Row& r = p.rows[size_t(i - p.y0)];
+            const uint16_t* cover = p.cover.data() + r.at;
+            const uint16_t* keep = p.keep.data() + r.at;
+            mixRow(under, scaled, cover, keep, p.black, r.a, d);
+            std::memcpy(d + r.a, scaled + r.a, size_t(r.b - r.a));
+            mixRow(under + r.b, scaled + r.b, cover + r.a, keep + r.a, p.black, w - r.b, d + r.b);
         }
     }
 }
@@ -158,11 +163,10 @@ void ScreenPainter::mixAlpha(Part& p, int plane, AVFrame* out, const AVFrame* co
     std::vector<uint8_t> alpha(plane == 0 ? m_row.size() : 0);
     for (int i = p.y0; i < p.y1; ++i) {
         std::copy_n(p.scaler.rows(content->data[plane], content->linesize[plane], i, 1), w, m_row.data());
-        const size_t at = size_t(i - p.y0) * size_t(w);
         if (plane == 0) {
             std::copy_n(p.scaler.rows(content->data[3], content->linesize[3], i, 1), w, alpha.data());
             uint16_t* ac = m_alphaCover.data() + size_t(i - 2 * by0) * size_t(bw) + size_t(luma.x0 - 2 * bx0);
-            for (int j = 0; j < w; ++j) ac[j] = uint16_t((alpha[size_t(j)] * p.cover[at + size_t(j)] + 127) / 255);
+            for (int j = 0; j < w; ++j) ac[j] = uint16_t((alpha[size_t(j)] * p.coverAt(i - p.y0, j) + 127) / 255);
         }
         const uint8_t* over = m_row.data();
         const uint8_t* under = m_plate->data[plane] + ptrdiff_t(i) * m_plate->linesize[plane] + p.x0;
@@ -175,9 +179,9 @@ void ScreenPainter::mixAlpha(Part& p, int plane, AVFrame* out, const AVFrame* co
                 const uint16_t* a = m_alphaCover.data() + size_t(2 * (i - by0)) * size_t(bw) + size_t(2 * j);
                 ac = (a[0] + a[1] + a[bw] + a[bw + 1] + 2) / 4;
             }
-            const int cov = p.cover[at + size_t(j)];
+            const int cov = p.coverAt(i - p.y0, j);
             const int v = (under[j] * (256 - ac) + over[j] * cov + black * (ac - cov) + 128) >> 8;
-            d[j] = uint8_t(black + (((v - black) * p.keep[at + size_t(j)] + (v >= black ? 128 : -128)) / 256));
+            d[j] = uint8_t(black + (((v - black) * p.keepAt(i - p.y0, j) + (v >= black ? 128 : -128)) / 256));
         }
     }
 }
@@ -188,7 +192,7 @@ void ScreenPainter::draw(AVFrame* out, const AVFrame* content) {
                       AV_PIX_FMT_YUV420P, m_w, m_h);
         m_primed = true;
     }
-    if (m_parts[0].cover.empty()) return;
+    if (m_parts[0].rows.empty()) return;
     if (content->width != m_contentW || content->height != m_contentH) prepare(content->width, content->height);
     const bool alpha = content->format == AV_PIX_FMT_YUVA420P;
     for (int p = 0; p < 3; ++p) {

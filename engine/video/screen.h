@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "flat/scene.h"
@@ -30,13 +29,31 @@ public:
     void reprime() { m_primed = false; }
 
 private:
-    // One plane's part of the screen: where it lies and its weights, 0 to 256.
+    // One plane's part of the screen: where it lies and its weights, 0 to 256: content
+    // coverage, and 256 minus glass. Nearly all of a row is clear, both weights 256,
+    // where the content shows as it stands; only the weights of the rest are kept.
     struct Part {
         int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // clipped to the plane, rows from the top
         int black = 16;                      // the value the glass darkens towards
-        std::vector<uint16_t> cover, keep;   // content coverage, and 256 minus glass
-        std::vector<std::pair<int, int>> clear;  // per row, columns [first, second) of content as it stands
-        PlaneScaler scaler;                  // the content's plane to this part
+        struct Row {
+            int a = 0, b = 0;  // the clear run: columns [a, b) from x0
+            size_t at = 0;     // where the row's weights of columns [0, a), then [b, x1 - x0) start
+        };
+        std::vector<Row> rows;
+        std::vector<uint16_t> cover, keep;  // of the columns beyond the clear runs, row by row
+        PlaneScaler scaler;                 // the content's plane to this part
+
+        // The weights of the part's column j in row i (from the part's top left).
+        uint16_t coverAt(int i, int j) const { return weightAt(cover, i, j); }
+        uint16_t keepAt(int i, int j) const { return weightAt(keep, i, j); }
+        // Keeps the weights (w x h, row by row) of the columns beyond each row's clear run.
+        void setWeights(const std::vector<uint16_t>& cover, const std::vector<uint16_t>& keep);
+
+    private:
+        uint16_t weightAt(const std::vector<uint16_t>& w, int i, int j) const {
+            const Row& r = rows[size_t(i)];
+            return j < r.a ? w[r.at + size_t(j)] : j < r.b ? 256 : w[r.at + size_t(r.a + j - r.b)];
+        }
     };
     void prepare(int contentW, int contentH);
     void mix(Part& p, int plane, AVFrame* out, const AVFrame* content);
