@@ -11,7 +11,6 @@ namespace {
 
 uint16_t weight(float v) { return uint16_t(std::lround(std::clamp(v, 0.f, 1.f) * 256)); }
 
-
 }  // namespace
 
 void ScreenPainter::Part::setWeights(const std::vector<uint16_t>& fullCover, const std::vector<uint16_t>& fullKeep) {
