@@ -36,7 +36,8 @@ BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
         const float sigma = float(s.blurSigma[i]);
         double sum = 0;
         for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * sigma * sigma)) : 1;
-        for (int dir = 0; dir < 2; ++dir) push[i][dir] = {{dir == 0, dir == 1}, radius, sigma, float(1 / sum)};
+        for (int dir = 0; dir < 2; ++dir)
+            push[i][dir] = {.dir = {dir == 0, dir == 1}, .radius = radius, .sigma = sigma, .norm = float(1 / sum)};
     }
 }
 
@@ -49,14 +50,22 @@ void BlurPass::prime(VkCommandBuffer cmd) const {
                                  VK_ACCESS_SHADER_WRITE_BIT));
 }
 
-void BlurPass::record(VkCommandBuffer cmd) const {
+void BlurPass::record(VkCommandBuffer cmd, const PixelBox boxes[2]) {
     const VkPipelineStageFlags comp = VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT;
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
     for (int i = 0; i < 2; ++i) {
+        const PixelBox& b = boxes[i];
+        if (b.empty()) continue;
+        // The pass along columns reads the row pass's results a radius above and below.
+        const int r = push[i][1].radius;
+        const PixelBox rows{b.x0, std::max(b.y0 - r, 0), b.x1, std::min(b.y1 + r, h[i])};
         for (int dir = 0; dir < 2; ++dir) {
+            const PixelBox& at = dir == 0 ? rows : b;
+            BlurPush& p = push[i][dir];
+            p.from = {at.x0, at.y0}, p.to = {at.x1, at.y1};
             vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set[i][dir], 0, nullptr);
-            vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &push[i][dir]);
-            vkCmdDispatch(cmd, uint32_t(w[i] + tile - 1) / tile, uint32_t(h[i] + tile - 1) / tile, 1);
+            vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &p);
+            vkCmdDispatch(cmd, uint32_t(at.x1 - at.x0 + tile - 1) / tile, uint32_t(at.y1 - at.y0 + tile - 1) / tile, 1);
             if (dir == 0) memoryBarrier(cmd, comp, comp, VK_ACCESS_SHADER_WRITE_BIT, VK_ACCESS_SHADER_READ_BIT);
         }
     }

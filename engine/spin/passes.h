@@ -129,7 +129,9 @@ struct ShadowPass {
 struct BlurPass {
     BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from);
     void prime(VkCommandBuffer cmd) const;
-    void record(VkCommandBuffer cmd) const;
+    // Blurs each layer's mask within its box (mask texels; empty: none); the rest of the
+    // blurred image keeps what it held.
+    void record(VkCommandBuffer cmd, const PixelBox boxes[2]);
 
     int w[2] = {}, h[2] = {};
     BlurPush push[2][2] = {};  // per layer, per direction

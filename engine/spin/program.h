@@ -3,7 +3,7 @@
 // include this file, so a number changed here changes on both sides at once.
 //
 // Every block member is a four-lane float vector (or, in the push constants, a 4-byte
-// scalar after one int pair), so the layouts GLSL sees (std140, std430) are the plain C++
+// scalar after int pairs), so the layouts GLSL sees (std140, std430) are the plain C++
 // layouts without padding; the static_asserts at the end hold C++ to that.
 #ifdef __cplusplus
 #pragma once
@@ -88,6 +88,8 @@ SPIN_INSTANCE(u);
 #if defined(__cplusplus) || defined(BLUR)
 // One direction of one blur.
 SPIN_PUSH(BlurPush) {
+    ivec2 from;  // the texels written: from .. to (exclusive), within the image
+    ivec2 to;
     ivec2 dir;   // (1, 0) along rows, (0, 1) along columns
     int radius;  // taps each side, at most blurMaxRadius
     float sigma;
@@ -111,7 +113,7 @@ SPIN_INSTANCE(c);
 #ifdef __cplusplus
 static_assert(sizeof(SpinUniforms) == 19 * 16);
 static_assert(sizeof(ComposeUniforms) == 5 * 16);
-static_assert(sizeof(BlurPush) == 20 && offsetof(BlurPush, radius) == 8 && offsetof(BlurPush, norm) == 16);
+static_assert(sizeof(BlurPush) == 36 && offsetof(BlurPush, radius) == 24 && offsetof(BlurPush, norm) == 32);
 static_assert(shadowLayerBytes == shadowRoom * 2 * sizeof(float));
 #undef SPIN_CONST
 #undef SPIN_BLOCK

@@ -144,7 +144,18 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     lap(r.times.device, true);
     r.shadow.record(r.cmd, shadowCount);
     lap(r.times.shadow, true);
-    r.blur.record(r.cmd);
+    // Only the mask texels that composing the work box samples (bilinear, a texel each
+    // side, and one more for rounding) are blurred.
+    PixelBox blurred[2];
+    for (int i = 0; i < 2; ++i) {
+        const vec4& sh = i == 0 ? c.shA : c.shB;
+        const double scale = sh.z, drop = sh.y;
+        blurred[i] = {std::max(int(std::floor(work.x0 * scale)) - 2, 0),
+                      std::max(int(std::floor(work.y0 * scale - drop)) - 2, 0),
+                      std::min(int(std::ceil(work.x1 * scale)) + 2, r.blur.w[i]),
+                      std::min(int(std::ceil(work.y1 * scale - drop)) + 2, r.blur.h[i])};
+    }
+    r.blur.record(r.cmd, blurred);
     lap(r.times.blur, true);
     r.compose.record(r.cmd, work);
     lap(r.times.compose, false);

@@ -155,8 +155,8 @@ layout(set = 0, binding = blurSourceAt) uniform sampler2D src;
 layout(set = 0, binding = blurTargetAt, r32f) uniform writeonly image2D dst;
 
 void main() {
-    ivec2 p = ivec2(gl_GlobalInvocationID.xy), size = imageSize(dst);
-    if (any(greaterThanEqual(p, size))) return;
+    ivec2 p = ivec2(gl_GlobalInvocationID.xy) + pc.from, size = imageSize(dst);
+    if (any(greaterThanEqual(p, pc.to))) return;
     int along = pc.dir.x == 1 ? size.x : size.y, at = pc.dir.x == 1 ? p.x : p.y;
     float twoSigma2 = 2.0 * pc.sigma * pc.sigma;
     float sum = texelFetch(src, p, 0).r, g = 1.0, step = exp(-1.0 / twoSigma2), ratio = step * step;
