@@ -114,10 +114,13 @@ TEST(ScreenPainter, DrawsThePictureOfTheStills) {
         }
     ContentYUV toYUV;
     const AVFrame* yuv = toYUV.convert(content);
-    for (const auto& [w, h, layout] : {std::tuple{180, 320, Layout::full},
-                                       {202, 360, Layout::full},
-                                       {320, 180, Layout::full},
-                                       {240, 240, Layout::closeup}}) {
+    // At a phone's size the glass along the screen's rim is wide enough to count: a
+    // painter that left it out would lose 11 dB there.
+    for (const auto& [w, h, layout, lumaDb] : {std::tuple{180, 320, Layout::full, 45},
+                                               {202, 360, Layout::full, 45},
+                                               {320, 180, Layout::full, 45},
+                                               {240, 240, Layout::closeup, 45},
+                                               {1080, 1920, Layout::full, 52}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         const Scene scene(w, h, layout, content.w, content.h, style, 0.03);
         Image8 still(w, h);
@@ -131,7 +134,7 @@ TEST(ScreenPainter, DrawsThePictureOfTheStills) {
         // A screen a pixel off costs luma 20 dB and more; chroma starts from the
         // content's own 2 x 2 blocks and so differs more from a drawing in BGRA.
         for (int p = 0; p < 3; ++p)
-            EXPECT_GT(planePsnr(want.get(), got.get(), p, x0, y0, x1, y1), p == 0 ? 45 : 33) << "plane " << p;
+            EXPECT_GT(planePsnr(want.get(), got.get(), p, x0, y0, x1, y1), p == 0 ? lumaDb : 33) << "plane " << p;
     }
 }
 
