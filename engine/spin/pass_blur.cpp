@@ -50,7 +50,7 @@ void BlurPass::prime(VkCommandBuffer cmd) const {
                                  VK_ACCESS_SHADER_WRITE_BIT));
 }
 
-void BlurPass::record(VkCommandBuffer cmd, const PixelBox boxes[2]) {
+void BlurPass::record(VkCommandBuffer cmd, const PixelBox boxes[2]) const {
     const VkPipelineStageFlags comp = VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT;
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, pipe);
     for (int i = 0; i < 2; ++i) {
@@ -61,7 +61,7 @@ void BlurPass::record(VkCommandBuffer cmd, const PixelBox boxes[2]) {
         const PixelBox rows{b.x0, std::max(b.y0 - r, 0), b.x1, std::min(b.y1 + r, h[i])};
         for (int dir = 0; dir < 2; ++dir) {
             const PixelBox& at = dir == 0 ? rows : b;
-            BlurPush& p = push[i][dir];
+            BlurPush p = push[i][dir];
             p.from = {at.x0, at.y0}, p.to = {at.x1, at.y1};
             vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layout, 0, 1, &set[i][dir], 0, nullptr);
             vkCmdPushConstants(cmd, layout, VK_SHADER_STAGE_COMPUTE_BIT, 0, sizeof(BlurPush), &p);

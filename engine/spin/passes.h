@@ -131,10 +131,10 @@ struct BlurPass {
     void prime(VkCommandBuffer cmd) const;
     // Blurs each layer's mask within its box (mask texels; empty: none); the rest of the
     // blurred image keeps what it held.
-    void record(VkCommandBuffer cmd, const PixelBox boxes[2]);
+    void record(VkCommandBuffer cmd, const PixelBox boxes[2]) const;
 
     int w[2] = {}, h[2] = {};
-    BlurPush push[2][2] = {};  // per layer, per direction
+    BlurPush push[2][2] = {};  // per layer, per direction; record() sets the texels written
     GImage tmp[2], out[2];
     VSetLayout setLayout;
     VPipeLayout layout;
