@@ -16,8 +16,9 @@ struct Shown {
     double weight = 0;  // hand-off weight of deg
 
     // Drawn by the 3-D renderer, mixed with the flat frame by the weight; otherwise the
-    // flat frame alone.
-    bool rendered() const { return weight > 0; }
+    // flat frame alone. Below a weight of 1/512 the mix moves no pixel by half a level:
+    // it would round to the flat frame, so the render is skipped.
+    bool rendered() const { return weight * 512 > 1; }
     // The flat frame under the slot is the one before the turn (the close-up one when
     // the clip starts there).
     bool before() const { return restBefore(deg); }

@@ -17,11 +17,13 @@ TEST(Schedule, SlotBySlot) {
     } rows[] = {
         {0, P::RestBefore, false, true, 0, 0},
         {60, P::RestBefore, false, true, 0, 0},   // t = 1 exactly: still at rest
-        {61, P::Turning, true, true, 1e-9, 0.5},  // inside the ramp: mostly the flat frame
+        {61, P::Turning, false, true, 1e-9, 1 / 512.0},  // the ramp's first step: too faint to draw
+        {62, P::Turning, true, true, 1 / 512.0, 0.5},    // inside the ramp: mostly the flat frame
         {90, P::Turning, true, true, 1, 1},
         {104, P::Turning, true, true, 1, 1},  // just before the turn's midpoint (slot 105)
         {106, P::Turning, true, false, 1, 1},
-        {149, P::Turning, true, false, 1e-9, 0.5},
+        {148, P::Turning, true, false, 1 / 512.0, 0.5},
+        {149, P::Turning, false, false, 1e-9, 1 / 512.0},
         {150, P::RestAfter, false, false, 0, 0},
         {209, P::RestAfter, false, false, 0, 0},
         {100000, P::RestAfter, false, false, 0, 0},

@@ -69,6 +69,12 @@ TEST_F(SpinSceneTest, UnturnedDeviceIsTheFlatFrame) {
 
     s.turned(out.view(), sample(), 0.001, 0);
     EXPECT_EQ(out.px, flat.px);
+    // Below a hand-off weight of 1/512 the mix rounds to the flat frame even where the
+    // turned device lies far from it: such slots are not worth rendering.
+    s.turned(out.view(), sample(), 30, 1 / 513.0);
+    EXPECT_EQ(out.px, flat.px);
+    s.turned(out.view(), sample(), 30, 1 / 256.0);
+    EXPECT_NE(out.px, flat.px);
 }
 
 TEST_F(SpinSceneTest, RestFramesNeverReachTheGPU) {
