@@ -17,7 +17,8 @@ BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
     pipe = makeCompute(g, layout, "blur", "spin shadow: ");
     nearest = makeSampler(g, Filter::Nearest);
 
-    const VkImageUsageFlags storage = VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
+    const VkImageUsageFlags storage =
+        VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT;
     for (int i = 0; i < 2; ++i) {
         w[i] = from.w[i], h[i] = from.h[i];
         tmp[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w[i], h[i], storage);

@@ -17,8 +17,10 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
         depthFormat = VK_FORMAT_X8_D24_UNORM_PACK32;
 
     const VkImageUsageFlags att = VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT, sampled = VK_IMAGE_USAGE_SAMPLED_BIT;
-    colour = makeImage(g, colourFormat, w, h, att | sampled);
-    mask = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att | sampled);
+    // Read by the compose pass, or copied out for the host to compose.
+    const VkImageUsageFlags read = sampled | VK_IMAGE_USAGE_TRANSFER_SRC_BIT;
+    colour = makeImage(g, colourFormat, w, h, att | read);
+    mask = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att | read);
     // Attachment order: the colour outputs by location, their resolves, then depth.
     static_assert(devColourOut == 0 && devMaskOut == 1);
     const VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_4_BIT;

@@ -1,7 +1,8 @@
 #pragma once
 // The spin renderer's passes on Vulkan, one file each: device (pass_device.cpp), shadow
-// silhouettes (pass_shadow.cpp), blur (pass_blur.cpp), compose (pass_compose.cpp) and
-// read-back (pass_readback.cpp); renderer.cpp runs them in that order. Only those files
+// silhouettes (pass_shadow.cpp), blur (pass_blur.cpp), compose (pass_compose.cpp, or on
+// the host: pass_hostcompose.cpp) and read-back (pass_readback.cpp); renderer.cpp runs
+// them in that order. Only those files
 // and vk_build.cpp, which builds their pipelines, include this.
 #include <initializer_list>
 #include <utility>
@@ -174,4 +175,22 @@ struct ComposePass {
     VSampler nearest, bilinear;
     Descriptors sets;
     VkDescriptorSet set = VK_NULL_HANDLE;
+};
+
+// The compose pass's work done by the host, from copies of the device's images and the
+// blurred masks; for devices whose colour target is 16-bit unsigned.
+struct HostCompose {
+    HostCompose(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const BlurPass& blur);
+    // Copies the device's aw x ah corner and both blurred masks into the buffers.
+    void record(VkCommandBuffer cmd, int aw, int ah) const;
+    // Composes the pixels of work into frames.out, once the copies are done.
+    void compose(const ComposeUniforms& c, const PixelBox& work, const ReadBack& frames) const;
+
+    GPU::Impl& g;
+    const DevicePass& device;
+    const BlurPass& blur;
+    int w = 0, h = 0;
+    std::vector<PxF> studio;  // the backdrop, with the grain in alpha
+    GBuffer colour, mask;     // rows device.w texels apart
+    GBuffer shadow[2];
 };

@@ -3,6 +3,7 @@
 #include "spin/renderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -22,7 +23,11 @@ const SpinSetup& checked(const SpinSetup& s) {
 
 std::string sizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
+std::atomic<Composer> chosenComposer{Composer::Auto};
+
 }  // namespace
+
+void useComposer(Composer c) { chosenComposer = c; }
 
 PixelBox unite(const PixelBox& a, const PixelBox& b) {
     if (a.empty()) return b;
@@ -42,14 +47,21 @@ struct SpinRenderer::Impl {
     ShadowPass shadow;
     BlurPass blur;
     ReadBack frames;
-    ComposePass compose;
+    // One of the two composes the frame.
+    std::optional<ComposePass> compose;
+    std::optional<HostCompose> host;
     // Outside this box the output buffer holds the plain backdrop; nothing is known of it
     // before the first frame.
     std::optional<PixelBox> differs;
 
     explicit Impl(const SpinSetup& s)
         : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
-          blur(g, s, shadow), frames(g, s), compose(g, s, device, blur, frames) {
+          blur(g, s, shadow), frames(g, s) {
+        const Composer c = chosenComposer;
+        const bool unsigned16 = device.colourFormat == VK_FORMAT_R16G16B16A16_UNORM;
+        if (unsigned16 && (c == Composer::Host || (c == Composer::Auto && g.kind == DeviceKind::Cpu)))
+            host.emplace(g, s, device, blur);
+        else compose.emplace(g, s, device, blur, frames);
         VkCommandPoolCreateInfo pi{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO};
         pi.flags = VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT;
         pi.queueFamilyIndex = g.family;
@@ -69,7 +81,7 @@ struct SpinRenderer::Impl {
         begin();
         device.prime(cmd, keep, s);
         blur.prime(cmd);
-        compose.prime(cmd, keep, s);
+        if (compose) compose->prime(cmd, keep, s);
         submitAndWait("spin: GPU upload failed: ");
     }
 
@@ -126,7 +138,7 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     r.differs = now;
     ComposeUniforms cw = c;
     cw.work = {float(work.x0), float(work.y0), float(work.x1), float(work.y1)};
-    std::memcpy(r.compose.uniforms.map, &cw, sizeof cw);
+    if (r.compose) std::memcpy(r.compose->uniforms.map, &cw, sizeof cw);
     // In a profile every pass is submitted and waited for on its own, so that the host's
     // clock sees where the time goes; otherwise the frame is one submission.
     using Clock = std::chrono::steady_clock;
@@ -157,10 +169,17 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     }
     r.blur.record(r.cmd, blurred);
     lap(r.times.blur, true);
-    r.compose.record(r.cmd, work);
+    if (r.host) r.host->record(r.cmd, aw, ah);
+    else r.compose->record(r.cmd, work);
     lap(r.times.compose, false);
     if (!r.profile) r.submitAndWait("spin: GPU frame failed: ");
     t = Clock::now();
+    if (r.host) {
+        r.host->compose(cw, work, r.frames);
+        const auto n = Clock::now();
+        r.times.compose = (r.profile ? r.times.compose : 0) + std::chrono::duration<double>(n - t).count();
+        t = n;
+    }
     r.frames.copyOut(into);
     r.times.readBack = std::chrono::duration<double>(Clock::now() - t).count();
 }

@@ -33,6 +33,13 @@ PixelBox unite(const PixelBox& a, const PixelBox& b);
 // How many texels each side the shadow blur reaches at sigma (mask px).
 int blurRadius(double sigma);
 
+// Who composes the frames of renderers built from now on: the device's compose kernel,
+// or the host from copies of the device's images (the same arithmetic, within a level).
+// Auto: the host where the device is the processor itself, whose shader emulation costs
+// several times what those few operations a pixel cost natively.
+enum class Composer { Auto, Device, Host };
+void useComposer(Composer c);
+
 // Where the last frame's time went, in seconds on the host's clock: each pass (measured
 // only in a profile) and the copy back.
 struct PassTimes {

@@ -16,7 +16,7 @@ TEST(Schedule, SlotBySlot) {
         double minWeight, maxWeight;
     } rows[] = {
         {0, P::RestBefore, false, true, 0, 0},
-        {60, P::RestBefore, false, true, 0, 0},   // t = 1 exactly: still at rest
+        {60, P::RestBefore, false, true, 0, 0},          // t = 1 exactly: still at rest
         {61, P::Turning, false, true, 1e-9, 1 / 512.0},  // the ramp's first step: too faint to draw
         {62, P::Turning, true, true, 1 / 512.0, 0.5},    // inside the ramp: mostly the flat frame
         {90, P::Turning, true, true, 1, 1},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -7,6 +8,7 @@
 #include "flat/imageio.h"
 #include "flat/palette.h"
 #include "look/look.h"
+#include "spin/renderer.h"
 #include "spin/spinscene.h"
 #include "support/support.h"
 
@@ -126,6 +128,36 @@ TEST_F(SpinSceneTest, ScreenTakesNoGrainButClayAndBackdropDo) {
 
 // Each frame composes only where it or the frame before differs from the plain backdrop;
 // what it leaves must be what a frame drawn alone has there.
+// The host composes on a CPU device and the device's kernel elsewhere: they must give the
+// same frames, within a level, with the shadows, the device, its screen, the grain and a
+// hand-off to the flat frame.
+TEST(SpinSceneComposers, HostAndDeviceComposeTheSameFrames) {
+    std::vector<Image8> frames[2];
+    for (const Composer c : {Composer::Device, Composer::Host}) {
+        useComposer(c);
+        SpinScene s(180, 320, sample().w, sample().h, darkStyle(), 0.03);
+        for (const auto& [deg, weight] : {std::pair{30.0, 1.0}, {150.0, 0.5}}) {
+            Image8 out(s.w, s.h);
+            s.turned(out.view(), sample(), deg, weight);
+            frames[c == Composer::Host].push_back(std::move(out));
+        }
+    }
+    useComposer(Composer::Auto);
+    for (size_t f = 0; f < frames[0].size(); ++f) {
+        int worst = 0;
+        size_t differ = 0;
+        for (size_t i = 0; i < frames[0][f].px.size(); ++i) {
+            const Px8 p = frames[0][f].px[i], q = frames[1][f].px[i];
+            const int d =
+                std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b), std::abs(p.a - q.a)});
+            worst = std::max(worst, d);
+            differ += d > 0;
+        }
+        EXPECT_LE(worst, 1) << "frame " << f;
+        EXPECT_LT(differ, frames[0][f].px.size() / 100) << "frame " << f;
+    }
+}
+
 TEST(SpinSceneSequence, AFrameAfterAnotherIsTheFrameAlone) {
     for (const auto& [before, deg] : {std::pair{90.0, 30.0}, {30.0, 150.0}, {150.0, 20.0}}) {
         SpinScene seq(180, 320, sample().w, sample().h, darkStyle(), 0.03);
