@@ -1,7 +1,7 @@
-// The compose pass done by the host: the device's images and the blurred shadow masks are
-// copied into mapped buffers, and the compose kernel's arithmetic (spin.glsl, COMPOSE) is
-// repeated here pixel by pixel, on the machine's cores. On a CPU device those few
-// operations a pixel cost several times more through the device's shader emulation.
+// The blur and compose passes done by the host: the device's images and the shadow masks
+// are copied into mapped buffers, and the kernels' arithmetic (spin.glsl, BLUR and
+// COMPOSE) is repeated here, on the machine's cores. On a CPU device those few operations
+// a pixel cost several times more through the device's shader emulation.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -26,29 +26,53 @@ Tap tapAt(float q, int size) {
     return {int(lo) + 1, q - lo};
 }
 
+// IEEE half to float; the masks hold coverage in quarters, but any value converts.
+float halfFloat(uint16_t v) {
+    const int exponent = (v >> 10) & 31, mantissa = v & 1023;
+    const float sign = v >> 15 ? -1.f : 1.f;
+    if (exponent == 0) return sign * std::ldexp(float(mantissa), -24);
+    if (exponent == 31) return mantissa ? NAN : sign * INFINITY;
+    return sign * std::ldexp(float(mantissa + 1024), exponent - 25);
+}
+
 }  // namespace
 
-HostCompose::HostCompose(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device_, const BlurPass& blur_)
-    : g(g_), device(device_), blur(blur_), w(s.w), h(s.h), studio(s.studio.begin(), s.studio.end()) {
+HostCompose::HostCompose(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device_, const ShadowPass& shadows_)
+    : g(g_), device(device_), shadows(shadows_), w(s.w), h(s.h), studio(s.studio.begin(), s.studio.end()) {
     for (size_t i = 0; i < studio.size(); ++i) studio[i].a = s.grain[i];
     const VkBufferUsageFlags dst = VK_BUFFER_USAGE_TRANSFER_DST_BIT;
     const VkDeviceSize texels = VkDeviceSize(device.w) * VkDeviceSize(device.h);
     colour = makeBuffer(g, texels * 8, dst, Memory::HostMapped);
     mask = makeBuffer(g, texels, dst, Memory::HostMapped);
-    for (int i = 0; i < 2; ++i)
-        shadow[i] = makeBuffer(g, VkDeviceSize(blur.w[i]) * VkDeviceSize(blur.h[i]) * 4, dst, Memory::HostMapped);
+    for (int i = 0; i < 2; ++i) {
+        const int mw = shadows.w[i], mh = shadows.h[i];
+        masks[i] = makeBuffer(g, VkDeviceSize(mw) * VkDeviceSize(mh) * 2, dst, Memory::HostMapped);
+        blurred[i].assign(size_t(mw) * size_t(mh), 0.f);
+        tmp[i].assign(size_t(mw) * size_t(mh), 0.f);
+        // The kernel's weights, by its recurrence in floats, and its normalisation.
+        const int radius = blurRadius(s.blurSigma[i]);
+        const float sigma = float(s.blurSigma[i]), twoSigma2 = 2 * sigma * sigma;
+        double sum = 0;
+        for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * sigma * sigma)) : 1;
+        norm[i] = float(1 / sum);
+        taps[i].assign(size_t(radius) + 1, 1.f);
+        float g = 1, step = radius ? std::exp(-1 / twoSigma2) : 0, ratio = step * step;
+        for (int k = 1; k <= radius; ++k) {
+            g *= step;
+            step *= ratio;
+            taps[i][size_t(k)] = g;
+        }
+    }
 }
 
 void HostCompose::record(VkCommandBuffer cmd, int aw, int ah) const {
     const VkPipelineStageFlags xfer = VK_PIPELINE_STAGE_TRANSFER_BIT;
     // The device pass leaves its images ready for shaders; the render pass's own
     // dependency already holds the transfer stage back until they are written.
-    for (const GImage* im : {&device.colour, &device.mask})
+    for (const GImage* im : {&device.colour, &device.mask, &shadows.mask[0], &shadows.mask[1]})
         barrier(cmd, xfer, xfer,
                 imageBarrier(im->img, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, 0,
                              VK_ACCESS_TRANSFER_READ_BIT));
-    memoryBarrier(cmd, VK_PIPELINE_STAGE_COMPUTE_SHADER_BIT, xfer, VK_ACCESS_SHADER_WRITE_BIT,
-                  VK_ACCESS_TRANSFER_READ_BIT);
     auto copy = [&](const GImage& from, VkImageLayout layout, const GBuffer& to, int pitch, int cw, int ch) {
         VkBufferImageCopy c{};
         c.bufferRowLength = uint32_t(pitch);
@@ -58,8 +82,51 @@ void HostCompose::record(VkCommandBuffer cmd, int aw, int ah) const {
     };
     copy(device.colour, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, colour, device.w, aw, ah);
     copy(device.mask, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, mask, device.w, aw, ah);
-    for (int i = 0; i < 2; ++i) copy(blur.out[i], VK_IMAGE_LAYOUT_GENERAL, shadow[i], blur.w[i], blur.w[i], blur.h[i]);
+    for (int i = 0; i < 2; ++i)
+        copy(shadows.mask[i], VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, masks[i], shadows.w[i], shadows.w[i], shadows.h[i]);
     memoryBarrier(cmd, xfer, VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_TRANSFER_WRITE_BIT, VK_ACCESS_HOST_READ_BIT);
+}
+
+// One direction of the Gaussian over box, as the kernel sums it: the centre, then each
+// pair of texels k away, zero outside the mask.
+void HostCompose::blurLayer(int layer, const PixelBox& box) {
+    const int mw = shadows.w[layer], mh = shadows.h[layer], radius = int(taps[layer].size()) - 1;
+    const float* wk = taps[layer].data();
+    const float n = norm[layer];
+    const auto* raw = static_cast<const uint16_t*>(masks[layer].map);
+    // Along rows, for the box's columns and the rows a radius above and below it.
+    const int r0 = std::max(box.y0 - radius, 0), r1 = std::min(box.y1 + radius, mh);
+    parallelFor(r1 - r0, [&](int j) {
+        const int y = r0 + j;
+        std::vector<float> src(size_t(mw) + 2 * size_t(radius), 0.f);
+        for (int x = 0; x < mw; ++x) src[size_t(x + radius)] = halfFloat(raw[size_t(y) * size_t(mw) + size_t(x)]);
+        float* out = tmp[layer].data() + size_t(y) * size_t(mw);
+        const float* at = src.data() + radius;
+        for (int x = box.x0; x < box.x1; ++x) out[x] = at[x];
+        for (int k = 1; k <= radius; ++k)
+            for (int x = box.x0; x < box.x1; ++x) out[x] += wk[k] * (at[x - k] + at[x + k]);
+        for (int x = box.x0; x < box.x1; ++x) out[x] *= n;
+    });
+    // Along columns, for the box.
+    parallelFor(box.y1 - box.y0, [&](int j) {
+        const int y = box.y0 + j;
+        const float* t = tmp[layer].data();
+        float* out = blurred[layer].data() + size_t(y) * size_t(mw);
+        auto row = [&](int yy) { return t + size_t(yy) * size_t(mw); };
+        for (int x = box.x0; x < box.x1; ++x) out[x] = row(y)[x];
+        for (int k = 1; k <= radius; ++k) {
+            const float* above = y - k >= 0 ? row(y - k) : nullptr;
+            const float* below = y + k < mh ? row(y + k) : nullptr;
+            for (int x = box.x0; x < box.x1; ++x)
+                out[x] += wk[k] * ((above ? above[x] : 0.f) + (below ? below[x] : 0.f));
+        }
+        for (int x = box.x0; x < box.x1; ++x) out[x] *= n;
+    });
+}
+
+void HostCompose::blur(const PixelBox boxes[2]) {
+    for (int l = 0; l < 2; ++l)
+        if (!boxes[l].empty()) blurLayer(l, boxes[l]);
 }
 
 void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const ReadBack& frames) const {
@@ -69,7 +136,8 @@ void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const 
     std::vector<Tap> cols[2];
     for (int l = 0; l < 2; ++l) {
         cols[l].resize(size_t(n));
-        for (int x = 0; x < n; ++x) cols[l][size_t(x)] = tapAt((float(x0 + x) + 0.5f) * lanes[l]->z - 0.5f, blur.w[l]);
+        for (int x = 0; x < n; ++x)
+            cols[l][size_t(x)] = tapAt((float(x0 + x) + 0.5f) * lanes[l]->z - 0.5f, shadows.w[l]);
     }
     // The device's region, as the kernel truncates it.
     const int rx = int(c.region.x), ry = int(c.region.y), rw = int(c.region.z), rh = int(c.region.w);
@@ -82,15 +150,15 @@ void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const 
     constexpr int band = 16;
     parallelFor((work.y1 - work.y0 + band - 1) / band, [&](int b) {
         std::vector<float> line[2];
-        for (int l = 0; l < 2; ++l) line[l].assign(size_t(blur.w[l]) + 2, 0.f);
+        for (int l = 0; l < 2; ++l) line[l].assign(size_t(shadows.w[l]) + 2, 0.f);
         const int y1 = std::min(work.y0 + (b + 1) * band, work.y1);
         for (int y = work.y0 + b * band; y < y1; ++y) {
             // Each layer's mask rows blended for this output row; the columns follow.
             for (int l = 0; l < 2; ++l) {
-                const int mw = blur.w[l], mh = blur.h[l];
+                const int mw = shadows.w[l], mh = shadows.h[l];
                 const float q = (float(y) + 0.5f) * lanes[l]->z - lanes[l]->y - 0.5f, lo = std::floor(q), fy = q - lo;
                 const int j = int(lo);
-                const auto* m = static_cast<const float*>(shadow[l].map);
+                const float* m = blurred[l].data();
                 const float* above = j >= 0 && j < mh ? m + size_t(j) * size_t(mw) : nullptr;
                 const float* below = j + 1 >= 0 && j + 1 < mh ? m + size_t(j + 1) * size_t(mw) : nullptr;
                 float* dst = line[l].data() + 1;

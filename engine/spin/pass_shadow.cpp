@@ -14,7 +14,9 @@ ShadowPass::ShadowPass(GPU::Impl& g, const SpinSetup& s) {
                    VK_SAMPLE_COUNT_4_BIT, 1, Contents::Transient);
     pass = makeRenderPass(dev, {f}, VK_FORMAT_UNDEFINED, VK_SAMPLE_COUNT_4_BIT);
     for (int i = 0; i < 2; ++i) {
-        mask[i] = makeImage(g, f, w[i], h[i], VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_SAMPLED_BIT);
+        mask[i] = makeImage(
+            g, f, w[i], h[i],
+            VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT);
         fb[i] = makeFramebuffer(dev, pass, {ms.view, mask[i].view}, w[i], h[i]);
     }
     layout = makePipeLayout(dev, VK_NULL_HANDLE);

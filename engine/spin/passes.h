@@ -177,20 +177,28 @@ struct ComposePass {
     VkDescriptorSet set = VK_NULL_HANDLE;
 };
 
-// The compose pass's work done by the host, from copies of the device's images and the
-// blurred masks; for devices whose colour target is 16-bit unsigned.
+// The blur and compose passes' work done by the host, from copies of the device's images
+// and the shadow masks; for devices whose colour target is 16-bit unsigned.
 struct HostCompose {
-    HostCompose(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const BlurPass& blur);
-    // Copies the device's aw x ah corner and both blurred masks into the buffers.
+    HostCompose(GPU::Impl& g, const SpinSetup& s, const DevicePass& device, const ShadowPass& shadows);
+    // Copies the device's aw x ah corner and both shadow masks into the buffers.
     void record(VkCommandBuffer cmd, int aw, int ah) const;
-    // Composes the pixels of work into frames.out, once the copies are done.
+    // Once the copies are done: blurs each layer's mask within its box (as BlurPass),
+    // then composes the pixels of work into frames.out.
+    void blur(const PixelBox boxes[2]);
     void compose(const ComposeUniforms& c, const PixelBox& work, const ReadBack& frames) const;
 
     GPU::Impl& g;
     const DevicePass& device;
-    const BlurPass& blur;
+    const ShadowPass& shadows;
     int w = 0, h = 0;
     std::vector<PxF> studio;  // the backdrop, with the grain in alpha
     GBuffer colour, mask;     // rows device.w texels apart
-    GBuffer shadow[2];
+    GBuffer masks[2];         // the shadow masks, half floats
+    std::vector<float> tmp[2], blurred[2];
+    std::vector<float> taps[2];  // the Gaussian's weights from the centre out
+    float norm[2] = {1, 1};
+
+private:
+    void blurLayer(int layer, const PixelBox& box);
 };

@@ -45,9 +45,9 @@ struct SpinRenderer::Impl {
     PassTimes times;
     DevicePass device;
     ShadowPass shadow;
-    BlurPass blur;
+    // The blur and compose passes, or the host doing their work.
+    std::optional<BlurPass> blur;
     ReadBack frames;
-    // One of the two composes the frame.
     std::optional<ComposePass> compose;
     std::optional<HostCompose> host;
     // Outside this box the output buffer holds the plain backdrop; nothing is known of it
@@ -56,12 +56,15 @@ struct SpinRenderer::Impl {
 
     explicit Impl(const SpinSetup& s)
         : g(GPU::shared().impl()), w(checked(s).w), h(s.h), texW(s.texW), texH(s.texH), device(g, s), shadow(g, s),
-          blur(g, s, shadow), frames(g, s) {
+          frames(g, s) {
         const Composer c = chosenComposer;
         const bool unsigned16 = device.colourFormat == VK_FORMAT_R16G16B16A16_UNORM;
         if (unsigned16 && (c == Composer::Host || (c == Composer::Auto && g.kind == DeviceKind::Cpu)))
-            host.emplace(g, s, device, blur);
-        else compose.emplace(g, s, device, blur, frames);
+            host.emplace(g, s, device, shadow);
+        else {
+            blur.emplace(g, s, shadow);
+            compose.emplace(g, s, device, *blur, frames);
+        }
         VkCommandPoolCreateInfo pi{VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO};
         pi.flags = VK_COMMAND_POOL_CREATE_RESET_COMMAND_BUFFER_BIT;
         pi.queueFamilyIndex = g.family;
@@ -80,7 +83,7 @@ struct SpinRenderer::Impl {
         Uploads keep;
         begin();
         device.prime(cmd, keep, s);
-        blur.prime(cmd);
+        if (blur) blur->prime(cmd);
         if (compose) compose->prime(cmd, keep, s);
         submitAndWait("spin: GPU upload failed: ");
     }
@@ -164,10 +167,10 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
         const double scale = sh.z, drop = sh.y;
         blurred[i] = {std::max(int(std::floor(work.x0 * scale)) - 2, 0),
                       std::max(int(std::floor(work.y0 * scale - drop)) - 2, 0),
-                      std::min(int(std::ceil(work.x1 * scale)) + 2, r.blur.w[i]),
-                      std::min(int(std::ceil(work.y1 * scale - drop)) + 2, r.blur.h[i])};
+                      std::min(int(std::ceil(work.x1 * scale)) + 2, r.shadow.w[i]),
+                      std::min(int(std::ceil(work.y1 * scale - drop)) + 2, r.shadow.h[i])};
     }
-    r.blur.record(r.cmd, blurred);
+    if (r.blur) r.blur->record(r.cmd, blurred);
     lap(r.times.blur, true);
     if (r.host) r.host->record(r.cmd, aw, ah);
     else r.compose->record(r.cmd, work);
@@ -175,10 +178,17 @@ void SpinRenderer::render(const SpinUniforms& u, const ComposeUniforms& c, const
     if (!r.profile) r.submitAndWait("spin: GPU frame failed: ");
     t = Clock::now();
     if (r.host) {
+        // The copies count as composing; the host's blur as the blur.
+        auto since = [&] {
+            const auto n = Clock::now();
+            const double s = std::chrono::duration<double>(n - t).count();
+            t = n;
+            return s;
+        };
+        r.host->blur(blurred);
+        r.times.blur = since();
         r.host->compose(cw, work, r.frames);
-        const auto n = Clock::now();
-        r.times.compose = (r.profile ? r.times.compose : 0) + std::chrono::duration<double>(n - t).count();
-        t = n;
+        r.times.compose = (r.profile ? r.times.compose : 0) + since();
     }
     r.frames.copyOut(into);
     r.times.readBack = std::chrono::duration<double>(Clock::now() - t).count();
