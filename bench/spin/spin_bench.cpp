@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
 
     const double ms = 1e3 / n;
     const double host = tTurn * 1e3 - (sum.device + sum.shadow + sum.blur + sum.compose + sum.readBack) * ms;
-    std::printf("device: %s (%s)\n", gpu.deviceName().c_str(), kindName(gpu.kind()));
+    std::printf("device: %s (%s)%s\n", gpu.deviceName().c_str(), kindName(gpu.kind()),
+                gpu.kind() == DeviceKind::Cpu ? "; blur and compose by the host" : "");
     std::printf("%dx%d, %d frames @ %dfps, %d rendered; context %.2f s, scene %.2f s\n", w, h, frames, spinFPS,
                 rendered, tGPU, tScene);
     std::printf(
