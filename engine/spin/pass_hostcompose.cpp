@@ -150,6 +150,7 @@ void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const 
     constexpr int band = 16;
     parallelFor((work.y1 - work.y0 + band - 1) / band, [&](int b) {
         std::vector<float> line[2];
+        std::vector<float> shade(static_cast<size_t>(n));
         for (int l = 0; l < 2; ++l) line[l].assign(size_t(shadows.w[l]) + 2, 0.f);
         const int y1 = std::min(work.y0 + (b + 1) * band, work.y1);
         for (int y = work.y0 + b * band; y < y1; ++y) {
@@ -165,43 +166,54 @@ void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const 
                 for (int k = 0; k < mw; ++k)
                     dst[k] = (above ? above[k] : 0.f) * (1 - fy) + (below ? below[k] : 0.f) * fy;
             }
-            const size_t row = size_t(y) * size_t(w);
-            const int ly = y - ry;
-            const bool devRow = ly >= 0 && ly < rh;
+            // The shadows' shade of each pixel, then the pixels in three runs: left of the
+            // device's region, across it, right of it.
             for (int i = 0; i < n; ++i) {
-                const int x = x0 + i;
-                const PxF s = studio[row + size_t(x)];
-                float r = s.r, gr = s.g, bl = s.b;
                 const Tap t0 = cols[0][size_t(i)], t1 = cols[1][size_t(i)];
                 const float a1 =
                     lanes[0]->x * (line[0][size_t(t0.at)] * (1 - t0.f) + line[0][size_t(t0.at) + 1] * t0.f);
                 const float a2 =
                     lanes[1]->x * (line[1][size_t(t1.at)] * (1 - t1.f) + line[1][size_t(t1.at) + 1] * t1.f);
-                const float shade = 1 - (a1 + a2 - a1 * a2);
-                r *= shade, gr *= shade, bl *= shade;
-                float m = 0;
-                const int lx = x - rx;
-                if (devRow && lx >= 0 && lx < rw) {
-                    const size_t at = size_t(ly) * size_t(device.w) + size_t(lx);
-                    const uint16_t* d = dev + at * 4;
-                    const float k = 1 / 65535.f, keep = 1 - float(d[3]) * k;
-                    r = float(d[0]) * k + r * keep;
-                    gr = float(d[1]) * k + gr * keep;
-                    bl = float(d[2]) * k + bl * keep;
-                    m = float(cover[at]) * (1 / 255.f);
-                }
-                const float grain = s.a * (1 - m);
-                r += grain, gr += grain, bl += grain;
-                if (weight < 1) {
-                    const Px8 f = flat[row + size_t(x)];
-                    const float k = 1 / 255.f;
-                    r = float(f.r) * k * (1 - weight) + r * weight;
-                    gr = float(f.g) * k * (1 - weight) + gr * weight;
-                    bl = float(f.b) * k * (1 - weight) + bl * weight;
-                }
-                auto level = [](float v) { return uint8_t(std::clamp(v, 0.f, 1.f) * 255.f + 0.5f); };
-                out[row + size_t(x)] = {level(bl), level(gr), level(r), 255};
+                shade[size_t(i)] = 1 - (a1 + a2 - a1 * a2);
             }
+            const size_t row = size_t(y) * size_t(w);
+            const int ly = y - ry;
+            const bool devRow = ly >= 0 && ly < rh;
+            const int d0 = devRow ? std::clamp(rx, x0, work.x1) : work.x1;
+            const int d1 = devRow ? std::clamp(rx + rw, d0, work.x1) : work.x1;
+            const PxF* st = studio.data() + row;
+            Px8* o = out + row;
+            const Px8* fl = flat + row;
+            const size_t devAt = size_t(std::max(ly, 0)) * size_t(device.w) - size_t(rx);  // + x
+            auto run = [&]<bool onDevice>(int from, int to) {
+                for (int x = from; x < to; ++x) {
+                    const PxF s = st[x];
+                    const float sh = shade[size_t(x - x0)];
+                    float r = s.r * sh, gr = s.g * sh, bl = s.b * sh, m = 0;
+                    if constexpr (onDevice) {
+                        const uint16_t* d = dev + (devAt + size_t(x)) * 4;
+                        const float k = 1 / 65535.f, keep = 1 - float(d[3]) * k;
+                        r = float(d[0]) * k + r * keep;
+                        gr = float(d[1]) * k + gr * keep;
+                        bl = float(d[2]) * k + bl * keep;
+                        m = float(cover[devAt + size_t(x)]) * (1 / 255.f);
+                    }
+                    const float grain = s.a * (1 - m);
+                    r += grain, gr += grain, bl += grain;
+                    if (weight < 1) {
+                        const Px8 f = fl[x];
+                        const float k = 1 / 255.f;
+                        r = float(f.r) * k * (1 - weight) + r * weight;
+                        gr = float(f.g) * k * (1 - weight) + gr * weight;
+                        bl = float(f.b) * k * (1 - weight) + bl * weight;
+                    }
+                    auto level = [](float v) { return uint8_t(std::clamp(v, 0.f, 1.f) * 255.f + 0.5f); };
+                    o[x] = {level(bl), level(gr), level(r), 255};
+                }
+            };
+            run.template operator()<false>(x0, d0);
+            run.template operator()<true>(d0, d1);
+            run.template operator()<false>(d1, work.x1);
         }
     });
 }
