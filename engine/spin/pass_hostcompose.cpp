@@ -4,7 +4,8 @@
 // a pixel cost several times more through the device's shader emulation.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
+#include <vector>
 
 #include "flat/raster.h"
 #include "spin/passes.h"
@@ -87,8 +88,8 @@ void HostCompose::record(VkCommandBuffer cmd, int aw, int ah) const {
     memoryBarrier(cmd, xfer, VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_TRANSFER_WRITE_BIT, VK_ACCESS_HOST_READ_BIT);
 }
 
-// One direction of the Gaussian over box, as the kernel sums it: the centre, then each
-// pair of texels k away, zero outside the mask.
+// The layer's Gaussian over box, rows then columns, each sum taken as the kernel takes
+// it: the centre, then each pair of texels k away, zero outside the mask.
 void HostCompose::blurLayer(int layer, const PixelBox& box) {
     const int mw = shadows.w[layer], mh = shadows.h[layer], radius = int(taps[layer].size()) - 1;
     const float* wk = taps[layer].data();
