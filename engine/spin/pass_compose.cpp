@@ -9,7 +9,7 @@ ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
                          const ReadBack& frames)
     : g(g_), w(s.w), h(s.h), sets(g_.dev,
                                   {{VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1},
-                                   {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 5},
+                                   {VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4},
                                    {VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 2}},
                                   1) {
     VkDevice dev = g.dev;
@@ -22,7 +22,6 @@ ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
     setLayout = makeSetLayout(dev, {{composeUniformsAt, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, cs},
                                     {composeStudioAt, tex, cs},
                                     {composeColourAt, tex, cs},
-                                    {composeMaskAt, tex, cs},
                                     {composeShadow0At, tex, cs},
                                     {composeShadow1At, tex, cs},
                                     {composeFlatAt, sb, cs},
@@ -37,7 +36,6 @@ ComposePass::ComposePass(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
     sets.buffer(set, composeUniformsAt, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, uniforms);
     sets.image(set, composeStudioAt, tex, studio.view, ro, nearest);
     sets.image(set, composeColourAt, tex, device.colour.view, ro, nearest);
-    sets.image(set, composeMaskAt, tex, device.mask.view, ro, nearest);
     sets.image(set, composeShadow0At, tex, blur.out[0].view, general, bilinear);
     sets.image(set, composeShadow1At, tex, blur.out[1].view, general, bilinear);
     sets.buffer(set, composeFlatAt, sb, frames.flat);

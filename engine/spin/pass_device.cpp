@@ -20,16 +20,14 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
     // Read by the compose pass, or copied out for the host to compose.
     const VkImageUsageFlags read = sampled | VK_IMAGE_USAGE_TRANSFER_SRC_BIT;
     colour = makeImage(g, colourFormat, w, h, att | read);
-    mask = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att | read);
-    // Attachment order: the colour outputs by location, their resolves, then depth.
-    static_assert(devColourOut == 0 && devMaskOut == 1);
+    // Attachment order: the colour output, its resolve, then depth.
+    static_assert(devColourOut == 0 && devSamples == 4);
     const VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_4_BIT;
-    pass = makeRenderPass(dev, {colourFormat, VK_FORMAT_R8_UNORM}, depthFormat, samples);
+    pass = makeRenderPass(dev, {colourFormat}, depthFormat, samples);
     depthMS = makeImage(g, depthFormat, w, h, VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, samples, 1,
                         Contents::Transient, VK_IMAGE_ASPECT_DEPTH_BIT);
     colourMS = makeImage(g, colourFormat, w, h, att, samples, 1, Contents::Transient);
-    maskMS = makeImage(g, VK_FORMAT_R8_UNORM, w, h, att, samples, 1, Contents::Transient);
-    fb = makeFramebuffer(dev, pass, {colourMS.view, maskMS.view, colour.view, mask.view, depthMS.view}, w, h);
+    fb = makeFramebuffer(dev, pass, {colourMS.view, colour.view, depthMS.view}, w, h);
 
     const VkShaderStageFlags vf = VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT;
     setLayout =
@@ -42,7 +40,7 @@ DevicePass::DevicePass(GPU::Impl& g_, const SpinSetup& s)
                       vtxBytes,
                       {{vtxPosition, 0, VK_FORMAT_R32G32B32A32_SFLOAT, offsetof(SpinVtx, p)},
                        {vtxNormal, 0, VK_FORMAT_R32G32B32A32_SFLOAT, offsetof(SpinVtx, n)}},
-                      2,
+                      1,
                       true,
                       samples,
                       "spin pipeline: ",
@@ -86,9 +84,9 @@ void DevicePass::prime(VkCommandBuffer cmd, Uploads& keep, const SpinSetup& s) c
 }
 
 void DevicePass::record(VkCommandBuffer cmd, int aw, int ah, SpinRenderer::Facing front) const {
-    VkClearValue clears[5]{};  // colour, mask, their resolves, depth
-    clears[4].depthStencil = {1, 0};
-    beginPass(cmd, pass, fb, aw, ah, clears, 5);
+    VkClearValue clears[3]{};  // colour, its resolve, depth
+    clears[2].depthStencil = {1, 0};
+    beginPass(cmd, pass, fb, aw, ah, clears, 3);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipe);
     vkCmdBindDescriptorSets(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layout, 0, 1, &set, 0, nullptr);
     const VkDeviceSize zero = 0;

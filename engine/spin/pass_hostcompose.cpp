@@ -44,7 +44,6 @@ HostCompose::HostCompose(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
     const VkBufferUsageFlags dst = VK_BUFFER_USAGE_TRANSFER_DST_BIT;
     const VkDeviceSize texels = VkDeviceSize(device.w) * VkDeviceSize(device.h);
     colour = makeBuffer(g, texels * 8, dst, Memory::HostMapped);
-    mask = makeBuffer(g, texels, dst, Memory::HostMapped);
     for (int i = 0; i < 2; ++i) {
         const int mw = shadows.w[i], mh = shadows.h[i];
         masks[i] = makeBuffer(g, VkDeviceSize(mw) * VkDeviceSize(mh) * 2, dst, Memory::HostMapped);
@@ -70,7 +69,7 @@ void HostCompose::record(VkCommandBuffer cmd, int aw, int ah) const {
     const VkPipelineStageFlags xfer = VK_PIPELINE_STAGE_TRANSFER_BIT;
     // The device pass leaves its images ready for shaders; the render pass's own
     // dependency already holds the transfer stage back until they are written.
-    for (const GImage* im : {&device.colour, &device.mask, &shadows.mask[0], &shadows.mask[1]})
+    for (const GImage* im : {&device.colour, &shadows.mask[0], &shadows.mask[1]})
         barrier(cmd, xfer, xfer,
                 imageBarrier(im->img, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, 0,
                              VK_ACCESS_TRANSFER_READ_BIT));
@@ -82,7 +81,6 @@ void HostCompose::record(VkCommandBuffer cmd, int aw, int ah) const {
         vkCmdCopyImageToBuffer(cmd, from.img, layout, to.buf, 1, &c);
     };
     copy(device.colour, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, colour, device.w, aw, ah);
-    copy(device.mask, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, mask, device.w, aw, ah);
     for (int i = 0; i < 2; ++i)
         copy(shadows.mask[i], VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, masks[i], shadows.w[i], shadows.w[i], shadows.h[i]);
     memoryBarrier(cmd, xfer, VK_PIPELINE_STAGE_HOST_BIT, VK_ACCESS_TRANSFER_WRITE_BIT, VK_ACCESS_HOST_READ_BIT);
@@ -146,7 +144,6 @@ void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const 
     const auto* flat = static_cast<const Px8*>(frames.flat.map);
     auto* out = static_cast<Px8*>(frames.out.map);
     const auto* dev = static_cast<const uint16_t*>(colour.map);
-    const auto* cover = static_cast<const uint8_t*>(mask.map);
 
     constexpr int band = 16;
     parallelFor((work.y1 - work.y0 + band - 1) / band, [&](int b) {
@@ -193,11 +190,15 @@ void HostCompose::compose(const ComposeUniforms& c, const PixelBox& work, const 
                     float r = s.r * sh, gr = s.g * sh, bl = s.b * sh, m = 0;
                     if constexpr (onDevice) {
                         const uint16_t* d = dev + (devAt + size_t(x)) * 4;
-                        const float k = 1 / 65535.f, keep = 1 - float(d[3]) * k;
+                        const float k = 1 / 65535.f, a = float(d[3]) * k;
+                        // The kernel's ceil(a n - n / 2s) / n, as a floor of a positive number.
+                        const float cover =
+                            float(int(a * devSamples + 1 - 0.5f * devSamples / maskShare)) * (1.f / devSamples);
+                        const float keep = 1 - cover;
                         r = float(d[0]) * k + r * keep;
                         gr = float(d[1]) * k + gr * keep;
                         bl = float(d[2]) * k + bl * keep;
-                        m = float(cover[devAt + size_t(x)]) * (1 / 255.f);
+                        m = std::clamp((cover - a) * maskShare, 0.f, 1.f);
                     }
                     const float grain = s.a * (1 - m);
                     r += grain, gr += grain, bl += grain;

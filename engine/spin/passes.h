@@ -99,7 +99,7 @@ struct DevicePass {
     uint32_t nVerts = 0, frontVerts = 0, windowVerts = 0;
     int w = 0, h = 0;
     VkFormat colourFormat = VK_FORMAT_R16G16B16A16_UNORM, depthFormat = VK_FORMAT_D32_SFLOAT;
-    GImage colourMS, maskMS, depthMS, colour, mask, screenTex;
+    GImage colourMS, depthMS, colour, screenTex;
     VRenderPass pass;
     VFramebuffer fb;
     VSetLayout setLayout;
@@ -193,7 +193,7 @@ struct HostCompose {
     const ShadowPass& shadows;
     int w = 0, h = 0;
     std::vector<PxF> studio;  // the backdrop, with the grain in alpha
-    GBuffer colour, mask;     // rows device.w texels apart
+    GBuffer colour;           // rows device.w texels apart
     GBuffer masks[2];         // the shadow masks, half floats
     std::vector<float> tmp[2], blurred[2];
     std::vector<float> taps[2];  // the Gaussian's weights from the centre out

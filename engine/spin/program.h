@@ -33,7 +33,12 @@ SPIN_CONST(vtxBytes, 32)
 SPIN_CONST(devUniformsAt, 0)  // SpinUniforms, vertex and fragment stages
 SPIN_CONST(devScreenAt, 1)    // the screen texture, fragment stage
 SPIN_CONST(devColourOut, 0)   // colour attachment
-SPIN_CONST(devMaskOut, 1)     // screen mask attachment
+// The device is drawn with devSamples samples a pixel. Its colour's alpha carries both
+// the share of samples covered and the screen mask below it: a fragment writes
+// 1 - mask / maskShare, so the resolved alpha lies within 1 / maskShare below the
+// covered share, which moves in steps of 1 / devSamples.
+SPIN_CONST(devSamples, 4)
+SPIN_CONST(maskShare, 16)
 
 // Shadow pass: clip-space (x, y) float pairs, room for shadowRoom vertices per layer,
 // the two layers one after the other in one buffer.
@@ -55,11 +60,10 @@ SPIN_CONST(blurTargetAt, 1)
 SPIN_CONST(composeUniformsAt, 0)
 SPIN_CONST(composeStudioAt, 1)
 SPIN_CONST(composeColourAt, 2)
-SPIN_CONST(composeMaskAt, 3)
-SPIN_CONST(composeShadow0At, 4)
-SPIN_CONST(composeShadow1At, 5)
-SPIN_CONST(composeFlatAt, 6)
-SPIN_CONST(composeOutAt, 7)
+SPIN_CONST(composeShadow0At, 3)
+SPIN_CONST(composeShadow1At, 4)
+SPIN_CONST(composeFlatAt, 5)
+SPIN_CONST(composeOutAt, 6)
 
 #if defined(__cplusplus) || defined(VMAIN) || defined(FMAIN) || defined(FSCREEN)
 // The device pass. "Local" means model x/y relative to the device centre, y up, in

@@ -57,8 +57,7 @@ layout(location = 1) in vec3 wn;
 layout(location = 2) in vec3 wp;
 layout(location = 3) flat in float kind;
 layout(location = 4) flat in float tint;
-layout(location = devColourOut) out vec4 outColor;
-layout(location = devMaskOut) out float outMask;
+layout(location = devColourOut) out vec4 outColor;  // alpha: 1 - screen mask / maskShare
 
 vec2 screenUV(vec2 xy) { return vec2((xy.x - u.texRect.x) / u.texRect.z, 1.0 - (xy.y - u.texRect.y) / u.texRect.w); }
 
@@ -78,8 +77,7 @@ vec3 underGlass(vec3 image, float sds) {
 void main() {
     vec2 uv = screenUV(local.xy);
     vec3 image = textureGrad(screenTex, uv, dFdx(uv), dFdy(uv)).rgb;
-    outColor = vec4(underGlass(image, sdRR(local.xy, u.screen.xy, u.screen.z)), 1.0);
-    outMask = 1.0;
+    outColor = vec4(underGlass(image, sdRR(local.xy, u.screen.xy, u.screen.z)), 1.0 - 1.0 / maskShare);
 }
 #endif
 
@@ -99,8 +97,7 @@ void main() {
     vec4 image = inside > 0.0 ? textureGrad(screenTex, uv, uvX, uvY) : vec4(0.0);
     // Wholly screen and opaque: the clay beneath would be mixed away.
     if (inside >= 1.0 && image.a >= 1.0) {
-        outColor = vec4(underGlass(image.rgb, sds), 1.0);
-        outMask = 1.0;
+        outColor = vec4(underGlass(image.rgb, sds), 1.0 - 1.0 / maskShare);
         return;
     }
 
@@ -131,9 +128,8 @@ void main() {
         vec3 V = normalize(vec3(0.0, 0.0, u.cam.y) - wp);
         c = mix(c, vec3(u.edge.z), u.rim.x * pow(1.0 - clamp(abs(dot(n, V)), 0.0, 1.0), u.rim.y));
     }
-    outColor = vec4(c, 1.0);
     // The grain stays off the screen image but not off the clay seen through it.
-    outMask = inside * image.a;
+    outColor = vec4(c, 1.0 - inside * image.a / maskShare);
 }
 #endif
 
@@ -177,7 +173,6 @@ void main() {
 layout(local_size_x = tile, local_size_y = tile) in;
 layout(set = 0, binding = composeStudioAt) uniform sampler2D studio;  // with the grain in alpha
 layout(set = 0, binding = composeColourAt) uniform sampler2D devColor;
-layout(set = 0, binding = composeMaskAt) uniform sampler2D devMask;
 layout(set = 0, binding = composeShadow0At) uniform sampler2D shadow0;
 layout(set = 0, binding = composeShadow1At) uniform sampler2D shadow1;
 layout(set = 0, binding = composeFlatAt) readonly buffer Flat { uint px[]; } flatFrame;
@@ -200,13 +195,15 @@ void main() {
     float a2 = c.shB.x * maskAt(shadow1, p * c.shB.z - vec2(0.0, c.shB.y));
     col *= 1.0 - (a1 + a2 - a1 * a2);
 
-    // The device, from the region's corner. The screen mask keeps the grain off the screen.
+    // The device, from the region's corner: its cover is the alpha rounded up to the
+    // next sample, the screen mask what lies below. The mask keeps the grain off the screen.
     float m = 0.0;
     ivec2 l = gid - ivec2(c.region.xy);
     if (all(greaterThanEqual(l, ivec2(0))) && all(lessThan(l, ivec2(c.region.zw)))) {
         vec4 d = texelFetch(devColor, l, 0);
-        m = texelFetch(devMask, l, 0).r;
-        col = d.rgb + col * (1.0 - d.a);
+        float cover = ceil(d.a * devSamples - 0.5 * devSamples / maskShare) / devSamples;
+        m = clamp((cover - d.a) * maskShare, 0.0, 1.0);
+        col = d.rgb + col * (1.0 - cover);
     }
 
     // The backdrop and the body take grain; the screen never does.
