@@ -8,6 +8,14 @@
 // Three sigmas each side.
 int blurRadius(double sigma) { return sigma > 0 ? std::min(blurMaxRadius, int(std::ceil(3 * sigma))) : 0; }
 
+BlurPush blurKernel(double sigma) {
+    const int radius = blurRadius(sigma);
+    const float s = float(sigma);
+    double sum = 0;
+    for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * s * s)) : 1;
+    return {.radius = radius, .sigma = s, .norm = float(1 / sum)};
+}
+
 BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
     : sets(g.dev, {{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 4}, {VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, 4}}, 4) {
     const VkShaderStageFlags cs = VK_SHADER_STAGE_COMPUTE_BIT;
@@ -17,8 +25,7 @@ BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
     pipe = makeCompute(g, layout, "blur", "spin shadow: ");
     nearest = makeSampler(g, Filter::Nearest);
 
-    const VkImageUsageFlags storage =
-        VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT;
+    const VkImageUsageFlags storage = VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT;
     for (int i = 0; i < 2; ++i) {
         w[i] = from.w[i], h[i] = from.h[i];
         tmp[i] = makeImage(g, VK_FORMAT_R32_SFLOAT, w[i], h[i], storage);
@@ -33,12 +40,10 @@ BlurPass::BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from)
             sets.image(set[i][dir], blurTargetAt, VK_DESCRIPTOR_TYPE_STORAGE_IMAGE, dsts[dir], VK_IMAGE_LAYOUT_GENERAL);
         }
 
-        const int radius = blurRadius(s.blurSigma[i]);
-        const float sigma = float(s.blurSigma[i]);
-        double sum = 0;
-        for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * sigma * sigma)) : 1;
-        for (int dir = 0; dir < 2; ++dir)
-            push[i][dir] = {.dir = {dir == 0, dir == 1}, .radius = radius, .sigma = sigma, .norm = float(1 / sum)};
+        for (int dir = 0; dir < 2; ++dir) {
+            push[i][dir] = blurKernel(s.blurSigma[i]);
+            push[i][dir].dir = {dir == 0, dir == 1};
+        }
     }
 }
 

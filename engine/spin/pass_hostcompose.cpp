@@ -39,7 +39,7 @@ float halfFloat(uint16_t v) {
 }  // namespace
 
 HostCompose::HostCompose(GPU::Impl& g_, const SpinSetup& s, const DevicePass& device_, const ShadowPass& shadows_)
-    : g(g_), device(device_), shadows(shadows_), w(s.w), h(s.h), studio(s.studio.begin(), s.studio.end()) {
+    : g(g_), device(device_), shadows(shadows_), w(s.w), studio(s.studio.begin(), s.studio.end()) {
     for (size_t i = 0; i < studio.size(); ++i) studio[i].a = s.grain[i];
     const VkBufferUsageFlags dst = VK_BUFFER_USAGE_TRANSFER_DST_BIT;
     const VkDeviceSize texels = VkDeviceSize(device.w) * VkDeviceSize(device.h);
@@ -50,14 +50,11 @@ HostCompose::HostCompose(GPU::Impl& g_, const SpinSetup& s, const DevicePass& de
         blurred[i].assign(size_t(mw) * size_t(mh), 0.f);
         tmp[i].assign(size_t(mw) * size_t(mh), 0.f);
         // The kernel's weights, by its recurrence in floats, and its normalisation.
-        const int radius = blurRadius(s.blurSigma[i]);
-        const float sigma = float(s.blurSigma[i]), twoSigma2 = 2 * sigma * sigma;
-        double sum = 0;
-        for (int k = -radius; k <= radius; ++k) sum += radius ? std::exp(-double(k * k) / (2.0 * sigma * sigma)) : 1;
-        norm[i] = float(1 / sum);
-        taps[i].assign(size_t(radius) + 1, 1.f);
-        float g = 1, step = radius ? std::exp(-1 / twoSigma2) : 0, ratio = step * step;
-        for (int k = 1; k <= radius; ++k) {
+        const BlurPush kernel = blurKernel(s.blurSigma[i]);
+        norm[i] = kernel.norm;
+        taps[i].assign(size_t(kernel.radius) + 1, 1.f);
+        float g = 1, step = kernel.radius ? std::exp(-1 / (2 * kernel.sigma * kernel.sigma)) : 0, ratio = step * step;
+        for (int k = 1; k <= kernel.radius; ++k) {
             g *= step;
             step *= ratio;
             taps[i][size_t(k)] = g;
@@ -97,8 +94,10 @@ void HostCompose::blurLayer(int layer, const PixelBox& box) {
     const int r0 = std::max(box.y0 - radius, 0), r1 = std::min(box.y1 + radius, mh);
     parallelFor(r1 - r0, [&](int j) {
         const int y = r0 + j;
+        // Only the texels the box's sums reach; the rest stay the zeros outside the mask.
         std::vector<float> src(size_t(mw) + 2 * size_t(radius), 0.f);
-        for (int x = 0; x < mw; ++x) src[size_t(x + radius)] = halfFloat(raw[size_t(y) * size_t(mw) + size_t(x)]);
+        for (int x = std::max(box.x0 - radius, 0); x < std::min(box.x1 + radius, mw); ++x)
+            src[size_t(x + radius)] = halfFloat(raw[size_t(y) * size_t(mw) + size_t(x)]);
         float* out = tmp[layer].data() + size_t(y) * size_t(mw);
         const float* at = src.data() + radius;
         for (int x = box.x0; x < box.x1; ++x) out[x] = at[x];

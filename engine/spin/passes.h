@@ -126,6 +126,9 @@ struct ShadowPass {
     GBuffer polys;  // both layers' triangles, shadowLayerBytes each
 };
 
+// The Gaussian's radius, sigma and normalisation at sigma (mask px); direction and box unset.
+BlurPush blurKernel(double sigma);
+
 // Each shadow mask blurred by its layer's Gaussian, rows then columns.
 struct BlurPass {
     BlurPass(GPU::Impl& g, const SpinSetup& s, const ShadowPass& from);
@@ -191,7 +194,7 @@ struct HostCompose {
     GPU::Impl& g;
     const DevicePass& device;
     const ShadowPass& shadows;
-    int w = 0, h = 0;
+    int w = 0;
     std::vector<PxF> studio;  // the backdrop, with the grain in alpha
     GBuffer colour;           // rows device.w texels apart
     GBuffer masks[2];         // the shadow masks, half floats
