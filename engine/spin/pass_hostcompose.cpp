@@ -94,10 +94,8 @@ void HostCompose::blurLayer(int layer, const PixelBox& box) {
     const int r0 = std::max(box.y0 - radius, 0), r1 = std::min(box.y1 + radius, mh);
     parallelFor(r1 - r0, [&](int j) {
         const int y = r0 + j;
-        // Only the texels the box's sums reach; the rest stay the zeros outside the mask.
         std::vector<float> src(size_t(mw) + 2 * size_t(radius), 0.f);
-        for (int x = std::max(box.x0 - radius, 0); x < std::min(box.x1 + radius, mw); ++x)
-            src[size_t(x + radius)] = halfFloat(raw[size_t(y) * size_t(mw) + size_t(x)]);
+        for (int x = 0; x < mw; ++x) src[size_t(x + radius)] = halfFloat(raw[size_t(y) * size_t(mw) + size_t(x)]);
         float* out = tmp[layer].data() + size_t(y) * size_t(mw);
         const float* at = src.data() + radius;
         for (int x = box.x0; x < box.x1; ++x) out[x] = at[x];
