@@ -5,6 +5,10 @@
 #include <cstring>
 #include <optional>
 
+#ifdef __SSE2__
+#include <immintrin.h>
+#endif
+
 #include "base/die.h"
 #include "flat/raster.h"
 #include "flat/scene.h"
@@ -62,38 +66,90 @@ std::optional<FromYUV> matrixOf(const AVFrame* f) {
     return std::nullopt;
 }
 
-// One row of 2 x 2 blocks of a BT.709 limited-range frame through the grey step. The
-// four pixels of a block share the chroma offsets (R' - Y', G' - Y', B' - Y'), so the
-// grey step is a change of the block's colour alone: Cb and Cr scaled by the mask, and
-// each Y' moved by the share of the offsets' mean that the mask takes away. (Where a
-// channel clips this differs from the step pixel by pixel only near black and white,
-// by a fraction of a level.) Branch-free, for the vectoriser.
-__attribute__((target_clones("avx2", "default"))) void greyBlocks(const FromYUV& m, const uint8_t* __restrict y0,
-                                                                  const uint8_t* __restrict y1,
-                                                                  const uint8_t* __restrict u,
-                                                                  const uint8_t* __restrict v, int half,
-                                                                  uint8_t* __restrict oy0, uint8_t* __restrict oy1,
-                                                                  uint8_t* __restrict ou, uint8_t* __restrict ov) {
-    const int rv = m.rv, gu = m.gu, gv = m.gv, bu = m.bu;
-    for (int x = 0; x < half; ++x) {
-        const int du = u[x] - 128, dv = v[x] - 128;
-        const int r = rv * dv, g = gu * du + gv * dv, b = bu * du;  // 1/65536 of a level
-        const int spread = std::max(r, std::max(g, b)) - std::min(r, std::min(g, b));
-        // mask = clamp(24 * chroma - 48/255), here in 1/4096: 0 up to 2 levels apart, 1
-        // from about 12.6.
-        const int mask = std::min(std::max((24 * spread - 48 * 65536) / 4080, 0), 4096);
-        ou[x] = uint8_t(128 + ((mask * du + 2048) >> 12));
-        ov[x] = uint8_t(128 + ((mask * dv + 2048) >> 12));
-        // (1 - mask) of the offsets' mean, in Y levels (219/255 of a level, a third of
-        // the sum). Only blocks the mask keeps below 1 have offsets small enough here.
-        const int kept = ((4096 - mask) * ((r + g + b) >> 8)) >> 12;  // 1/256 of a level
-        const int step = (kept * 18761 + (1 << 23)) >> 24;            // 18761 = 219/765 in 1/65536
-        oy0[2 * x] = uint8_t(std::min(std::max(y0[2 * x] + step, 0), 255));
-        oy0[2 * x + 1] = uint8_t(std::min(std::max(y0[2 * x + 1] + step, 0), 255));
-        oy1[2 * x] = uint8_t(std::min(std::max(y1[2 * x] + step, 0), 255));
-        oy1[2 * x + 1] = uint8_t(std::min(std::max(y1[2 * x + 1] + step, 0), 255));
-    }
+// The grey step of a 2 x 2 block of a BT.709 limited-range frame. The four pixels of a
+// block share the chroma offsets (R' - Y', G' - Y', B' - Y'), so the grey step is a
+// change of the block's colour alone: Cb and Cr scaled by the mask, and each Y' moved
+// by the share of the offsets' mean that the mask takes away. (Where a channel clips
+// this differs from the step pixel by pixel only near black and white, by a fraction
+// of a level.)
+struct GreyStep {
+    uint8_t u = 128, v = 128;
+    int luma = 0;  // added to each of the block's Y'
+};
+GreyStep greyStep(const FromYUV& m, int u, int v) {
+    const int du = u - 128, dv = v - 128;
+    const int r = m.rv * dv, g = m.gu * du + m.gv * dv, b = m.bu * du;  // 1/65536 of a level
+    const int spread = std::max(r, std::max(g, b)) - std::min(r, std::min(g, b));
+    // mask = clamp(24 * chroma - 48/255), here in 1/4096: 0 up to 2 levels apart, 1 from
+    // about 12.6.
+    const int mask = std::min(std::max((24 * spread - 48 * 65536) / 4080, 0), 4096);
+    GreyStep s;
+    s.u = uint8_t(128 + ((mask * du + 2048) >> 12));
+    s.v = uint8_t(128 + ((mask * dv + 2048) >> 12));
+    // (1 - mask) of the offsets' mean, in Y levels (219/255 of a level, a third of the
+    // sum). Only blocks the mask keeps below 1 have offsets small enough here.
+    const int kept = ((4096 - mask) * ((r + g + b) >> 8)) >> 12;  // 1/256 of a level
+    s.luma = (kept * 18761 + (1 << 23)) >> 24;                    // 18761 = 219/765 in 1/65536
+    return s;
 }
+
+// The grey step depends on a block's Cb and Cr alone: its outcome for every pair, made
+// once. A row then costs a look-up per block and an add per luma.
+class GreyTable {
+public:
+    explicit GreyTable(const FromYUV& m) : m_entry(size_t(1) << 16) {
+        for (int u = 0; u < 256; ++u)
+            for (int v = 0; v < 256; ++v) {
+                const GreyStep g = greyStep(m, u, v);
+                m_entry[size_t(u << 8 | v)] =
+                    uint32_t(g.u) | uint32_t(g.v) << 8 | uint32_t(uint8_t(int8_t(g.luma))) << 16;
+            }
+    }
+
+    // One row of blocks (half of them) through the step: lumas from rows y0 and y1, chroma
+    // from u and v.
+    void row(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, int half, uint8_t* oy0,
+             uint8_t* oy1, uint8_t* ou, uint8_t* ov) const {
+        int8_t step[64];
+        for (int x0 = 0; x0 < half; x0 += 64) {
+            const int n = std::min(64, half - x0);
+            for (int k = 0; k < n; ++k) {
+                const uint32_t e = m_entry[size_t(u[x0 + k] << 8 | v[x0 + k])];
+                ou[x0 + k] = uint8_t(e), ov[x0 + k] = uint8_t(e >> 8), step[k] = int8_t(e >> 16);
+            }
+            const int done = stepLumas(step, n, y0 + 2 * x0, y1 + 2 * x0, oy0 + 2 * x0, oy1 + 2 * x0);
+            for (int k = done; k < n; ++k)
+                for (int c = 2 * (x0 + k); c < 2 * (x0 + k) + 2; ++c) {
+                    oy0[c] = uint8_t(std::clamp(y0[c] + step[k], 0, 255));
+                    oy1[c] = uint8_t(std::clamp(y1[c] + step[k], 0, 255));
+                }
+        }
+    }
+
+private:
+    // Adds each block's step to its two lumas in both rows, eight blocks at a time;
+    // returns how many blocks it did.
+    static int stepLumas(const int8_t* step, int n, const uint8_t* y0, const uint8_t* y1, uint8_t* oy0, uint8_t* oy1) {
+        int k = 0;
+#ifdef __SSE2__
+        const __m128i zero = _mm_setzero_si128();
+        for (; k + 8 <= n; k += 8) {
+            const __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(step + k));
+            const __m128i both = _mm_unpacklo_epi8(s, s), sign = _mm_cmpgt_epi8(zero, both);
+            const __m128i lo = _mm_unpacklo_epi8(both, sign), hi = _mm_unpackhi_epi8(both, sign);
+            for (int r = 0; r < 2; ++r) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>((r ? y1 : y0) + 2 * k));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>((r ? oy1 : oy0) + 2 * k),
+                                 _mm_packus_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), lo),
+                                                  _mm_add_epi16(_mm_unpackhi_epi8(a, zero), hi)));
+            }
+        }
+#endif
+        return k;
+    }
+
+    std::vector<uint32_t> m_entry;  // by Cb << 8 | Cr: new Cb | new Cr << 8 | step << 16
+};
 
 // Chroma rows [c0, c1) of a decoded frame, through the grey step, into BT.709 4:2:0;
 // frames in another matrix or range pixel by pixel.
@@ -109,7 +165,8 @@ void prepareRows(const FromYUV& m, const AVFrame* f, AVFrame* out, int c0, int c
         uint8_t* ou = out->data[1] + ptrdiff_t(i) * out->linesize[1];
         uint8_t* ov = out->data[2] + ptrdiff_t(i) * out->linesize[2];
         if (m.same) {
-            greyBlocks(m, y0, y1, u, v, half, oy0, oy1, ou, ov);
+            static const GreyTable table(m);
+            table.row(y0, y1, u, v, half, oy0, oy1, ou, ov);
             continue;
         }
         for (int x = 0; x < half; ++x) {

@@ -35,16 +35,21 @@ const AVFrame* theLongWay(FrameReader& reader, const FramePrep& prep, ContentYUV
 // way gives: the grey step, the colour matrices and ranges, and the island's rows.
 TEST(ContentYUV, DecodedFramesPrepareAsTheirPictures) {
     const std::string dir = tempDir();
-    // The island screenshot, with a near-grey stripe, as BT.709 limited-range, BT.601
-    // and full-range recordings.
+    // The island screenshot, with a near-grey stripe and a band of colours on either side
+    // of grey (the step moves their lumas both ways), as BT.709 limited-range, BT.601 and
+    // full-range recordings.
     const std::string shot = makeScreenshot(dir, 200, 400, true);
-    const std::string stripe = "drawbox=x=0:y=200:w=200:h=40:color=0x808081:t=fill";
-    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf " + stripe +
-                       ",scale=out_color_matrix=bt709 -c:v libx264 -qp 0 -pix_fmt yuv420p -colorspace bt709 " + dir +
+    const std::string band = "if(between(Y,250,289),";
+    const std::string stripe = "drawbox=x=0:y=200:w=200:h=40:color=0x808081:t=fill,format=gbrp,geq=r='" + band +
+                               "112+mod(X,33),r(X,Y))':g='" + band + "128-mod(Y,5),g(X,Y))':b='" + band +
+                               "144-mod(3*X,33),b(X,Y))'";
+    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf \"" + stripe +
+                       ",scale=out_color_matrix=bt709\" -c:v libx264 -qp 0 -pix_fmt yuv420p -colorspace bt709 " + dir +
                        "/709.mp4"));
-    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf " + stripe + " -c:v libx264 -qp 0 -pix_fmt yuv420p -colorspace smpte170m " +
-                       dir + "/601.mp4"));
-    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf " + stripe + " -c:v libx264 -qp 0 -pix_fmt yuvj420p " + dir + "/full.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + shot + " -vf \"" + stripe +
+                       "\" -c:v libx264 -qp 0 -pix_fmt yuv420p -colorspace smpte170m " + dir + "/601.mp4"));
+    ASSERT_TRUE(
+        ffmpeg("-i " + shot + " -vf \"" + stripe + "\" -c:v libx264 -qp 0 -pix_fmt yuvj420p " + dir + "/full.mp4"));
     for (const char* name : {"/709.mp4", "/601.mp4", "/full.mp4"}) {
         SCOPED_TRACE(name);
         Source src = openVideo(dir + name);
