@@ -228,9 +228,15 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     // machine's cores, not each of them all.
     const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
     const int threads = std::max(1, cores / int(outs.size()));
-    std::vector<std::unique_ptr<Sink>> sinks;
-    for (size_t i = 0; i < outs.size(); ++i)
-        sinks.push_back(makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning, threads));
+    // Flat outputs set up side by side: their plates and encoders are made while the others
+    // are, rather than one core at a time. Turning outputs share the GPU context, one by one.
+    std::vector<std::unique_ptr<Sink>> sinks(outs.size());
+    auto setUp = [&](size_t i) {
+        sinks[i] = makeSink(outs[i], sizes[i].first, sizes[i].second, src, style, turning, threads);
+    };
+    if (anyTurning)
+        for (size_t i = 0; i < outs.size(); ++i) setUp(i);
+    else eachSink(outs.size(), setUp);
 
     std::vector<FrameCount> counts;
     for (const auto& s : sinks) counts.push_back({s->path, 0, expectedSlots(src, opts, *s)});
