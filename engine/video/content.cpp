@@ -182,6 +182,62 @@ void prepareRows(const FromYUV& m, const AVFrame* f, AVFrame* out, int c0, int c
     }
 }
 
+#ifdef __SSE2__
+// Two BGRA rows into their lumas and the chroma of their 2 x 2 blocks, eight pixels at a
+// time, with lumaOf's and chromaOf's integer arithmetic (so the same bytes); returns how
+// many pixels it did, an even number.
+__attribute__((target("avx2"))) int blockRowsAVX2(const Px8* a, const Px8* b, int w, uint8_t* ya, uint8_t* ya2,
+                                                  uint8_t* u, uint8_t* v) {
+    // Luma: (R, B) and (G, G) as 16-bit pairs against (yr, yb) and half of yg twice, which
+    // keeps each factor within 16 bits.
+    const __m256i rb = _mm256_setr_epi8(2, -1, 0, -1, 6, -1, 4, -1, 10, -1, 8, -1, 14, -1, 12, -1, 2, -1, 0, -1, 6, -1,
+                                        4, -1, 10, -1, 8, -1, 14, -1, 12, -1);
+    const __m256i gg = _mm256_setr_epi8(1, -1, 1, -1, 5, -1, 5, -1, 9, -1, 9, -1, 13, -1, 13, -1, 1, -1, 1, -1, 5, -1,
+                                        5, -1, 9, -1, 9, -1, 13, -1, 13, -1);
+    static_assert(yg % 2 == 0);
+    const __m256i kRB = _mm256_set1_epi32(yr | yb << 16), kGG = _mm256_set1_epi32(yg / 2 | (yg / 2) << 16);
+    const __m256i yRound = _mm256_set1_epi32(32768 + (16 << 16));
+    // Chroma: a block's sums as words b, g, r, a against each row's factors.
+    const __m256i kU = _mm256_setr_epi16(ub, ug, ur, 0, ub, ug, ur, 0, ub, ug, ur, 0, ub, ug, ur, 0);
+    const __m256i kV = _mm256_setr_epi16(vb, vg, vr, 0, vb, vg, vr, 0, vb, vg, vr, 0, vb, vg, vr, 0);
+    const __m256i cRound = _mm256_set1_epi32((128 << 18) + (1 << 17)), zero = _mm256_setzero_si256();
+    const __m128i uvOrder = _mm_setr_epi8(0, 2, 4, 6, 1, 3, 5, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const __m256i pa = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x));
+        const __m256i pb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x));
+        auto lumas = [&](__m256i p) __attribute__((target("avx2"))) {
+            const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(p, rb), kRB),
+                                                 _mm256_madd_epi16(_mm256_shuffle_epi8(p, gg), kGG));
+            return _mm256_srli_epi32(_mm256_add_epi32(sum, yRound), 16);
+        };
+        // Eight lumas of each row as words, lanes put back in order, then bytes.
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(lumas(pa), lumas(pb)), 0xD8);
+        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ya + x), bytes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ya2 + x), _mm_unpackhi_epi64(bytes, bytes));
+        // The two rows' pixels as words, added; each pixel then with its right neighbour.
+        const __m256i lo = _mm256_add_epi16(_mm256_unpacklo_epi8(pa, zero), _mm256_unpacklo_epi8(pb, zero));
+        const __m256i hi = _mm256_add_epi16(_mm256_unpackhi_epi8(pa, zero), _mm256_unpackhi_epi8(pb, zero));
+        const __m256i sums = _mm256_add_epi16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi));
+        __m256i cu = _mm256_madd_epi16(sums, kU), cv = _mm256_madd_epi16(sums, kV);
+        cu = _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(cu, _mm256_shuffle_epi32(cu, 0xB1)), cRound), 18);
+        cv = _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(cv, _mm256_shuffle_epi32(cv, 0xB1)), cRound), 18);
+        // Blocks 0, 1 | 2, 3 in words 0 and 2 of each lane: u0 v0 u1 v1 | u2 v2 u3 v3.
+        const __m256i uv = _mm256_blend_epi32(cu, _mm256_slli_epi64(cv, 32), 0xAA);
+        const __m256i packed = _mm256_packus_epi16(_mm256_packus_epi32(uv, uv), zero);
+        const __m128i four = _mm_shuffle_epi8(
+            _mm_unpacklo_epi32(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1)), uvOrder);
+        const int32_t us = _mm_cvtsi128_si32(four), vs = _mm_extract_epi32(four, 1);
+        std::memcpy(u + x / 2, &us, 4);
+        std::memcpy(v + x / 2, &vs, 4);
+    }
+    return x;
+}
+
+const bool hasAVX2 = __builtin_cpu_supports("avx2");
+#endif
+
 }  // namespace
 
 void bgraToYUV(const View8& src, AVFrame* out) {
@@ -193,11 +249,15 @@ void bgraToYUV(const View8& src, AVFrame* out) {
             uint8_t* yb2 = ya + out->linesize[0];
             uint8_t* u = out->data[1] + ptrdiff_t(i) * out->linesize[1];
             uint8_t* v = out->data[2] + ptrdiff_t(i) * out->linesize[2];
-            for (int x = 0; x < src.w; ++x) {
+            int done = 0;
+#ifdef __SSE2__
+            if (hasAVX2) done = blockRowsAVX2(a, b, src.w, ya, yb2, u, v);
+#endif
+            for (int x = done; x < src.w; ++x) {
                 ya[x] = lumaOf(a[x]);
                 yb2[x] = lumaOf(b[x]);
             }
-            for (int x = 0; x < src.w / 2; ++x) {
+            for (int x = done / 2; x < src.w / 2; ++x) {
                 const Px8 p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], t = b[2 * x + 1];
                 chromaOf(p.r + q.r + r.r + t.r, p.g + q.g + r.g + t.g, p.b + q.b + r.b + t.b, u[x], v[x]);
             }

@@ -14,7 +14,7 @@
 #include "video/writer.h"
 
 TEST(BgraToYUV, AgreesWithSwscaleWithinOneLevel) {
-    Image8 img(64, 36);
+    Image8 img(70, 36);  // eight pixels at a time, then the rest
     for (int i = 0; i < img.h; ++i)
         for (int x = 0; x < img.w; ++x)
             img.top(i)[x] = {uint8_t(x * 4), uint8_t(i * 7), uint8_t((x * 13 + i * 5) & 255), 255};
