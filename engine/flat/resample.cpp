@@ -92,32 +92,59 @@ void Lanczos::across(const uint8_t* s, float* out) const {
     }
 }
 
-void Lanczos::down(int i, const float* mid, int midFirst, Px8* d) const {
-    // One pixel's four channels per vector, summed over the taps in registers: each lane
-    // adds in the same order as a sum per channel would.
+namespace {
+
+// Pixels [x, dw) of a row of down's output: pixel x's four channels are floats 4x on in
+// each of the n rows at `first`, n4 apart, weighed by w. Each lane adds its products in
+// the same order as a sum per channel would, two pixels to a vector where the processor
+// has 256-bit registers (the same sums either way).
+__attribute__((target_clones("avx2", "default"))) void downPixels(const float* first, size_t n4, const float* w, int n,
+                                                                  int x, int dw, Px8* d) {
+    using F8 = float __attribute__((vector_size(32)));
+    using I8 = int32_t __attribute__((vector_size(32)));
+    for (; x + 2 <= dw; x += 2) {
+        F8 acc{};
+        const float* s = first + 4 * size_t(x);
+        for (int k = 0; k < n; ++k, s += n4) {
+            F8 v;
+            std::memcpy(&v, s, sizeof v);
+            acc += w[k] * v;
+        }
+        // round8 lane by lane: nearest level, 0 at or below 0, 255 from 254.5 on.
+        I8 q = __builtin_convertvector(acc + 0.5f, I8);
+        q = acc >= 254.5f ? I8{} + 255 : q;
+        q = acc <= 0.f ? I8{} : q;
+        // Ringing may push a colour above its alpha; premultiplied colour may not.
+        for (int p = 0; p < 2; ++p) {
+            const int a = q[4 * p + 3];
+            d[x + p] = {uint8_t(std::min(q[4 * p], a)), uint8_t(std::min(q[4 * p + 1], a)),
+                        uint8_t(std::min(q[4 * p + 2], a)), uint8_t(a)};
+        }
+    }
     using F4 = float __attribute__((vector_size(16)));
     using I4 = int32_t __attribute__((vector_size(16)));
-    const size_t n4 = size_t(m_dw) * 4;
-    const float* w = m_y.weight.data() + m_y.offset[size_t(i)];
-    const float* first = mid + size_t(m_y.first[size_t(i)] - midFirst) * n4;
-    const int n = m_y.count[size_t(i)];
-    const F4 zero{0, 0, 0, 0}, half{0.5f, 0.5f, 0.5f, 0.5f};
-    for (int x = 0; x < m_dw; ++x) {
-        F4 acc = zero;
+    for (; x < dw; ++x) {
+        F4 acc{};
         const float* s = first + 4 * size_t(x);
         for (int k = 0; k < n; ++k, s += n4) {
             F4 v;
             std::memcpy(&v, s, sizeof v);
             acc += w[k] * v;
         }
-        // round8 lane by lane: nearest level, 0 at or below 0, 255 from 254.5 on.
-        I4 q = __builtin_convertvector(acc + half, I4);
-        q = acc >= 254.5f ? I4{255, 255, 255, 255} : q;
-        q = acc <= 0.f ? I4{0, 0, 0, 0} : q;
-        // Ringing may push a colour above its alpha; premultiplied colour may not.
+        I4 q = __builtin_convertvector(acc + 0.5f, I4);
+        q = acc >= 254.5f ? I4{} + 255 : q;
+        q = acc <= 0.f ? I4{} : q;
         const int a = q[3];
         d[x] = {uint8_t(std::min(q[0], a)), uint8_t(std::min(q[1], a)), uint8_t(std::min(q[2], a)), uint8_t(a)};
     }
+}
+
+}  // namespace
+
+void Lanczos::down(int i, const float* mid, int midFirst, Px8* d) const {
+    const size_t n4 = size_t(m_dw) * 4;
+    downPixels(mid + size_t(m_y.first[size_t(i)] - midFirst) * n4, n4, m_y.weight.data() + m_y.offset[size_t(i)],
+               m_y.count[size_t(i)], 0, m_dw, d);
 }
 
 void Lanczos::run(const View8& src, View8 dst) const {
