@@ -11,6 +11,12 @@
 
 namespace {
 
+// A pixel's four channels, and two pixels'.
+using F4 = float __attribute__((vector_size(16)));
+using I4 = int32_t __attribute__((vector_size(16)));
+using F8 = float __attribute__((vector_size(32)));
+using I8 = int32_t __attribute__((vector_size(32)));
+
 double lanczos3(double x) {
     x = std::abs(x);
     if (x < 1e-9) return 1;
@@ -78,7 +84,6 @@ void Lanczos::across(const uint8_t* s, float* out) const {
     thread_local std::vector<float> row;
     row.resize(size_t(m_sw) * 4);
     for (size_t i = 0; i < row.size(); ++i) row[i] = s[i];
-    using F4 = float __attribute__((vector_size(16)));
     for (int x = 0; x < m_dw; ++x) {
         const float* w = m_x.weight.data() + m_x.offset[size_t(x)];
         const float* p = row.data() + size_t(m_x.first[size_t(x)]) * 4;
@@ -94,57 +99,46 @@ void Lanczos::across(const uint8_t* s, float* out) const {
 
 namespace {
 
-// Pixels [x, dw) of a row of down's output: pixel x's four channels are floats 4x on in
-// each of the n rows at `first`, n4 apart, weighed by w. Each lane adds its products in
-// the same order as a sum per channel would, two pixels to a vector where the processor
-// has 256-bit registers (the same sums either way).
-__attribute__((target_clones("avx2", "default"))) void downPixels(const float* first, size_t n4, const float* w, int n,
-                                                                  int x, int dw, Px8* d) {
-    using F8 = float __attribute__((vector_size(32)));
-    using I8 = int32_t __attribute__((vector_size(32)));
-    for (; x + 2 <= dw; x += 2) {
-        F8 acc{};
-        const float* s = first + 4 * size_t(x);
-        for (int k = 0; k < n; ++k, s += n4) {
-            F8 v;
-            std::memcpy(&v, s, sizeof v);
-            acc += w[k] * v;
-        }
-        // round8 lane by lane: nearest level, 0 at or below 0, 255 from 254.5 on.
-        I8 q = __builtin_convertvector(acc + 0.5f, I8);
-        q = acc >= 254.5f ? I8{} + 255 : q;
-        q = acc <= 0.f ? I8{} : q;
-        // Ringing may push a colour above its alpha; premultiplied colour may not.
-        for (int p = 0; p < 2; ++p) {
-            const int a = q[4 * p + 3];
-            d[x + p] = {uint8_t(std::min(q[4 * p], a)), uint8_t(std::min(q[4 * p + 1], a)),
-                        uint8_t(std::min(q[4 * p + 2], a)), uint8_t(a)};
-        }
+// One or two pixels (F holds their channels) of a row of down's output from x on: pixel
+// x's four channels are floats 4x on in each of the n rows at `first`, n4 apart, weighed
+// by w. Each lane adds its products in the same order as a sum per channel would.
+template <class F, class I>
+__attribute__((always_inline)) inline void downAt(const float* first, size_t n4, const float* w, int n, int x, Px8* d) {
+    constexpr int P = int(sizeof(F) / 16);
+    F acc{};
+    const float* s = first + 4 * size_t(x);
+    for (int k = 0; k < n; ++k, s += n4) {
+        F v;
+        std::memcpy(&v, s, sizeof v);
+        acc += w[k] * v;
     }
-    using F4 = float __attribute__((vector_size(16)));
-    using I4 = int32_t __attribute__((vector_size(16)));
-    for (; x < dw; ++x) {
-        F4 acc{};
-        const float* s = first + 4 * size_t(x);
-        for (int k = 0; k < n; ++k, s += n4) {
-            F4 v;
-            std::memcpy(&v, s, sizeof v);
-            acc += w[k] * v;
-        }
-        I4 q = __builtin_convertvector(acc + 0.5f, I4);
-        q = acc >= 254.5f ? I4{} + 255 : q;
-        q = acc <= 0.f ? I4{} : q;
-        const int a = q[3];
-        d[x] = {uint8_t(std::min(q[0], a)), uint8_t(std::min(q[1], a)), uint8_t(std::min(q[2], a)), uint8_t(a)};
+    // round8 lane by lane: nearest level, 0 at or below 0, 255 from 254.5 on.
+    I q = __builtin_convertvector(acc + 0.5f, I);
+    q = acc >= 254.5f ? I{} + 255 : q;
+    q = acc <= 0.f ? I{} : q;
+    // Ringing may push a colour above its alpha; premultiplied colour may not.
+    for (int p = 0; p < P; ++p) {
+        const int a = q[4 * p + 3];
+        d[x + p] = {uint8_t(std::min(q[4 * p], a)), uint8_t(std::min(q[4 * p + 1], a)),
+                    uint8_t(std::min(q[4 * p + 2], a)), uint8_t(a)};
     }
+}
+
+// A row of down's output, two pixels to a vector where the processor has 256-bit
+// registers (the same sums either way).
+__attribute__((target_clones("avx2", "default"))) void downRow(const float* first, size_t n4, const float* w, int n,
+                                                               int dw, Px8* d) {
+    int x = 0;
+    for (; x + 2 <= dw; x += 2) downAt<F8, I8>(first, n4, w, n, x, d);
+    if (x < dw) downAt<F4, I4>(first, n4, w, n, x, d);
 }
 
 }  // namespace
 
 void Lanczos::down(int i, const float* mid, int midFirst, Px8* d) const {
     const size_t n4 = size_t(m_dw) * 4;
-    downPixels(mid + size_t(m_y.first[size_t(i)] - midFirst) * n4, n4, m_y.weight.data() + m_y.offset[size_t(i)],
-               m_y.count[size_t(i)], 0, m_dw, d);
+    downRow(mid + size_t(m_y.first[size_t(i)] - midFirst) * n4, n4, m_y.weight.data() + m_y.offset[size_t(i)],
+            m_y.count[size_t(i)], m_dw, d);
 }
 
 void Lanczos::run(const View8& src, View8 dst) const {
