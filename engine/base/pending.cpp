@@ -132,7 +132,9 @@ int PendingFile::commit() {
 }
 
 void removePendingFiles() {
-    const std::lock_guard lock(registryLock);
+    // Never unlocked: a worker that would make a hidden file after these are gone waits
+    // for the process to end instead.
+    registryLock.lock();
     for (const std::string& p : pending) unlink(p.c_str());
 }
 

@@ -30,7 +30,8 @@ private:
     bool m_pending = true;
 };
 
-// Removes the hidden file of every PendingFile not committed yet.
+// Removes the hidden file of every PendingFile not committed yet, and makes any other
+// thread that would create one wait: for a process about to end (die).
 void removePendingFiles();
 
 // The hidden name of a new file for fileName written by process pid: a fixed prefix,
