@@ -28,6 +28,25 @@ float normalCdf(float x) {
     return x >= 0 ? 0.5f * (1 + erfz) : 0.5f * (1 - erfz);
 }
 
+namespace {
+bool processorHasAVX2() {
+#ifdef __SSE2__
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+std::atomic<bool>& wide() {
+    static std::atomic<bool> on{processorHasAVX2()};
+    return on;
+}
+}  // namespace
+
+bool wideRegisters() { return wide().load(std::memory_order_relaxed); }
+void useWideRegisters(bool on) { wide() = on && processorHasAVX2(); }
+
 void parallelForImpl(int n, void (*fn)(void*, int), void* ctx) {
     if (n <= 0) return;
     const int workers = std::min<int>(n, std::max(1u, std::thread::hardware_concurrency()));

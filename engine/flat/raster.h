@@ -37,6 +37,12 @@ float normalCdf(float x);
 // Composites src over dst with its bottom-left corner at (x, y) in dst pixels.
 void drawOver(View8 dst, const Image8& src, int x, int y);
 
+// Whether loops with a 256-bit form (the scaler, grey neutralisation, BGRA to 4:2:0) use
+// it: where the processor has such registers, unless switched off. Both forms give the
+// same bytes; tests compare them.
+bool wideRegisters();
+void useWideRegisters(bool wide);
+
 // Runs body(i) for i in [0, n) on the machine's cores and returns when all are done.
 template <class F> void parallelFor(int n, F&& body);
 void parallelForImpl(int n, void (*fn)(void*, int), void* ctx);

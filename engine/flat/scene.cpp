@@ -232,8 +232,6 @@ __attribute__((target("avx2"))) int neutralizeGraysAVX2(Px8* row, int w) {
     }
     return x;
 }
-
-const bool hasAVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
@@ -244,7 +242,7 @@ void neutralizeGrays(View8 img) {
             Px8* row = img.top(i);
             int x = 0;
 #ifdef __SSE2__
-            if (hasAVX2) x = neutralizeGraysAVX2(row, img.w);
+            if (wideRegisters()) x = neutralizeGraysAVX2(row, img.w);
 #endif
             for (; x < img.w; ++x) neutralizeGray(row[x]);
         }

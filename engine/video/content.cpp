@@ -234,8 +234,6 @@ __attribute__((target("avx2"))) int blockRowsAVX2(const Px8* a, const Px8* b, in
     }
     return x;
 }
-
-const bool hasAVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
@@ -251,7 +249,7 @@ void bgraToYUV(const View8& src, AVFrame* out) {
             uint8_t* v = out->data[2] + ptrdiff_t(i) * out->linesize[2];
             int done = 0;
 #ifdef __SSE2__
-            if (hasAVX2) done = blockRowsAVX2(a, b, src.w, ya, yb2, u, v);
+            if (wideRegisters()) done = blockRowsAVX2(a, b, src.w, ya, yb2, u, v);
 #endif
             for (int x = done; x < src.w; ++x) {
                 ya[x] = lumaOf(a[x]);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "flat/raster.h"
 #include "flat/resample.h"
 
 #ifdef __SSE2__
@@ -223,12 +224,11 @@ void transposeBytes(const uint8_t* in, int n, uint8_t* out, size_t stride) {
     }
 }
 
-bool hasAVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 void vertical(const uint8_t* const* rows, const int32_t* pairs, int count, int lo, int hi, int16_t* mid) {
 #ifdef __SSE2__
-    if (hasAVX2) return verticalAVX2(rows, pairs, count, lo, hi, mid);
+    if (wideRegisters()) return verticalAVX2(rows, pairs, count, lo, hi, mid);
     return verticalSSE2(rows, pairs, count, lo, hi, mid);
 #else
     verticalScalar(rows, pairs, count, lo, hi, lo, mid);
@@ -281,13 +281,6 @@ Taps lanczosTaps(int srcSize, double origin, double ratio, int d0, int d1, int m
     return t;
 }
 
-void useWideRegisters(bool wide) {
-#ifdef __SSE2__
-    hasAVX2 = wide && __builtin_cpu_supports("avx2");
-#endif
-    (void)wide;
-}
-
 PlaneScaler::PlaneScaler(int srcH, Taps x, Taps y) : m_srcH(srcH), m_x(std::move(x)), m_y(std::move(y)) {
     // Room for the padded taps of the last samples, which read zeros, in whole steps of
     // the transposition.
@@ -318,7 +311,7 @@ void PlaneScaler::vertical(const uint8_t* src, ptrdiff_t stride, int r, int16_t*
 
 const uint8_t* PlaneScaler::rows(const uint8_t* src, ptrdiff_t stride, int r0, int n) {
 #ifdef __SSE2__
-    if (hasAVX2) {
+    if (wideRegisters()) {
         for (int j = 0; j < n; ++j) vertical(src, stride, r0 + j, m_mid.data() + size_t(j) * m_midStride);
         transposeRows(m_mid.data(), m_midStride, int(m_midStride), m_midT.data());
         horizontalBlockAVX2(m_midT.data(), m_x, m_xPairs.data(), m_columns.data());

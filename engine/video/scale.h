@@ -51,7 +51,3 @@ private:
     std::vector<const uint8_t*> m_rows;
     std::vector<int32_t> m_pairs, m_xPairs;  // y's and x's weights, two to a word
 };
-
-// Whether the scaler may use 256-bit registers where the processor has them (the
-// default); tests compare both ways.
-void useWideRegisters(bool wide);

@@ -99,10 +99,15 @@ TEST(Lanczos, BandsGiveTheWholePicturesPixels) {
 
 TEST(NeutralizeGrays, MatchesTheMaskFormulaForEveryColour) {
     // All 2^24 colours once, against the formula written out plainly: grey = mean,
-    // mask = clamp(24 * (max - min) - 48/255, 0, 1), result = colour * mask + grey * (1 - mask).
+    // mask = clamp(24 * (max - min) - 48/255, 0, 1), result = colour * mask + grey * (1 - mask);
+    // with 256-bit registers and without.
     Image8 all(4096, 4096);
     for (size_t k = 0; k < all.px.size(); ++k) all.px[k] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), 255};
+    useWideRegisters(false);
+    const Image8 narrow = neutralizeGrays(all);
+    useWideRegisters(true);
     const Image8 out = neutralizeGrays(all);
+    EXPECT_TRUE(narrow.px == out.px);
     size_t differ = 0;
     for (size_t k = 0; k < all.px.size(); ++k) {
         const Px8 p = all.px[k];

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "flat/raster.h"
 #include "video/scale.h"
 
 // Both ways of the scaler (16 rows at once in 256-bit registers, a row at a time in

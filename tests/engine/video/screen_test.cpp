@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/opts.h"
 #include "flat/imageio.h"
 #include "flat/palette.h"
+#include "flat/raster.h"
 #include "flat/scene.h"
 #include "support/support.h"
 #include "video/av.h"
@@ -21,14 +23,23 @@ TEST(BgraToYUV, AgreesWithSwscaleWithinOneLevel) {
     img.top(0)[0] = {0, 0, 0, 255};
     img.top(0)[1] = {255, 255, 255, 255};
 
-    FramePtr mine = newAVFrame(), theirs = newAVFrame();
-    for (AVFrame* f : {mine.get(), theirs.get()}) {
+    FramePtr mine = newAVFrame(), narrow = newAVFrame();
+    for (AVFrame* f : {mine.get(), narrow.get()}) {
         f->format = AV_PIX_FMT_YUV420P;
         f->width = img.w;
         f->height = img.h;
         ASSERT_GE(av_frame_get_buffer(f, 64), 0);
     }
     bgraToYUV(img.view(), mine.get());
+    // Without 256-bit registers, the same bytes.
+    useWideRegisters(false);
+    bgraToYUV(img.view(), narrow.get());
+    useWideRegisters(true);
+    for (int p = 0; p < 3; ++p)
+        for (int i = 0; i < img.h >> (p ? 1 : 0); ++i)
+            ASSERT_EQ(0, std::memcmp(mine->data[p] + i * mine->linesize[p], narrow->data[p] + i * narrow->linesize[p],
+                                     size_t(img.w >> (p ? 1 : 0))))
+                << "plane " << p << " row " << i;
     // swscale's BT.709 limited-range conversion, chroma from 2 x 2 means (point
     // sampling would pick one pixel of the block).
     SwsPtr sws(sws_getContext(img.w, img.h, AV_PIX_FMT_BGRA, img.w, img.h, AV_PIX_FMT_YUV444P, SWS_POINT, nullptr,
