@@ -113,9 +113,21 @@ public:
         int8_t step[64];
         for (int x0 = 0; x0 < half; x0 += 64) {
             const int n = std::min(64, half - x0);
-            for (int k = 0; k < n; ++k) {
-                const uint32_t e = m_entry[size_t(u[x0 + k] << 8 | v[x0 + k])];
-                ou[x0 + k] = uint8_t(e), ov[x0 + k] = uint8_t(e >> 8), step[k] = int8_t(e >> 16);
+            for (int k = 0; k < n;) {
+                // Screens are mostly flat: runs of one colour take one look-up.
+                if (k + 16 <= n && sameColour(u + x0 + k, v + x0 + k)) {
+                    const uint32_t e = m_entry[size_t(u[x0 + k] << 8 | v[x0 + k])];
+                    std::memset(ou + x0 + k, uint8_t(e), 16);
+                    std::memset(ov + x0 + k, uint8_t(e >> 8), 16);
+                    std::memset(step + k, uint8_t(e >> 16), 16);
+                    k += 16;
+                    continue;
+                }
+                const int end = std::min(k + 16, n);
+                for (; k < end; ++k) {
+                    const uint32_t e = m_entry[size_t(u[x0 + k] << 8 | v[x0 + k])];
+                    ou[x0 + k] = uint8_t(e), ov[x0 + k] = uint8_t(e >> 8), step[k] = int8_t(e >> 16);
+                }
             }
             const int done = stepLumas(step, n, y0 + 2 * x0, y1 + 2 * x0, oy0 + 2 * x0, oy1 + 2 * x0);
             for (int k = done; k < n; ++k)
@@ -127,6 +139,19 @@ public:
     }
 
 private:
+    // Whether 16 blocks share one Cb and one Cr.
+    static bool sameColour(const uint8_t* u, const uint8_t* v) {
+#ifdef __SSE2__
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+        const __m128i eq =
+            _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(char(u[0]))), _mm_cmpeq_epi8(b, _mm_set1_epi8(char(v[0]))));
+        return _mm_movemask_epi8(eq) == 0xffff;
+#else
+        return std::equal(u + 1, u + 16, u) && std::equal(v + 1, v + 16, v);
+#endif
+    }
+
     // Adds each block's step to its two lumas in both rows, eight blocks at a time;
     // returns how many blocks it did.
     static int stepLumas(const int8_t* step, int n, const uint8_t* y0, const uint8_t* y1, uint8_t* oy0, uint8_t* oy1) {

@@ -101,12 +101,22 @@ void horizontalSSE2(const int16_t* mid, const Taps& t, uint8_t* out) {
 
 // The same with 256-bit registers, where the processor has them: twice the columns per
 // step, and taps up to 16 in one multiply.
+// Where the rows agree over a step's columns (bit j of `same` for step j), the weights'
+// sum of 16384 makes each sum the sample times 64: flat parts of a screen cost a copy.
 __attribute__((target("avx2"))) void verticalAVX2(const uint8_t* const* rows, const int32_t* pairs, int count, int lo,
-                                                  int hi, int16_t* mid) {
+                                                  int hi, const uint64_t* same, int16_t* mid) {
     const __m256i zero = _mm256_setzero_si256(), round = _mm256_set1_epi32(1 << (midShift - 1));
     int x = lo;
-    for (; x < hi && hi - lo >= 32; x += 32) {
+    for (int j = 0; x < hi && hi - lo >= 32; x += 32, ++j) {
         x = std::min(x, hi - 32);
+        if (same[j / 64] >> (j % 64) & 1) {
+            for (int h = 0; h < 32; h += 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + x + h));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(mid + (x - lo) + h),
+                                    _mm256_slli_epi16(_mm256_cvtepu8_epi16(a), weightBits - midShift));
+            }
+            continue;
+        }
         __m256i acc[4] = {zero, zero, zero, zero};
         for (int k = 0; k < count; k += 2) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + x));
@@ -128,16 +138,38 @@ __attribute__((target("avx2"))) void verticalAVX2(const uint8_t* const* rows, co
     if (x < hi) verticalSSE2(rows, pairs, count, x, hi, mid + (x - lo));
 }
 
+// Whether bits from .. from + n - 1 are all set, for n < 64; bits has a word to spare.
+inline bool allSet(const uint64_t* bits, int from, int n) {
+    const int w = from / 64, s = from % 64;
+    const uint64_t v = s ? bits[w] >> s | bits[w + 1] << (64 - s) : bits[w];
+    const uint64_t mask = (uint64_t(1) << n) - 1;
+    return (v & mask) == mask;
+}
+
 // The horizontal pass for 16 rows at once: the rows' vertical sums are transposed so
 // that one register holds a source column of all 16 rows, and each destination sample
 // is then a sum of whole registers, as in the vertical pass; the results are transposed
 // back. midT holds the 16 rows transposed, out gets 16 bytes per destination sample.
+// Bit c of `equal` says column c equals column c + 1: where a sample's taps all read
+// one column, its sum is that column times 16384.
 __attribute__((target("avx2"))) void horizontalBlockAVX2(const int16_t* midT, const Taps& t, const int32_t* pairs,
-                                                         uint8_t* out) {
+                                                         const uint64_t* equal, uint8_t* out) {
     const __m256i round = _mm256_set1_epi32(1 << (outShift - 1));
+    const __m256i flatRound = _mm256_set1_epi16(1 << (outShift - weightBits - 1));
     const int half = t.count / 2;
     for (int i = 0; i < t.n; ++i) {
-        const int16_t* c = midT + size_t(t.first[size_t(i)] - t.lo) * 16;
+        const int at = t.first[size_t(i)] - t.lo;
+        const int16_t* c = midT + size_t(at) * 16;
+        if (t.count <= 64 && allSet(equal, at, t.count - 1)) {
+            // Saturating the add only touches sums that clamp to 255 either way.
+            const __m256i v =
+                _mm256_srai_epi16(_mm256_adds_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c)), flatRound),
+                                  outShift - weightBits);
+            const __m256i bytes = _mm256_packus_epi16(v, v);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(i) * 16),
+                             _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 8)));
+            continue;
+        }
         const int32_t* w = pairs + size_t(i) * size_t(half);
         __m256i lo = _mm256_setzero_si256(), hi = lo;
         for (int k = 0; k < half; ++k, c += 32) {
@@ -228,7 +260,6 @@ void transposeBytes(const uint8_t* in, int n, uint8_t* out, size_t stride) {
 
 void vertical(const uint8_t* const* rows, const int32_t* pairs, int count, int lo, int hi, int16_t* mid) {
 #ifdef __SSE2__
-    if (wideRegisters()) return verticalAVX2(rows, pairs, count, lo, hi, mid);
     return verticalSSE2(rows, pairs, count, lo, hi, mid);
 #else
     verticalScalar(rows, pairs, count, lo, hi, lo, mid);
@@ -309,12 +340,73 @@ void PlaneScaler::vertical(const uint8_t* src, ptrdiff_t stride, int r, int16_t*
     ::vertical(m_rows.data(), m_pairs.data() + i * m_rows.size() / 2, m_y.count, m_x.lo, m_x.hi, mid);
 }
 
+#ifdef __SSE2__
+namespace {
+
+// Bit j of out: rows a and b agree over the vertical pass's step j, which starts at
+// min(lo + 32 j, hi - 32).
+__attribute__((target("avx2"))) void agreeing(const uint8_t* a, const uint8_t* b, int lo, int hi, uint64_t* out,
+                                              int words) {
+    std::fill(out, out + words, 0);
+    for (int j = 0, x = lo; x < hi && hi - lo >= 32; x += 32, ++j) {
+        x = std::min(x, hi - 32);
+        const __m256i eq = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x)),
+                                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x)));
+        out[j / 64] |= uint64_t(_mm256_movemask_epi8(eq) == -1) << (j % 64);
+    }
+}
+
+// Bit c of out: column c of the transposed block equals column c + 1.
+__attribute__((target("avx2"))) void equalColumns(const int16_t* midT, int width, uint64_t* out) {
+    std::fill(out, out + (width + 63) / 64, 0);
+    __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(midT));
+    for (int c = 0; c + 1 < width; ++c) {
+        const __m256i here = next;
+        next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(midT + (c + 1) * 16));
+        out[c / 64] |= uint64_t(_mm256_movemask_epi8(_mm256_cmpeq_epi16(here, next)) == -1) << (c % 64);
+    }
+}
+
+}  // namespace
+
+// Which rows agree with the row above them, each row once per picture, then per
+// destination row the steps over which all its source rows agree. A picture's blocks
+// come top to bottom: a call for an earlier block, or for other samples, starts afresh.
+void PlaneScaler::verticalBlock(const uint8_t* src, ptrdiff_t stride, int r0, int n) {
+    const int words = (m_x.hi - m_x.lo + 32 * 64 - 1) / (32 * 64), count = m_y.count;
+    auto row = [&](int s) { return src + ptrdiff_t(s) * stride; };
+    const int lo = m_y.first[size_t(r0 - m_y.d0)];
+    const int hi = std::min(m_y.first[size_t(r0 + n - 1 - m_y.d0)] + count, m_srcH);
+    if (src != m_agreeSrc || stride != m_agreeStride || r0 <= m_agreeR0) m_agreeEnd = lo + 1;
+    m_agreeSrc = src, m_agreeStride = stride, m_agreeR0 = r0;
+    m_agree.resize(size_t(m_srcH + 1) * size_t(words));
+    for (int s = std::max(m_agreeEnd, lo + 1); s < hi; ++s)
+        agreeing(row(s), row(s - 1), m_x.lo, m_x.hi, m_agree.data() + size_t(s) * size_t(words), words);
+    m_agreeEnd = std::max(m_agreeEnd, hi);
+    uint64_t* same = m_agree.data() + size_t(m_srcH) * size_t(words);
+    for (int j = 0; j < n; ++j) {
+        const size_t i = size_t(r0 + j - m_y.d0);
+        std::fill(same, same + words, ~uint64_t(0));
+        for (int k = 0; k < count; ++k) {
+            const int s = std::min(m_y.first[i] + k, m_srcH - 1);
+            m_rows[size_t(k)] = row(s);
+            if (k > 0 && s != std::min(m_y.first[i] + k - 1, m_srcH - 1))
+                for (int w = 0; w < words; ++w) same[w] &= m_agree[size_t(s) * size_t(words) + size_t(w)];
+        }
+        verticalAVX2(m_rows.data(), m_pairs.data() + i * size_t(count) / 2, count, m_x.lo, m_x.hi, same,
+                     m_mid.data() + size_t(j) * m_midStride);
+    }
+}
+#endif
+
 const uint8_t* PlaneScaler::rows(const uint8_t* src, ptrdiff_t stride, int r0, int n) {
 #ifdef __SSE2__
     if (wideRegisters()) {
-        for (int j = 0; j < n; ++j) vertical(src, stride, r0 + j, m_mid.data() + size_t(j) * m_midStride);
+        verticalBlock(src, stride, r0, n);
         transposeRows(m_mid.data(), m_midStride, int(m_midStride), m_midT.data());
-        horizontalBlockAVX2(m_midT.data(), m_x, m_xPairs.data(), m_columns.data());
+        m_equal.resize(m_midStride / 64 + 2);
+        equalColumns(m_midT.data(), int(m_midStride), m_equal.data());
+        horizontalBlockAVX2(m_midT.data(), m_x, m_xPairs.data(), m_equal.data(), m_columns.data());
         transposeBytes(m_columns.data(), int(m_outStride), m_out.data(), m_outStride);
         return m_out.data();
     }

@@ -42,6 +42,7 @@ public:
 
 private:
     void vertical(const uint8_t* src, ptrdiff_t stride, int r, int16_t* mid);
+    void verticalBlock(const uint8_t* src, ptrdiff_t stride, int r0, int n);
 
     int m_srcH = 0;
     Taps m_x, m_y;
@@ -50,4 +51,9 @@ private:
     std::vector<uint8_t> m_columns, m_out;  // the block by destination sample, and by row
     std::vector<const uint8_t*> m_rows;
     std::vector<int32_t> m_pairs, m_xPairs;  // y's and x's weights, two to a word
+    std::vector<uint64_t> m_agree;        // per source row: the vertical steps over which it agrees with the row above
+    const uint8_t* m_agreeSrc = nullptr;  // the picture m_agree is of, its rows up to m_agreeEnd,
+    ptrdiff_t m_agreeStride = 0;          // last asked for from block m_agreeR0
+    int m_agreeEnd = 0, m_agreeR0 = 0;
+    std::vector<uint64_t> m_equal;  // per column of the transposed block: whether the next equals it
 };

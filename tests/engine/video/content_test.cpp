@@ -4,6 +4,7 @@
 
 #include "flat/scene.h"
 #include "support/support.h"
+#include "video/av.h"
 #include "video/clips.h"
 #include "video/content.h"
 #include "video/island.h"
@@ -69,6 +70,36 @@ TEST(ContentYUV, DecodedFramesPrepareAsTheirPictures) {
         // The near-grey stripe is grey.
         for (int p = 1; p < 3; ++p) EXPECT_EQ(got->data[p][110 * got->linesize[p] + 50], 128) << "plane " << p;
     }
+}
+
+// A run of blocks of one colour, which takes the grey step once, gives what each of its
+// blocks gives alone: the same colours every other block, with another colour between.
+TEST(ContentYUV, RunsOfOneColourStepAsSingleBlocks) {
+    const int W = 96, pairs = 15 * 15;
+    FramePtr runs = newPicture(W, 2 * pairs, AV_PIX_FMT_YUV420P), mixed = newPicture(W, 2 * pairs, AV_PIX_FMT_YUV420P);
+    for (AVFrame* f : {runs.get(), mixed.get()}) {
+        f->colorspace = AVCOL_SPC_BT709, f->color_range = AVCOL_RANGE_MPEG;
+        for (int i = 0; i < 2 * pairs; ++i)
+            for (int x = 0; x < W; ++x) f->data[0][i * f->linesize[0] + x] = uint8_t((x * 37 + i * 11) % 256);
+        // Near grey, where the step moves lumas, to strong colours.
+        for (int i = 0; i < pairs; ++i)
+            for (int x = 0; x < W / 2; ++x) {
+                const bool other = f == mixed.get() && x % 2;
+                f->data[1][i * f->linesize[1] + x] = uint8_t(other ? 60 : 114 + 2 * (i % 15));
+                f->data[2][i * f->linesize[2] + x] = uint8_t(other ? 200 : 114 + 2 * (i / 15));
+            }
+    }
+    ContentYUV a, b;
+    const AVFrame* fromRuns = a.prepare(runs.get(), FramePrep{});
+    const AVFrame* single = b.prepare(mixed.get(), FramePrep{});
+    ASSERT_TRUE(fromRuns && single);
+    for (int p = 0; p < 3; ++p)
+        for (int i = 0; i < (p ? pairs : 2 * pairs); ++i)
+            for (int x = 0; x < (p ? W / 2 : W); x += p ? 2 : 4)
+                for (int k = 0; k < (p ? 1 : 2); ++k)
+                    ASSERT_EQ(fromRuns->data[p][i * fromRuns->linesize[p] + x + k],
+                              single->data[p][i * single->linesize[p] + x + k])
+                        << "plane " << p << " at " << x + k << "," << i;
 }
 
 // Frames that are not 4:2:0, or that need turning, go the long way.
