@@ -15,7 +15,7 @@ void cmd_sizes(const Args& args);
 
 // The usage line of each command: what its handler dies with on a wrong argument list,
 // and the first line of `pellmar help COMMAND`.
-inline constexpr char usagePellmar[] = "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...";
+inline constexpr char usagePellmar[] = "usage: pellmar <still|frame|poster|spin|audio|gen-test|plan|sizes> ...";
 inline constexpr char usageFrame[] =
     "usage: frame <recording> <out.mp4> | frame <recording> --out <path> <WxH> <layout> [--out ...]  "
     "[--theme ..] [--size WxH] [--layout ..] [--start SEC] [--max SEC]";

@@ -105,5 +105,5 @@ TEST(Dispatch, TheLookComesFirst) {
         EXPECT_EQ(r.err, "look.conf not found at /nonexistent/look.conf\n");
     }
     const Ran r = shell("env -u TREVALO_LOOK " PELLMAR_BIN " 2>&1");
-    EXPECT_EQ(r.out, "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...\n");
+    EXPECT_EQ(r.out, "usage: pellmar <still|frame|poster|spin|audio|gen-test|plan|sizes> ...\n");
 }

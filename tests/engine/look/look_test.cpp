@@ -134,7 +134,7 @@ TEST_F(LookStartup, TheFileIsReadUpToOneMebibyte) {
     text += "#" + std::string(maxLookBytes - text.size() - 2, '.') + "\n";
     ASSERT_EQ(text.size(), maxLookBytes);
     Ran r = runWith(text);
-    EXPECT_EQ(r.err, "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...\n");
+    EXPECT_EQ(r.err, "usage: pellmar <still|frame|poster|spin|audio|gen-test|plan|sizes> ...\n");
     r = runWith(text + "\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "look.conf too large: " + dir + "/look.conf\n");

@@ -21,12 +21,13 @@ std::vector<std::string> lines(const std::string& text) {
 
 }  // namespace
 
+// The usage line names every command that the list below it does.
 TEST(Help, OverviewNamesEveryCommandEvenWithoutALookFile) {
     for (const char* flag : {"--help", "help"}) {
         const Ran r = pellmar({flag}, {"TREVALO_LOOK=/nonexistent/look.conf"});
         EXPECT_EQ(r.status, 0) << flag;
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(firstLine(r.out), "usage: pellmar <still|frame|poster|spin|audio|gen-test> ...");
+        EXPECT_EQ(firstLine(r.out), "usage: pellmar <still|frame|poster|spin|audio|gen-test|plan|sizes> ...");
         for (const char* c : commands) EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
         for (const char* word : {"--progress", "TREVALO_LOOK", "PELLMAR_GPU"})
             EXPECT_NE(r.out.find(word), std::string::npos) << word;
