@@ -6,6 +6,17 @@
 #include "base/die.h"
 #include "main/help.h"
 
+namespace {
+
+// What a command printed is its result (the "saved" lines, the size list): a run whose
+// standard output could not take it has failed, though its files are written.
+int endWithOutput() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) die("cannot write to standard output");
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Numbers in look.conf and options are C-locale text whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
@@ -15,7 +26,7 @@ int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
     if (first == "--version") {
         std::printf("pellmar %s\n", TREVALO_VERSION);
-        return 0;
+        return endWithOutput();
     }
     if (first == "--help" || first == "help") {
         if (argc > 3) die("usage: pellmar help [COMMAND]");
@@ -40,7 +51,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, handler] : table) {
         if (word == name) {
             handler(rest);
-            return 0;
+            return endWithOutput();
         }
     }
     die("unknown subcommand: " + word);

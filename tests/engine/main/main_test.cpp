@@ -52,6 +52,15 @@ TEST(Help, VersionIsOneLine) {
     EXPECT_EQ(r.err, "");
 }
 
+// Printing is what these runs are for: a full disk under standard output is a failure.
+TEST(Help, OutputThatCannotBeWrittenFails) {
+    for (const char* args : {"--version", "sizes", "--help"}) {
+        const Ran r = shell(std::string(PELLMAR_BIN " ") + args + " >/dev/full");
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, "cannot write to standard output\n") << args;
+    }
+}
+
 // Only the exact new words are new: everything else answers as it always did.
 TEST(Help, OtherWordsKeepTheirMessages) {
     for (const char* word : {"-h", "--helpx", "Help", "version", "-V"}) {
