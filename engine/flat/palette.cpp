@@ -74,11 +74,23 @@ std::optional<Backdrop> readBackdropColours(const std::string& text) {
     return b;
 }
 
+namespace {
+
+// Text of spaces, tabs and line ends only sets no ink: it is no text, as an empty one is,
+// rather than a caption that cannot be set (a title field left with a space in it).
+std::string unlessBlank(const std::string& text) {
+    std::string s = text;
+    std::erase_if(s, [](char c) { return c == '\n' || c == '\r'; });
+    return trimSpaces(s).empty() ? std::string() : text;
+}
+
+}  // namespace
+
 Style::Style(const Opts& opts) {
     if (opts.theme != "dark" && opts.theme != "light") die("unknown theme: " + opts.theme + "  (want dark·light)");
     dark = opts.theme == "dark";
     pal = themePalette(dark);
-    caption = {opts.title, opts.subtitle, opts.captionBottom};
+    caption = {unlessBlank(opts.title), unlessBlank(opts.subtitle), opts.captionBottom};
     const std::string& b = opts.backdrop;
     if (b.empty()) return;
     if (auto colours = readBackdropColours(b)) {

@@ -91,12 +91,21 @@ TEST(Caption, TextLiesInItsBandAndNeverOnTheDevice) {
 }
 
 TEST(Caption, NoTextLeavesTheSceneAsItWas) {
-    // An empty title and subtitle are no caption at all: the same geometry and no room.
+    // An empty title and subtitle are no caption at all: the same geometry and no room. So
+    // are texts of spaces and line ends only (a field left with a space in it), which
+    // would set no ink at all.
     const Scene a(270, 480, Layout::closeup, shotW, shotH, styleOf({}), 0);
-    const Scene b(270, 480, Layout::closeup, shotW, shotH, styleOf({"--title", "", "--subtitle", ""}), 0);
-    EXPECT_TRUE(b.room.whole());
-    EXPECT_EQ(a.geo.body, b.geo.body);
-    EXPECT_EQ(a.plate.px, b.plate.px);
+    for (const char* blank : {"", "   ", "\n", " \t\r\n ", "\u00a0\u3000"}) {
+        const Scene b(270, 480, Layout::closeup, shotW, shotH, styleOf({"--title", blank, "--subtitle", blank}), 0);
+        EXPECT_TRUE(b.room.whole());
+        EXPECT_EQ(a.geo.body, b.geo.body);
+        EXPECT_EQ(a.plate.px, b.plate.px);
+    }
+    // A blank subtitle under a title is no subtitle.
+    const Scene t(270, 480, Layout::full, shotW, shotH, styleOf({"--title", "Week"}), 0);
+    const Scene u(270, 480, Layout::full, shotW, shotH, styleOf({"--title", "Week", "--subtitle", "  "}), 0);
+    EXPECT_EQ(t.geo.body, u.geo.body);
+    EXPECT_EQ(t.plate.px, u.plate.px);
 }
 
 TEST(Caption, LongTitlesWrapWithinTheSideMargins) {
