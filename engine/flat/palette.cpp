@@ -7,6 +7,7 @@
 #include "look/look.h"
 #include "base/die.h"
 #include "base/opts.h"
+#include "base/pending.h"
 
 std::optional<Color> readColour(const std::string& text, double alpha) {
     std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
@@ -101,5 +102,10 @@ Style::Style(const Opts& opts) {
         // A picture goes through every check an input does.
         backdrop.kind = Backdrop::Kind::picture;
         backdrop.picture = std::make_shared<const Image8>(loadCG(b));
+        backdrop.path = b;
     }
+}
+
+void refuseOverwriteBackdrop(const std::string& out, const Style& style) {
+    if (style.backdrop.kind == Backdrop::Kind::picture) refuseOverwrite(out, style.backdrop.path, "backdrop");
 }

@@ -39,6 +39,7 @@ struct Backdrop {
     enum class Kind { theme, solid, gradient, picture } kind = Kind::theme;
     Color top, bottom;                      // solid: both the same
     std::shared_ptr<const Image8> picture;  // upright, premultiplied
+    std::string path;                       // the picture's file, as given
 };
 
 // The --backdrop text read as a colour or two, or nothing: a picture's path.
@@ -53,6 +54,10 @@ struct Style {
     explicit Style(const Opts& opts);
     Style(bool isDark, Palette p) : dark(isDark), pal(std::move(p)) {}
 };
+
+// Ends with "will not write over the backdrop: " + out when out names the backdrop
+// picture, also through another spelling or a link.
+void refuseOverwriteBackdrop(const std::string& out, const Style& style);
 
 // The theme's palette read from the look file; ends the process on a bad entry.
 Palette themePalette(bool dark);

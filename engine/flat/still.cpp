@@ -22,6 +22,7 @@ void cmd_still(const Args& args) {
     if (sceneMayFail(w, h, style)) {
         image = file.decode();
         refuseOverwrite(o.files[1], o.files[0], "screenshot");
+        refuseOverwriteBackdrop(o.files[1], style);
         makeScene();
     } else {
         // Nothing in making the scene can fail, so its shadows are made while the pixels
@@ -30,6 +31,7 @@ void cmd_still(const Args& args) {
         makeScene();
         pixels.join();
         refuseOverwrite(o.files[1], o.files[0], "screenshot");
+        refuseOverwriteBackdrop(o.files[1], style);
     }
     writePNG(*scene, image, o.files[1]);
 }

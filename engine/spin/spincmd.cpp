@@ -56,6 +56,7 @@ void cmd_spin(const Args& given) {
 
     const auto [w, h] = parseSize(o.size);
     const Style style(o);
+    refuseOverwriteBackdrop(out, style);
     const Image8 image = loadCG(in);
     SpinScene scene(w, h, image.w, image.h, style, at ? stillGrain : videoGrain, closeup);
 

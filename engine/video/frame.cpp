@@ -217,7 +217,10 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     for (const auto& o : outs) sizes.push_back(parseVideoSize(o.size));
     const Style style(opts);
     Source src = openVideo(recording);
-    for (const auto& o : outs) refuseOverwrite(o.path, recording, "recording");
+    for (const auto& o : outs) {
+        refuseOverwrite(o.path, recording, "recording");
+        refuseOverwriteBackdrop(o.path, style);
+    }
 
     // Turning-device outputs share one GPU context, made before any output is set up.
     const bool anyTurning =

@@ -18,6 +18,7 @@ void cmd_poster(const Args& args) {
     const std::string& recording = opts.files[0];
     Source src = openVideo(recording);
     refuseOverwrite(opts.files[1], recording, "recording");
+    refuseOverwriteBackdrop(opts.files[1], style);
 
     FrameReader reader(src, opts.startSec);
     if (!reader.next()) die("could not read a frame from " + recording);

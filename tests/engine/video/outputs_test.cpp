@@ -339,6 +339,7 @@ TEST(OutputFiles, InputsAreNeverWrittenOver) {
     const std::string dir = withRecording();
     fs::create_symlink(dir + "/shot.png", dir + "/link.png");
     fs::create_hard_link(dir + "/rec.mov", dir + "/hard.mov");
+    fs::copy_file(dir + "/shot.png", dir + "/rec.png");
     const std::string shot = readFile(dir + "/shot.png"), rec = readFile(dir + "/rec.mov");
     struct Case {
         std::vector<std::string> args;
@@ -351,6 +352,15 @@ TEST(OutputFiles, InputsAreNeverWrittenOver) {
         {{"gen-test", "link.png", "shot.png"}, "will not write over the screenshot: shot.png\n"},
         {{"poster", "rec.mov", "hard.mov"}, "will not write over the recording: hard.mov\n"},
         {{"frame", "hard.mov", "rec.mov"}, "will not write over the recording: rec.mov\n"},
+        // The backdrop picture is an input too.
+        {{"still", "rec.png", "shot.png", "--backdrop", "link.png"}, "will not write over the backdrop: shot.png\n"},
+        {{"poster", "rec.mov", "./shot.png", "--backdrop", "shot.png"},
+         "will not write over the backdrop: ./shot.png\n"},
+        {{"frame", "rec.mov", "--out", "a.mp4", "64x128", "full", "--out", "shot.png", "64x128", "full", "--backdrop",
+          "shot.png"},
+         "will not write over the backdrop: shot.png\n"},
+        {{"spin", "rec.png", "shot.png", "--at", "10", "--backdrop", "shot.png"},
+         "will not write over the backdrop: shot.png\n"},
     };
     for (const Case& c : cases) {
         const Ran r = pellmarIn(dir, c.args);
@@ -360,4 +370,5 @@ TEST(OutputFiles, InputsAreNeverWrittenOver) {
     EXPECT_EQ(readFile(dir + "/shot.png"), shot);
     EXPECT_EQ(readFile(dir + "/rec.mov"), rec);
     EXPECT_TRUE(fs::is_symlink(dir + "/link.png"));
+    EXPECT_FALSE(exists(dir + "/a.mp4"));
 }
