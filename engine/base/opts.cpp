@@ -104,6 +104,7 @@ Opts::Opts(const std::vector<std::string>& args) {
             die("unknown option: " + a);
         } else {
             files.push_back(a);
+            fileArgs.push_back(i);
             i += 1;
         }
     }

@@ -36,6 +36,7 @@ struct Opts {
     double maxSec = 60;
     std::vector<OutRequest> outs;
     std::vector<std::string> files;
+    std::vector<size_t> fileArgs;  // where each of files stands in the arguments
     Report report = Report::none;  // --progress: frame and spin report frames on standard output
     // Text on the backdrop: empty is none. A line feed breaks the line.
     std::string title, subtitle;

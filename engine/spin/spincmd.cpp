@@ -26,10 +26,10 @@ bool isRecording(const std::string& path) {
 
 }  // namespace
 
-Args spinHandOffArgs(Args args, const std::string& out, const std::string& size, bool closeup) {
-    args.erase(std::remove(args.begin(), args.end(), out), args.end());
-    const auto layout = std::find(args.begin(), args.end(), "--layout");
-    if (layout != args.end()) args.erase(layout, layout + std::min<ptrdiff_t>(2, args.end() - layout));
+Args spinHandOffArgs(Args args, size_t outArg, const std::string& size, bool closeup) {
+    const std::string out = args[outArg];
+    args.erase(args.begin() + ptrdiff_t(outArg));
+    // A --layout left in the list is harmless: it shapes only frame's positional output.
     args.insert(args.end(), {"--out", out, size, closeup ? "closeup_spin" : "spin"});
     return args;
 }
@@ -52,7 +52,7 @@ void cmd_spin(const Args& given) {
     const std::string& out = o.files[1];
     refuseOverwrite(out, in, isRecording(in) ? "recording" : "screenshot");
     // Recordings play in the device from the first frame: the frame command draws them.
-    if (!at && isRecording(in)) return cmd_frame(spinHandOffArgs(args, out, o.size, closeup));
+    if (!at && isRecording(in)) return cmd_frame(spinHandOffArgs(args, o.fileArgs[1], o.size, closeup));
 
     const auto [w, h] = parseSize(o.size);
     const Style style(o);

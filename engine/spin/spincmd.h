@@ -3,6 +3,7 @@
 
 #include "base/commands.h"
 
-// The frame command's arguments for a recording given to spin: the output path and the
-// first --layout pair taken out, one --out group with the spin layout added.
-Args spinHandOffArgs(Args args, const std::string& out, const std::string& size, bool closeup);
+// The frame command's arguments for a recording given to spin: the positional output
+// args[outArg] taken out, one --out group for it with the spin layout added. Option
+// values stay as they are, even one that reads like the output path.
+Args spinHandOffArgs(Args args, size_t outArg, const std::string& size, bool closeup);

@@ -109,13 +109,10 @@ TEST(SpinCommand, Refusals) {
 }
 
 TEST(SpinHandOff, RecordingGoesToFrameWithASpinLayout) {
-    EXPECT_EQ(spinHandOffArgs({"rec.mov", "out.mp4", "--layout", "closeup", "--theme", "light"}, "out.mp4", "1080x1080",
-                              true),
-              (Args{"rec.mov", "--theme", "light", "--out", "out.mp4", "1080x1080", "closeup_spin"}));
-    // Only the first --layout pair goes; every copy of the output path goes.
-    EXPECT_EQ(spinHandOffArgs({"out.mp4", "rec.mp4", "out.mp4", "--layout", "full", "--layout", "x"}, "out.mp4",
-                              "1080x1920", false),
-              (Args{"rec.mp4", "--layout", "x", "--out", "out.mp4", "1080x1920", "spin"}));
-    EXPECT_EQ(spinHandOffArgs({"rec.m4v", "o.mp4", "--layout"}, "o.mp4", "8x8", false),
-              (Args{"rec.m4v", "--out", "o.mp4", "8x8", "spin"}));
+    EXPECT_EQ(
+        spinHandOffArgs({"rec.mov", "out.mp4", "--layout", "closeup", "--theme", "light"}, 1, "1080x1080", true),
+        (Args{"rec.mov", "--layout", "closeup", "--theme", "light", "--out", "out.mp4", "1080x1080", "closeup_spin"}));
+    // Only the positional output goes: an option's value that reads the same stays.
+    EXPECT_EQ(spinHandOffArgs({"rec.mp4", "--title", "out.mp4", "out.mp4"}, 3, "8x8", false),
+              (Args{"rec.mp4", "--title", "out.mp4", "--out", "out.mp4", "8x8", "spin"}));
 }
