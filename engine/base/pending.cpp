@@ -144,6 +144,11 @@ std::string absolutePath(const std::string& path) {
     return ec ? path : abs.lexically_normal().string();
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return absolutePath(a) == absolutePath(b) || fs::equivalent(a, b, ec);
+}
+
 void refuseOverwrite(const std::string& out, const std::string& input, const std::string& what) {
     std::error_code ec;
     if (fs::equivalent(out, input, ec)) die("will not write over the " + what + ": " + out);

@@ -42,6 +42,10 @@ std::string hiddenName(const std::string& fileName, long pid, unsigned serial);
 // The path resolved against the working directory.
 std::string absolutePath(const std::string& path);
 
+// Whether the two paths name one file: one path however spelled, or one existing file
+// through a link.
+bool sameFile(const std::string& a, const std::string& b);
+
 // Ends with "will not write over the " + what + ": " + out when out names the input
 // file, also through another spelling or a link.
 void refuseOverwrite(const std::string& out, const std::string& input, const std::string& what);

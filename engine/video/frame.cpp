@@ -217,9 +217,12 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     for (const auto& o : outs) sizes.push_back(parseVideoSize(o.size));
     const Style style(opts);
     Source src = openVideo(recording);
-    for (const auto& o : outs) {
-        refuseOverwrite(o.path, recording, "recording");
-        refuseOverwriteBackdrop(o.path, style);
+    for (size_t i = 0; i < outs.size(); ++i) {
+        refuseOverwrite(outs[i].path, recording, "recording");
+        refuseOverwriteBackdrop(outs[i].path, style);
+        // Each output has a "saved" line of its own, which only a file of its own can keep.
+        for (size_t j = 0; j < i; ++j)
+            if (sameFile(outs[j].path, outs[i].path)) die("two outputs write the same file: " + outs[i].path);
     }
 
     // Turning-device outputs share one GPU context, made before any output is set up.

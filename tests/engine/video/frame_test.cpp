@@ -128,6 +128,11 @@ TEST(FrameCommand, ArgumentErrors) {
     r = pellmar({"frame", rec, rec});
     EXPECT_EQ(r.err, "will not write over the recording: " + rec + "\n");
     EXPECT_EQ(packetTimes(rec).size(), 2u);
+    // Two outputs of one path would leave one file behind two "saved" lines.
+    r = pellmar({"frame", rec, dir + "/./o.mp4", "--size", "64x128", "--out", dir + "/o.mp4", "128x64", "full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "two outputs write the same file: " + dir + "/./o.mp4\n");
+    EXPECT_FALSE(exists(dir + "/o.mp4"));
 }
 
 TEST(FrameCommand, BadRecordingsEndWithOneLine) {
