@@ -10,6 +10,7 @@
 
 #include "base/commands.h"
 #include "base/die.h"
+#include "base/pending.h"
 #include "look/look.h"
 #include "plan/manifest.h"
 
@@ -81,7 +82,17 @@ void cmd_plan(const Args& args) {
         if (!paths.selfAbsolute.empty()) readOnly.push_back(paths.selfAbsolute);
         checkOutputs(renders, readOnly, setPath, set.outDir, faults);
     }
-    if (args.size() == 2 && paths.selfAbsolute == set.path) faults.push_back("will not write over the set: " + args[1]);
+    if (args.size() == 2) {
+        // The manifest replaces what is at its path: never a file the set or its runs read.
+        const std::string& self = paths.selfAbsolute;
+        bool input = false;
+        for (const Render& r : renders)
+            for (const std::string& p : r.inputs) input = input || sameFile(self, p);
+        if (sameFile(self, set.path)) faults.push_back("will not write over the set: " + args[1]);
+        else if (input) faults.push_back("will not write over an input of the set: " + args[1]);
+        else if (sameFile(self, paths.engine)) faults.push_back("will not write over the engine: " + args[1]);
+        else if (sameFile(self, paths.look)) faults.push_back("will not write over the look file: " + args[1]);
+    }
     // All faults at once, one line each: a set is fixed in one round, not one per run.
     if (!faults.empty()) die(faults);
 
