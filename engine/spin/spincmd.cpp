@@ -14,6 +14,7 @@
 #include "spin/schedule.h"
 #include "spin/spincmd.h"
 #include "spin/spinscene.h"
+#include "video/args.h"
 #include "video/writer.h"
 
 namespace {
@@ -54,7 +55,8 @@ void cmd_spin(const Args& given) {
     // Recordings play in the device from the first frame: the frame command draws them.
     if (!at && isRecording(in)) return cmd_frame(spinHandOffArgs(args, o.fileArgs[1], o.size, closeup));
 
-    const auto [w, h] = parseSize(o.size);
+    // A clip is a video, refused with an odd side before any GPU work; a picture is not.
+    const auto [w, h] = at ? parseSize(o.size) : parseVideoSize(o.size);
     const Style style(o);
     refuseOverwriteBackdrop(out, style);
     const Image8 image = loadCG(in);

@@ -90,6 +90,8 @@ TEST(SpinCommand, Refusals) {
         {{"spin", sample(), dir + "/a.mp4", dir + "/b.mp4"}, usage},
         {{"spin", sample(), dir + "/a.mp4", "--out", dir + "/b.mp4", "90x160", "full"}, usage},
         {{"spin", sample(), dir + "/a.mp4", "--layout", "spin"}, "spin --layout wants full·closeup, got spin\n"},
+        {{"spin", sample(), dir + "/a.mp4", "--size", "91x160"},
+         "bad --size: 91x160  (video wants even sides, e.g. 1080x1920)\n"},
         {{"spin", sample(), dir + "/a.png", "--at"}, "--at wants degrees\n"},
         {{"spin", sample(), dir + "/a.png", "--at", "12deg"}, "--at wants degrees\n"},
         {{"spin", sample(), dir + "/a.png", "--at", "nan"}, "--at wants degrees\n"},
