@@ -1,5 +1,6 @@
 #include "base/die.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -37,6 +38,31 @@ void die(const std::vector<std::string>& faults) {
 }
 
 void die(const std::string& message) { die(std::vector<std::string>{message}); }
+
+namespace {
+
+void endOnSignal(int sig) {
+    eraseProgressLineOnSignal();
+    removePendingFilesOnSignal();
+    std::raise(sig);  // the handler was reset on entry: this one is the default action
+}
+
+}  // namespace
+
+void catchEndingSignals() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+            struct sigaction sa {};
+            sa.sa_handler = endOnSignal;
+            sa.sa_flags = SA_RESETHAND;
+            sigemptyset(&sa.sa_mask);
+            sigaction(sig, &sa, nullptr);
+        }
+    });
+}
 
 std::string escapeControls(const std::string& text) {
     static const char hex[] = "0123456789abcdef";

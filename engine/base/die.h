@@ -15,6 +15,12 @@
 // \uHHHH), so that any value or path prints as part of one line.
 std::string escapeControls(const std::string& text);
 
+// Ctrl-C, a termination request or a hang-up (each unless the process was started with
+// it ignored): erase the progress line, remove the hidden files of outputs not yet
+// complete, then end as the signal would have ended the process. Installed once, by the
+// first progress line or hidden file; SIGKILL leaves the files to the next run's sweep.
+void catchEndingSignals();
+
 // Prints "saved " + path + "  (" + details + ")" as one line on standard output.
 void reportSaved(const std::string& path, const std::string& details);
 

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -32,6 +34,27 @@ const fs::file_time_type runStart = fs::file_time_type::clock::now();
 std::mutex registryLock;
 std::vector<std::string> pending;
 std::set<std::string> swept;
+
+// The same hidden files for a signal handler, which can take no lock and allocate
+// nothing: fixed slots of path bytes, each used once, marked live until the file is
+// committed or removed. A run makes a few; any past the last slot are left to the sweep.
+constexpr size_t signalSlots = 64;
+char slotPath[signalSlots][PATH_MAX];
+std::atomic<bool> slotLive[signalSlots];
+std::atomic<size_t> slotsTaken{0};
+
+int takeSlot(const std::string& hidden) {
+    if (hidden.size() >= PATH_MAX) return -1;
+    const size_t i = slotsTaken.fetch_add(1);
+    if (i >= signalSlots) return -1;
+    std::memcpy(slotPath[i], hidden.c_str(), hidden.size() + 1);
+    slotLive[i].store(true);
+    return int(i);
+}
+
+void releaseSlot(int slot) {
+    if (slot >= 0) slotLive[slot].store(false);
+}
 
 std::string folderOf(const std::string& target) {
     const fs::path parent = fs::path(target).parent_path();
@@ -95,6 +118,10 @@ PendingFile::PendingFile(const std::string& target) : m_target(target) {
     const std::string folder = folderOf(target);
     m_hidden = (fs::path(folder) / hiddenName(fs::path(target).filename().string(), long(getpid()), ++serial)).string();
 
+    // Known to the signal handler before the file exists: a signal at any moment after
+    // removes it.
+    catchEndingSignals();
+    m_slot = takeSlot(m_hidden);
     const std::lock_guard lock(registryLock);
     if (swept.insert(folder).second) removeLeftovers(folder);
     // Exclusive, and never through a link: the name is this run's alone. One that exists
@@ -106,8 +133,12 @@ PendingFile::PendingFile(const std::string& target) : m_target(target) {
         if (m_error != EEXIST) break;
         unlink(m_hidden.c_str());
     }
-    if (m_error) m_pending = false;
-    else pending.push_back(m_hidden);
+    if (m_error) {
+        m_pending = false;
+        releaseSlot(m_slot);
+        return;
+    }
+    pending.push_back(m_hidden);
 }
 
 PendingFile::~PendingFile() {
@@ -115,6 +146,7 @@ PendingFile::~PendingFile() {
     const std::lock_guard lock(registryLock);
     unlink(m_hidden.c_str());
     forget(m_hidden);
+    releaseSlot(m_slot);
 }
 
 int PendingFile::commit() {
@@ -124,6 +156,7 @@ int PendingFile::commit() {
     {
         const std::lock_guard lock(registryLock);
         forget(m_hidden);
+        releaseSlot(m_slot);
         m_pending = false;
     }
     // The new name is on disk only once the folder is.
@@ -136,6 +169,12 @@ void removePendingFiles() {
     // for the process to end instead.
     registryLock.lock();
     for (const std::string& p : pending) unlink(p.c_str());
+}
+
+void removePendingFilesOnSignal() {
+    const size_t n = std::min(slotsTaken.load(), signalSlots);
+    for (size_t i = 0; i < n; ++i)
+        if (slotLive[i].load()) unlink(slotPath[i]);
 }
 
 std::string absolutePath(const std::string& path) {

@@ -5,7 +5,8 @@
 // renamed over the target only once it is complete and on disk: an earlier file at the
 // target stays byte for byte until the new one replaces it whole, and two runs writing
 // one path leave one of their two files. The hidden file is removed on every failure,
-// by the destructor or, when the process ends through die(), by removePendingFiles().
+// by the destructor or, when the process ends through die(), by removePendingFiles(), and
+// when it ends by SIGINT, SIGTERM or SIGHUP, by removePendingFilesOnSignal().
 class PendingFile {
 public:
     // Creates the hidden file, empty; error() tells whether that failed. Leftovers of
@@ -28,11 +29,14 @@ private:
     std::string m_target, m_hidden;
     int m_error = 0;
     bool m_pending = true;
+    int m_slot = -1;  // for removePendingFilesOnSignal, or -1
 };
 
 // Removes the hidden file of every PendingFile not committed yet, and makes any other
 // thread that would create one wait: for a process about to end (die).
 void removePendingFiles();
+// The same from a signal handler: only unlink(2), no lock.
+void removePendingFilesOnSignal();
 
 // The hidden name of a new file for fileName written by process pid: a fixed prefix,
 // the pid, a serial number and at most 48 bytes of fileName, so that it always fits the

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "base/die.h"
 
 namespace {
 
@@ -28,28 +29,6 @@ void writeAll(int fd, const char* data, size_t n) {
         data += k;
         n -= size_t(k);
     }
-}
-
-// Ctrl-C or a termination request while the line shows: erase it, then end as the signal
-// would have ended the process.
-void eraseOnSignal(int sig) {
-    if (g_lineShown.load()) writeAll(STDERR_FILENO, eraseSeq, sizeof eraseSeq - 1);
-    std::raise(sig);  // the handler was reset on entry: this one is the default action
-}
-
-void catchSignalsOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            struct sigaction old {};
-            if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-            struct sigaction sa {};
-            sa.sa_handler = eraseOnSignal;
-            sa.sa_flags = SA_RESETHAND;
-            sigemptyset(&sa.sa_mask);
-            sigaction(sig, &sa, nullptr);
-        }
-    });
 }
 
 bool stderrIsTerminal() {
@@ -166,9 +145,13 @@ void Progress::show(bool force) {
     const std::string text = eraseSeq + progressLine(m_command, m_outputs, elapsed, terminalColumns());
     std::lock_guard line(g_lineLock);
     if (g_lineClosed) return;
-    catchSignalsOnce();
+    catchEndingSignals();
     writeAll(STDERR_FILENO, text.data(), text.size());
     g_lineShown = true;
+}
+
+void eraseProgressLineOnSignal() {
+    if (g_lineShown.load()) writeAll(STDERR_FILENO, eraseSeq, sizeof eraseSeq - 1);
 }
 
 void endProgressLine() {

@@ -56,3 +56,5 @@ std::string clockText(double seconds);
 // Erases a progress line that is showing and keeps any other from appearing; die() calls
 // it before it writes its message.
 void endProgressLine();
+// The same for a signal handler: no lock, only write(2).
+void eraseProgressLineOnSignal();

@@ -59,8 +59,18 @@ pid_t start(const std::string& dir, const std::vector<std::string>& args, const 
     posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+    // As from a terminal: the signals that end a run are not ignored, whatever this
+    // process was started with.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, sig);
+    posix_spawnattr_setsigdefault(&attr, &ending);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    if (posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     return pid;
 }
@@ -226,6 +236,26 @@ TEST(KillTest, Audio) {
                          "saved clip.mp4  (+ s.wav, 2.00s)\n",
                          [](const std::string& p) { return audioStreams(p) == 1 && wholeVideo(60)(p); }},
                         4);
+}
+
+// Ctrl-C, a termination request (how the window cancels a render) or a hang-up ends the
+// run as the signal does, without its hidden file and with the earlier output kept.
+TEST(KillTest, EndingSignalsLeaveNoHiddenFile) {
+    const std::string dir = withRecording();
+    ASSERT_EQ(pellmarIn(dir, {"frame", "rec.mov", "out.mp4", "--size", "64x128"}).status, 0);
+    const std::string earlier = readFile(dir + "/out.mp4");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = start(dir, {"frame", "rec.mov", "out.mp4", "--size", "540x960"});
+        ASSERT_GT(pid, 0);
+        const auto until = Clock::now() + std::chrono::seconds(20);
+        while (hiddenFiles(dir).empty() && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_FALSE(hiddenFiles(dir).empty());
+        kill(pid, sig);
+        EXPECT_EQ(exitStatus(pid), 128 + sig) << sig;
+        EXPECT_EQ(hiddenFiles(dir), std::vector<std::string>{}) << sig;
+        EXPECT_EQ(readFile(dir + "/out.mp4"), earlier) << sig;
+    }
 }
 
 // Two runs writing one path at once: each finishes, and the path holds one of the two
