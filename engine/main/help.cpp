@@ -90,7 +90,7 @@ void overview() {
 }  // namespace
 
 void printHelp(const std::string& command) {
-    if (command.empty()) {
+    if (command.empty() || command == "help" || command == "--help") {
         overview();
     } else {
         const CommandHelp* found = nullptr;

@@ -101,7 +101,8 @@ void cmd_plan(const Args& args) {
         replaceFile(paths.selfAbsolute, text);
         size_t outputs = 0;
         for (const Render& r : renders) outputs += r.outputs.size();
-        std::printf("saved %s  (%zu outputs in %zu runs)\n", paths.selfAbsolute.c_str(), outputs, renders.size());
+        reportSaved(paths.selfAbsolute,
+                    std::to_string(outputs) + " outputs in " + std::to_string(renders.size()) + " runs");
         return;
     }
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
