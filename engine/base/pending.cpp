@@ -189,6 +189,5 @@ bool sameFile(const std::string& a, const std::string& b) {
 }
 
 void refuseOverwrite(const std::string& out, const std::string& input, const std::string& what) {
-    std::error_code ec;
-    if (fs::equivalent(out, input, ec)) die("will not write over the " + what + ": " + out);
+    if (sameFile(out, input)) die("will not write over the " + what + ": " + out);
 }

@@ -100,5 +100,4 @@ void printHelp(const std::string& command) {
         std::printf("%s\n\n%s", found->usage, found->text);
         if (usesCommonOptions(command)) std::printf("%s", themeSizeLayout);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) die("cannot write to standard output");
 }

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     if (first == "--help" || first == "help") {
         if (argc > 3) die("usage: pellmar help [COMMAND]");
         printHelp(argc == 3 ? argv[2] : "");
-        return 0;
+        return endWithOutput();
     }
 
     // The look file and its start-up keys come before the arguments, so a broken file

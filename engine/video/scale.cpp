@@ -18,6 +18,11 @@ namespace {
 // (64 per level), the horizontal one drops all 20.
 constexpr int weightBits = 14, midShift = 8, outShift = 2 * weightBits - midShift;
 
+// The 256-bit vertical pass's steps over columns [lo, hi): 32 columns each, the last one
+// moved back to end at hi; none under 32 columns. Bit j of a step mask is step j.
+inline int stepCount(int lo, int hi) { return hi - lo >= 32 ? (hi - lo + 31) / 32 : 0; }
+inline int stepAt(int lo, int hi, int j) { return std::min(lo + 32 * j, hi - 32); }
+
 // mid[j] = the weighted sum of the rows at source column lo + j, for j < hi - lo; the
 // weights come in pairs, one 32-bit word per two rows.
 void verticalScalar(const uint8_t* const* rows, const int32_t* pairs, int count, int x, int hi, int lo, int16_t* mid) {
@@ -106,9 +111,9 @@ void horizontalSSE2(const int16_t* mid, const Taps& t, uint8_t* out) {
 __attribute__((target("avx2"))) void verticalAVX2(const uint8_t* const* rows, const int32_t* pairs, int count, int lo,
                                                   int hi, const uint64_t* same, int16_t* mid) {
     const __m256i zero = _mm256_setzero_si256(), round = _mm256_set1_epi32(1 << (midShift - 1));
-    int x = lo;
-    for (int j = 0; x < hi && hi - lo >= 32; x += 32, ++j) {
-        x = std::min(x, hi - 32);
+    const int steps = stepCount(lo, hi);
+    for (int j = 0; j < steps; ++j) {
+        const int x = stepAt(lo, hi, j);
         if (same[j / 64] >> (j % 64) & 1) {
             for (int h = 0; h < 32; h += 16) {
                 const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + x + h));
@@ -135,7 +140,7 @@ __attribute__((target("avx2"))) void verticalAVX2(const uint8_t* const* rows, co
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(mid + (x - lo)), _mm256_permute2x128_si256(p01, p23, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(mid + (x - lo) + 16), _mm256_permute2x128_si256(p01, p23, 0x31));
     }
-    if (x < hi) verticalSSE2(rows, pairs, count, x, hi, mid + (x - lo));
+    if (steps == 0) verticalSSE2(rows, pairs, count, lo, hi, mid);
 }
 
 // Whether bits from .. from + n - 1 are all set, for n < 64; bits has a word to spare.
@@ -330,6 +335,9 @@ PlaneScaler::PlaneScaler(int srcH, Taps x, Taps y) : m_srcH(srcH), m_x(std::move
     m_outStride = size_t(m_x.n + 15) / 16 * 16;
     m_out.assign(m_outStride * block, 0);
     m_columns.assign(m_outStride * block, 0);
+    m_stepWords = std::max((stepCount(m_x.lo, m_x.hi) + 63) / 64, 1);
+    m_agree.assign(size_t(m_srcH + 1) * size_t(m_stepWords), 0);
+    m_equal.assign(m_midStride / 64 + 2, 0);
 }
 
 void PlaneScaler::vertical(const uint8_t* src, ptrdiff_t stride, int r, int16_t* mid) {
@@ -348,8 +356,8 @@ namespace {
 __attribute__((target("avx2"))) void agreeing(const uint8_t* a, const uint8_t* b, int lo, int hi, uint64_t* out,
                                               int words) {
     std::fill(out, out + words, 0);
-    for (int j = 0, x = lo; x < hi && hi - lo >= 32; x += 32, ++j) {
-        x = std::min(x, hi - 32);
+    for (int j = 0; j < stepCount(lo, hi); ++j) {
+        const int x = stepAt(lo, hi, j);
         const __m256i eq = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x)),
                                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x)));
         out[j / 64] |= uint64_t(_mm256_movemask_epi8(eq) == -1) << (j % 64);
@@ -373,13 +381,12 @@ __attribute__((target("avx2"))) void equalColumns(const int16_t* midT, int width
 // destination row the steps over which all its source rows agree. A picture's blocks
 // come top to bottom: a call for an earlier block, or for other samples, starts afresh.
 void PlaneScaler::verticalBlock(const uint8_t* src, ptrdiff_t stride, int r0, int n) {
-    const int words = (m_x.hi - m_x.lo + 32 * 64 - 1) / (32 * 64), count = m_y.count;
+    const int words = m_stepWords, count = m_y.count;
     auto row = [&](int s) { return src + ptrdiff_t(s) * stride; };
     const int lo = m_y.first[size_t(r0 - m_y.d0)];
     const int hi = std::min(m_y.first[size_t(r0 + n - 1 - m_y.d0)] + count, m_srcH);
     if (src != m_agreeSrc || stride != m_agreeStride || r0 <= m_agreeR0) m_agreeEnd = lo + 1;
     m_agreeSrc = src, m_agreeStride = stride, m_agreeR0 = r0;
-    m_agree.resize(size_t(m_srcH + 1) * size_t(words));
     for (int s = std::max(m_agreeEnd, lo + 1); s < hi; ++s)
         agreeing(row(s), row(s - 1), m_x.lo, m_x.hi, m_agree.data() + size_t(s) * size_t(words), words);
     m_agreeEnd = std::max(m_agreeEnd, hi);
@@ -404,7 +411,6 @@ const uint8_t* PlaneScaler::rows(const uint8_t* src, ptrdiff_t stride, int r0, i
     if (wideRegisters()) {
         verticalBlock(src, stride, r0, n);
         transposeRows(m_mid.data(), m_midStride, int(m_midStride), m_midT.data());
-        m_equal.resize(m_midStride / 64 + 2);
         equalColumns(m_midT.data(), int(m_midStride), m_equal.data());
         horizontalBlockAVX2(m_midT.data(), m_x, m_xPairs.data(), m_equal.data(), m_columns.data());
         transposeBytes(m_columns.data(), int(m_outStride), m_out.data(), m_outStride);

@@ -51,6 +51,7 @@ private:
     std::vector<uint8_t> m_columns, m_out;  // the block by destination sample, and by row
     std::vector<const uint8_t*> m_rows;
     std::vector<int32_t> m_pairs, m_xPairs;  // y's and x's weights, two to a word
+    int m_stepWords = 1;                     // words of a mask of the vertical pass's steps
     std::vector<uint64_t> m_agree;        // per source row: the vertical steps over which it agrees with the row above
     const uint8_t* m_agreeSrc = nullptr;  // the picture m_agree is of, its rows up to m_agreeEnd,
     ptrdiff_t m_agreeStride = 0;          // last asked for from block m_agreeR0
