@@ -15,6 +15,19 @@
 #include "video/screen.h"
 #include "video/writer.h"
 
+namespace {
+
+FramePtr yuv420(int w, int h) {
+    FramePtr f = newAVFrame();
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = w;
+    f->height = h;
+    EXPECT_GE(av_frame_get_buffer(f.get(), 64), 0);
+    return f;
+}
+
+}  // namespace
+
 TEST(BgraToYUV, AgreesWithSwscaleWithinOneLevel) {
     Image8 img(70, 36);  // eight pixels at a time, then the rest
     for (int i = 0; i < img.h; ++i)
@@ -23,13 +36,7 @@ TEST(BgraToYUV, AgreesWithSwscaleWithinOneLevel) {
     img.top(0)[0] = {0, 0, 0, 255};
     img.top(0)[1] = {255, 255, 255, 255};
 
-    FramePtr mine = newAVFrame(), narrow = newAVFrame();
-    for (AVFrame* f : {mine.get(), narrow.get()}) {
-        f->format = AV_PIX_FMT_YUV420P;
-        f->width = img.w;
-        f->height = img.h;
-        ASSERT_GE(av_frame_get_buffer(f, 64), 0);
-    }
+    FramePtr mine = yuv420(img.w, img.h), narrow = yuv420(img.w, img.h);
     bgraToYUV(img.view(), mine.get());
     // Without 256-bit registers, the same bytes.
     useWideRegisters(false);
@@ -75,26 +82,13 @@ TEST(BgraToYUV, AgreesWithSwscaleWithinOneLevel) {
 TEST(BgraToYUV, GreysHaveNoColour) {
     Image8 img(4, 2);
     for (int k = 0; k < 8; ++k) img.px[size_t(k)] = {uint8_t(30 * k), uint8_t(30 * k), uint8_t(30 * k), 255};
-    FramePtr f = newAVFrame();
-    f->format = AV_PIX_FMT_YUV420P;
-    f->width = 4;
-    f->height = 2;
-    ASSERT_GE(av_frame_get_buffer(f.get(), 64), 0);
+    FramePtr f = yuv420(4, 2);
     bgraToYUV(img.view(), f.get());
     for (int p = 1; p < 3; ++p)
         for (int x = 0; x < 2; ++x) EXPECT_EQ(f->data[p][x], 128);
 }
 
 namespace {
-
-FramePtr yuv420(int w, int h) {
-    FramePtr f = newAVFrame();
-    f->format = AV_PIX_FMT_YUV420P;
-    f->width = w;
-    f->height = h;
-    EXPECT_GE(av_frame_get_buffer(f.get(), 64), 0);
-    return f;
-}
 
 // PSNR of one plane of two 4:2:0 frames over a rectangle of luma rows and columns.
 double planePsnr(const AVFrame* a, const AVFrame* b, int plane, int x0, int y0, int x1, int y1) {

@@ -2,8 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "flat/raster.h"
 #include "support/support.h"
@@ -25,19 +23,6 @@ std::string coloured(const std::string& path, int n) {
     }
     w.finish(n);
     return path;
-}
-
-// Every frame of a video as RGB, decoded by ffmpeg.
-std::vector<Frame> decode(const std::string& path, int w, int h) {
-    const std::string raw = path + ".rgb";
-    EXPECT_TRUE(ffmpeg("-i '" + path + "' -f rawvideo -pix_fmt rgb24 '" + raw + "'"));
-    std::ifstream in(raw, std::ios::binary);
-    const Frame all{std::istreambuf_iterator<char>(in), {}};
-    std::vector<Frame> frames;
-    const size_t size = size_t(w) * size_t(h) * 3;
-    for (size_t at = 0; at + size <= all.size(); at += size)
-        frames.emplace_back(all.begin() + ptrdiff_t(at), all.begin() + ptrdiff_t(at + size));
-    return frames;
 }
 
 double meanDiff(const Frame& a, const Frame& b) {
@@ -72,7 +57,7 @@ TEST(TurningOutputs, RecordingFrameKLandsOnSlot2K) {
     EXPECT_EQ(probe(dir + "/spin.mp4", "v:0", "r_frame_rate")["r_frame_rate"], "60/1");
     EXPECT_EQ(probe(dir + "/spin.mp4", "format", "duration")["duration"], "0.700000");
 
-    const std::vector<Frame> flat = decode(dir + "/flat.mp4", 90, 160), spin = decode(dir + "/spin.mp4", 90, 160);
+    const std::vector<Frame> flat = rgbFrames(dir + "/flat.mp4", 90, 160), spin = rgbFrames(dir + "/spin.mp4", 90, 160);
     ASSERT_EQ(flat.size(), 12u);
     ASSERT_EQ(spin.size(), 42u);
     // Before the turn the device rests on the same full-layout frame as the flat output.
@@ -102,8 +87,8 @@ TEST(TurningOutputs, LongerRecordingPlaysOnAfterTheTurn) {
                          "/f.mp4  (90x90, 30 frames @ 30fps)\n" + "saved " + dir +
                          "/k.mp4  (90x90, 30 frames @ 30fps)\n" + "saved " + dir +
                          "/s.mp4  (90x90, 60 frames @ 60fps)\n");
-    const std::vector<Frame> c = decode(dir + "/c.mp4", 90, 90), f = decode(dir + "/f.mp4", 90, 90),
-                             k = decode(dir + "/k.mp4", 90, 90), t = decode(dir + "/s.mp4", 90, 90);
+    const std::vector<Frame> c = rgbFrames(dir + "/c.mp4", 90, 90), f = rgbFrames(dir + "/f.mp4", 90, 90),
+                             k = rgbFrames(dir + "/k.mp4", 90, 90), t = rgbFrames(dir + "/s.mp4", 90, 90);
     ASSERT_EQ(c.size(), 60u);
     ASSERT_EQ(f.size(), 30u);
     ASSERT_EQ(k.size(), 30u);
