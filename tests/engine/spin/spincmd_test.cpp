@@ -16,6 +16,15 @@ std::string shortLook() {
     return path;
 }
 
+// Width, height, frame rate and decoded frame count of a clip, as ffprobe reads them.
+std::string clipShape(const std::string& path) {
+    return shell(
+               "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+               "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+               path + "'")
+        .out;
+}
+
 }  // namespace
 
 TEST(SpinCommand, PictureAtAnAngle) {
@@ -42,11 +51,7 @@ TEST(SpinCommand, ClipOfAStill) {
         pellmar({"spin", sample(), out, "--size", "64x96", "--layout", "closeup"}, {"TREVALO_LOOK=" + shortLook()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + out + "  (64x96, 18 frames @ 60fps)\n");
-    const Ran probe = shell(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
-        out + "'");
-    EXPECT_EQ(probe.out, "64,96,60/1,18\n");
+    EXPECT_EQ(clipShape(out), "64,96,60/1,18\n");
 }
 
 // A recording goes through the frame command: it plays in the device from the first
@@ -63,11 +68,7 @@ TEST(SpinCommand, ClipOfARecording) {
                           {"TREVALO_LOOK=" + shortLook()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + out + "  (64x96, 30 frames @ 60fps)\n");
-    const Ran probe = shell(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
-        out + "'");
-    EXPECT_EQ(probe.out, "64,96,60/1,30\n");
+    EXPECT_EQ(clipShape(out), "64,96,60/1,30\n");
     // A recording shorter than the turn is padded to the whole turn.
     ASSERT_EQ(shell("ffmpeg -nostdin -v error -y -i '" + rec + "' -frames:v 3 '" + dir + "/short.mp4'").status, 0);
     const Ran s = pellmar({"spin", dir + "/short.mp4", out, "--size", "64x96"}, {"TREVALO_LOOK=" + shortLook()});

@@ -253,14 +253,6 @@ TEST(ConvexHull, MonotoneChain) {
     EXPECT_TRUE(convexHull({}).empty());
 }
 
-TEST(Rows, TurnAboutTheVerticalAxis) {
-    const auto r = rows(90);
-    EXPECT_NEAR(r[0].x, 0, 1e-12);
-    EXPECT_NEAR(r[0].z, -1, 1e-12);
-    EXPECT_EQ(r[1], (Vec3{0, 1, 0}));
-    EXPECT_NEAR(r[2].x, 1, 1e-12);
-}
-
 TEST(SpinSceneCloseup, TravelsFromTheCloseupFrame) {
     SpinScene s(96, 96, 30, 60, darkStyle(), 0.03, true);
     ASSERT_TRUE(s.from().has_value());
