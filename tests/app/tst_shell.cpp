@@ -16,12 +16,7 @@ class ShellTest : public QObject {
     QString in(const QString& name) const { return m_dir.path() + "/in/" + name; }
 
     std::unique_ptr<Studio> fresh(const QStringList& shapes) {
-        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction();
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        store->setValue("shapes", shapes);
-        store->setValue("outRoot", dir + "/out");
-        return std::make_unique<Studio>(store);
+        return support::makeStudio(support::caseDir(m_dir), shapes);
     }
 
     static QProcessEnvironment env(std::initializer_list<std::pair<const char*, const char*>> vars) {
@@ -139,41 +134,19 @@ private slots:
         QCOMPARE(Engine::liveCount(), 0);
     }
 
-    void appearanceHook_data() {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<int>("scheme");
-        QTest::newRow("light") << "light" << int(Scheme::light);
-        QTest::newRow("Light") << "Light" << int(Scheme::dark);
-        QTest::newRow("dark") << "dark" << int(Scheme::dark);
-        QTest::newRow("empty") << "" << int(Scheme::dark);
-    }
-
+    // Only "light" asks for the light appearance; anything else set is dark, unset is the desktop's.
     void appearanceHook() {
-        QFETCH(QString, value);
-        QFETCH(int, scheme);
-        QProcessEnvironment e;
-        e.insert("TREVALO_APPEARANCE", value);
-        QCOMPARE(DevHooks::appearance(e), std::optional(Scheme(scheme)));
+        for (const char* value : {"Light", "dark", ""})
+            QCOMPARE(DevHooks::appearance(env({{"TREVALO_APPEARANCE", value}})), std::optional(Scheme::dark));
+        QCOMPARE(DevHooks::appearance(env({{"TREVALO_APPEARANCE", "light"}})), std::optional(Scheme::light));
         QCOMPARE(DevHooks::appearance(QProcessEnvironment()), std::nullopt);
     }
 
-    void snapshotDelay_data() {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<double>("seconds");
-        QTest::newRow("half") << "0.5" << 0.5;
-        QTest::newRow("zero") << "0" << 0.0;
-        QTest::newRow("soon") << "soon" << 4.0;
-        QTest::newRow("negative") << "-2" << 4.0;
-        QTest::newRow("infinite") << "inf" << 4.0;
-        QTest::newRow("empty") << "" << 4.0;
-    }
-
+    // Seconds as given, zero included; anything that is not a finite number of them is 4.
     void snapshotDelay() {
-        QFETCH(QString, value);
-        QFETCH(double, seconds);
-        QProcessEnvironment e;
-        e.insert("TREVALO_SNAPSHOT_DELAY", value);
-        QCOMPARE(DevHooks::snapshotDelay(e), seconds);
+        for (const auto& [value, seconds] :
+             {std::pair{"0.5", 0.5}, {"0", 0.0}, {"soon", 4.0}, {"-2", 4.0}, {"inf", 4.0}, {"", 4.0}})
+            QCOMPARE(DevHooks::snapshotDelay(env({{"TREVALO_SNAPSHOT_DELAY", value}})), seconds);
         QCOMPARE(DevHooks::snapshotDelay(QProcessEnvironment()), 4.0);
     }
 

@@ -26,12 +26,9 @@ class SidebarTest : public QObject {
     }
 
     std::unique_ptr<Studio> fresh(const QStringList& shapes, const QString& outRoot = {}) {
-        const QString dir = m_dir.path() + "/" + QTest::currentTestFunction() + QTest::currentDataTag();
-        QDir().mkpath(dir);
-        auto* store = new QSettings(dir + "/settings.ini", QSettings::IniFormat);
-        store->setValue("shapes", shapes);
-        store->setValue("outRoot", outRoot.isEmpty() ? dir + "/out" : outRoot);
-        return std::make_unique<Studio>(store);
+        auto studio = support::makeStudio(support::caseDir(m_dir), shapes);
+        if (!outRoot.isEmpty()) studio->setOutRoot(outRoot);
+        return studio;
     }
 
 private slots:
