@@ -49,17 +49,6 @@ private slots:
         QCOMPARE(hi, 168);
     }
 
-    void grainRejectsBytesWhoseLowByteIsBelow13() {
-        // 0 * 81 has the low byte 0 and is drawn again; 255 * 81 = 0x50AF and 3 * 81 = 0xF3 are kept.
-        QList<quint8> bytes{0, 0, 255, 3, 128};
-        int taken = 0;
-        const QImage tile = makeGrainTile([&] { return bytes[taken++ % bytes.size()]; });
-        // The two zeros are skipped: the first pixel is 88 + (255 * 81 >> 8) = 168.
-        QCOMPARE(tile.pixelColor(0, 0).red(), 168);
-        QCOMPARE(tile.pixelColor(1, 0).red(), 88 + (3 * 81 >> 8));
-        QCOMPARE(tile.pixelColor(2, 0).red(), 88 + (128 * 81 >> 8));
-    }
-
     void switchSlidesWhenClicked() {
         ClaySwitch sw;
         sw.show();
