@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -128,67 +129,116 @@ std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source
                                   turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin), threads);
 }
 
-// One output's drawing and encoding on a thread of its own, fed through a short queue:
-// the outputs and the decoding of the next frame keep the cores busy, instead of every
-// frame waiting for the slowest output before the next is read.
-class SinkFeed {
+// The work of a run, done by as many threads as the machine has cores: reading the next
+// recording frame, and each output's drawing and encoding of the frames handed to it, one
+// frame at a time per output and in order. A thread that finishes a piece takes the next
+// one there is, so no core waits while an output has a frame to take, and each piece runs
+// to its end rather than sharing a core in slices with the others.
+class Crew {
 public:
-    explicit SinkFeed(Sink& sink) : m_sink(sink), m_thread([this] { run(); }) {}
-    ~SinkFeed() { close(); }
-    SinkFeed(const SinkFeed&) = delete;
-    SinkFeed& operator=(const SinkFeed&) = delete;
-
-    // Hands over a frame for slot target; waits while the queue is full. The 4:2:0
-    // picture is held by reference until it is drawn.
-    void push(std::shared_ptr<const Image8> content, const AVFrame* yuv, int64_t target) {
-        FramePtr held(av_frame_clone(yuv));
-        if (!held) die("av_frame_clone: out of memory");
-        std::unique_lock lock(m_lock);
-        m_room.wait(lock, [&] { return m_jobs.size() < depth; });
-        m_jobs.push_back({std::move(content), std::move(held), target});
-        m_ready.notify_one();
-    }
-    // Returns once every frame handed over is drawn and encoded.
-    void close() {
-        {
-            std::lock_guard lock(m_lock);
-            m_closed = true;
-        }
-        m_ready.notify_one();
-        if (m_thread.joinable()) m_thread.join();
-    }
-
-private:
     struct Job {
         std::shared_ptr<const Image8> content;
         FramePtr yuv;
         int64_t target = 0;
     };
-    void run() {
-        for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(m_lock);
-                m_ready.wait(lock, [&] { return !m_jobs.empty() || m_closed; });
-                if (m_jobs.empty()) return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            m_room.notify_one();
-            m_sink.update(job.content, std::move(job.yuv), job.target);
-        }
+
+    explicit Crew(std::vector<std::unique_ptr<Sink>>& sinks) : m_sinks(sinks), m_lanes(sinks.size()) {}
+
+    // Hands a frame to output i for slot target; the 4:2:0 picture is held by reference
+    // until it is drawn. Only `read` calls it, and only while every output has room.
+    void hand(size_t i, std::shared_ptr<const Image8> content, const AVFrame* yuv, int64_t target) {
+        FramePtr held(av_frame_clone(yuv));
+        if (!held) die("av_frame_clone: out of memory");
+        std::lock_guard lock(m_lock);
+        m_lanes[i].jobs.push_back({std::move(content), std::move(held), target});
+        m_wake.notify_all();
     }
 
-    // Two frames ahead let an output that is quick on some frames (another frame type,
-    // a lighter picture) go on while a slower one catches up; each one more is a
-    // recording picture held in memory (4.5 MiB for a phone's screen).
+    // Calls read, which reads one frame and hands it over and returns false at the end,
+    // until it returns false, and returns once every frame handed over is encoded.
+    void run(size_t threads, const std::function<bool()>& read) {
+        m_read = &read;
+        std::vector<std::jthread> crew;
+        for (size_t i = 1; i < threads; ++i) crew.emplace_back([this] { work(); });
+        work();
+    }
+
+private:
+    // Two frames ahead let an output that is quick on some frames (another frame type, a
+    // lighter picture) go on while a slower one catches up; each one more is a recording
+    // picture held in memory (4.5 MiB for a phone's screen).
     static constexpr size_t depth = 2;
-    Sink& m_sink;
+
+    struct Lane {
+        std::deque<Job> jobs;
+        bool busy = false;
+    };
+
+    void work() {
+        std::unique_lock lock(m_lock);
+        for (;;) {
+            // Reading comes first while an output is about to run dry, so that the others
+            // always have a frame to take; it waits while any output has no room.
+            size_t shortest = depth;
+            bool room = true;
+            for (const Lane& l : m_lanes) {
+                shortest = std::min(shortest, l.jobs.size() + (l.busy ? 1 : 0));
+                room &= l.jobs.size() < depth;
+            }
+            const bool canRead = !m_reading && !m_readAll && room;
+            const size_t lane = next();
+            if (canRead && (lane == m_lanes.size() || shortest < 2)) {
+                m_reading = true;
+                lock.unlock();
+                const bool more = (*m_read)();
+                lock.lock();
+                m_reading = false;
+                m_readAll = !more;
+                m_wake.notify_all();
+            } else if (lane < m_lanes.size()) {
+                Lane& l = m_lanes[lane];
+                Job job = std::move(l.jobs.front());
+                l.jobs.pop_front();
+                l.busy = true;
+                lock.unlock();
+                m_sinks[lane]->update(job.content, std::move(job.yuv), job.target);
+                job = Job();
+                lock.lock();
+                l.busy = false;
+                m_wake.notify_all();
+            } else if (m_readAll && !m_reading && idle()) {
+                return;
+            } else {
+                m_wake.wait(lock);
+            }
+        }
+    }
+    // The output with a frame to take that is furthest behind in the recording (the larger
+    // picture on a tie), or none.
+    size_t next() const {
+        size_t best = m_lanes.size();
+        double bestAt = 0;
+        int64_t bestSize = 0;
+        for (size_t i = 0; i < m_lanes.size(); ++i) {
+            const Lane& l = m_lanes[i];
+            if (l.busy || l.jobs.empty()) continue;
+            const double at = double(l.jobs.front().target) / m_sinks[i]->fps;
+            const int64_t size = int64_t(m_sinks[i]->writer.width()) * m_sinks[i]->writer.height();
+            if (best == m_lanes.size() || at < bestAt || (at == bestAt && size > bestSize))
+                best = i, bestAt = at, bestSize = size;
+        }
+        return best;
+    }
+    bool idle() const {
+        return std::all_of(m_lanes.begin(), m_lanes.end(), [](const Lane& l) { return !l.busy && l.jobs.empty(); });
+    }
+
+    std::vector<std::unique_ptr<Sink>>& m_sinks;
     std::mutex m_lock;
-    std::condition_variable m_ready, m_room;
-    std::deque<Job> m_jobs;
-    bool m_closed = false;
-    std::thread m_thread;  // last, so that it starts once the members it uses exist
+    std::condition_variable m_wake;
+    std::vector<Lane> m_lanes;
+    const std::function<bool()>* m_read = nullptr;
+    bool m_reading = false, m_readAll = false;
 };
 
 // Runs work(i) for every sink, one thread per sink, and returns when all are done.
@@ -252,12 +302,10 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         sinks[i]->index = i;
     }
 
-    std::vector<std::unique_ptr<SinkFeed>> feeds;
+    Crew crew(sinks);
     std::vector<int64_t> queuedNext(sinks.size(), 0);  // the reading side's view of nextSlot
-    for (auto& s : sinks) feeds.push_back(std::make_unique<SinkFeed>(*s));
 
-    // The outputs draw and encode on threads of their own while the next frame decodes:
-    // one decoding thread keeps ahead of them, and frame threads would each hold pictures.
+    // One decoding thread keeps ahead of the outputs; frame threads would each hold pictures.
     FrameReader reader(src, opts.startSec, 1);
     const AVRational tb = reader.timeBase();
     const double rangeEnd = opts.startSec + opts.maxSec;
@@ -265,50 +313,56 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
     int64_t t0 = 0, lastDelta = 0, used = 0;
     Image8 frame;
     ContentYUV toYUV;
-    while (reader.next()) {
-        if (!prep) t0 = reader.pts();
-        const int64_t delta = reader.pts() - t0;
-        if (double(delta) * av_q2d(tb) >= opts.maxSec || reader.seconds() >= rangeEnd) break;
-        if (prep) {
-            bool wanted = false;
-            for (size_t i = 0; i < sinks.size(); ++i) wanted |= slotAt(delta, tb, sinks[i]->fps) >= queuedNext[i];
-            if (!wanted) continue;
+    // Reads up to the next frame some output takes and hands it over; false at the end.
+    const std::function<bool()> read = [&] {
+        while (reader.next()) {
+            if (!prep) t0 = reader.pts();
+            const int64_t delta = reader.pts() - t0;
+            if (double(delta) * av_q2d(tb) >= opts.maxSec || reader.seconds() >= rangeEnd) return false;
+            if (prep) {
+                bool wanted = false;
+                for (size_t i = 0; i < sinks.size(); ++i)
+                    wanted |= slotAt(delta, tb, sinks[i]->fps) >= queuedNext[i];
+                if (!wanted) continue;
+            }
+            bool pictured = false;
+            if (!prep) {
+                reader.picture(frame);
+                prep = FramePrep::make(src, frame.view());
+                pictured = true;
+            }
+            // Flat outputs draw from the 4:2:0 picture alone, which a decoded 4:2:0 frame
+            // gives without a BGRA copy; turning outputs draw from BGRA.
+            const AVFrame* contentYUV = anyTurning ? nullptr : toYUV.prepare(reader.decoded(), *prep);
+            if (contentYUV && pictured) {
+                frame = Image8();  // only the island's search needed it
+                reader.releasePicture();
+            }
+            std::shared_ptr<Image8> owned;
+            if (!contentYUV) {
+                if (!pictured) reader.picture(frame);
+                owned = std::make_shared<Image8>((*prep)(std::move(frame)));
+                contentYUV = toYUV.convert(*owned);
+            }
+            for (size_t i = 0; i < sinks.size(); ++i) {
+                const int64_t target = slotAt(delta, tb, sinks[i]->fps);
+                if (target < queuedNext[i]) continue;  // behind this output's grid
+                crew.hand(i, owned, contentYUV, target);
+                queuedNext[i] = target + 1;
+            }
+            ++used;
+            lastDelta = delta;
+            // Reuse the picture's memory for the next frame when no output kept it.
+            if (owned && owned.use_count() == 1) frame = std::move(*owned);
+            return true;
         }
-        bool pictured = false;
-        if (!prep) {
-            reader.picture(frame);
-            prep = FramePrep::make(src, frame.view());
-            pictured = true;
-        }
-        // Flat outputs draw from the 4:2:0 picture alone, which a decoded 4:2:0 frame
-        // gives without a BGRA copy; turning outputs draw from BGRA.
-        const AVFrame* contentYUV = anyTurning ? nullptr : toYUV.prepare(reader.decoded(), *prep);
-        if (contentYUV && pictured) {
-            frame = Image8();  // only the island's search needed it
-            reader.releasePicture();
-        }
-        std::shared_ptr<Image8> owned;
-        if (!contentYUV) {
-            if (!pictured) reader.picture(frame);
-            owned = std::make_shared<Image8>((*prep)(std::move(frame)));
-            contentYUV = toYUV.convert(*owned);
-        }
-        for (size_t i = 0; i < sinks.size(); ++i) {
-            const int64_t target = slotAt(delta, tb, sinks[i]->fps);
-            if (target < queuedNext[i]) continue;  // behind this output's grid
-            feeds[i]->push(owned, contentYUV, target);
-            queuedNext[i] = target + 1;
-        }
-        ++used;
-        lastDelta = delta;
-        // Reuse the picture's memory for the next frame when no output kept it.
-        if (owned && owned.use_count() == 1) frame = std::move(*owned);
-    }
+        return false;
+    };
+    crew.run(std::min(size_t(cores), sinks.size() + 1), read);
     if (used == 0)
         die("no frames in range (start " + shortestDecimal(opts.startSec) + "s, length " +
             shortestDecimal(opts.maxSec) + "s)");
 
-    for (auto& f : feeds) f->close();
     // Each encoder drains the frames it still holds back on its own core.
     eachSink(sinks.size(), [&](size_t i) {
         sinks[i]->tail(sinks[i]->stopFor(lastDelta, tb, src.fps));

@@ -355,23 +355,32 @@ namespace {
 // min(lo + 32 j, hi - 32).
 __attribute__((target("avx2"))) void agreeing(const uint8_t* a, const uint8_t* b, int lo, int hi, uint64_t* out,
                                               int words) {
-    std::fill(out, out + words, 0);
-    for (int j = 0; j < stepCount(lo, hi); ++j) {
-        const int x = stepAt(lo, hi, j);
-        const __m256i eq = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x)),
-                                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x)));
-        out[j / 64] |= uint64_t(_mm256_movemask_epi8(eq) == -1) << (j % 64);
+    // Each word is gathered in a register: or-ing into memory step by step would chain
+    // every step on the store before it.
+    const int steps = stepCount(lo, hi);
+    for (int w = 0; w < words; ++w) {
+        uint64_t bits = 0;
+        for (int j = 64 * w; j < std::min(steps, 64 * w + 64); ++j) {
+            const int x = stepAt(lo, hi, j);
+            const __m256i eq = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + x)),
+                                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x)));
+            bits |= uint64_t(_mm256_movemask_epi8(eq) == -1) << (j % 64);
+        }
+        out[w] = bits;
     }
 }
 
 // Bit c of out: column c of the transposed block equals column c + 1.
 __attribute__((target("avx2"))) void equalColumns(const int16_t* midT, int width, uint64_t* out) {
-    std::fill(out, out + (width + 63) / 64, 0);
     __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(midT));
-    for (int c = 0; c + 1 < width; ++c) {
-        const __m256i here = next;
-        next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(midT + (c + 1) * 16));
-        out[c / 64] |= uint64_t(_mm256_movemask_epi8(_mm256_cmpeq_epi16(here, next)) == -1) << (c % 64);
+    for (int w = 0; w < (width + 63) / 64; ++w) {
+        uint64_t bits = 0;
+        for (int c = 64 * w; c < std::min(width - 1, 64 * w + 64); ++c) {
+            const __m256i here = next;
+            next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(midT + (c + 1) * 16));
+            bits |= uint64_t(_mm256_movemask_epi8(_mm256_cmpeq_epi16(here, next)) == -1) << (c % 64);
+        }
+        out[w] = bits;
     }
 }
 
