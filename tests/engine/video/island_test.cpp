@@ -93,7 +93,9 @@ TEST(IslandApply, BusyBarGetsABlackPillOverTheDot) {
         is->apply(f.view());
         const Px8 flat{bar.b, uint8_t(bar.g + 2), bar.r, 255};
         EXPECT_EQ(f.top(70)[540 + 190 - 15], step == 4 ? flat : black) << step;
-        if (step == 5) EXPECT_EQ(f.top(70)[540 + 195], right);
+        if (step == 5) {
+            EXPECT_EQ(f.top(70)[540 + 195], right);
+        }
     }
 }
 
