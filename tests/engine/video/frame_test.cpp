@@ -77,6 +77,31 @@ TEST(FrameCommand, ThreeShapesInOnePass) {
     EXPECT_EQ(probe(dir + "/s.mp4", "v:0", "width")["width"], "128");
 }
 
+// More outputs than cores take turns on them: each must still draw every frame once, in
+// order.
+TEST(FrameCommand, EveryOutputDrawsEveryFrameInOrder) {
+    const std::string dir = tempDir();
+    const std::string rec = recordingAt(dir + "/rec.mov", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    const std::vector<std::pair<int, int>> sizes{{96, 160}, {160, 96}, {128, 128}, {64, 128}, {128, 64}};
+    std::vector<std::string> args{"frame", rec};
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const auto [w, h] = sizes[i];
+        args.insert(args.end(), {"--out", dir + "/" + std::to_string(i) + ".mp4",
+                                 std::to_string(w) + "x" + std::to_string(h), "full"});
+    }
+    const Ran r = pellmar(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const auto [w, h] = sizes[i];
+        const auto frames = rgbFrames(dir + "/" + std::to_string(i) + ".mp4", w, h);
+        ASSERT_EQ(frames.size(), 12u) << i;
+        // The recording gets redder frame by frame; the screen's middle shows it.
+        const size_t middle = (size_t(h / 2) * size_t(w) + size_t(w / 2)) * 3;
+        for (size_t k = 1; k < frames.size(); ++k)
+            EXPECT_GT(frames[k][middle], frames[k - 1][middle] + 4) << "output " << i << ", frame " << k;
+    }
+}
+
 TEST(FrameCommand, StartAndMaxChooseTheStretch) {
     const std::string dir = tempDir();
     const std::string rec = genTest(dir, {"--seconds", "2"});
