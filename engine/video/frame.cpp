@@ -187,7 +187,7 @@ private:
             }
             const bool canRead = !m_reading && !m_readAll && room;
             const size_t lane = next();
-            if (canRead && (lane == m_lanes.size() || shortest < 2)) {
+            if (canRead && (lane == m_lanes.size() || shortest < depth)) {
                 m_reading = true;
                 lock.unlock();
                 const bool more = (*m_read)();
