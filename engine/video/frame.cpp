@@ -129,7 +129,7 @@ std::unique_ptr<Sink> makeSink(const OutRequest& req, int w, int h, const Source
                                   turning.make(w, h, src.W, src.H, style, req.layout == Layout::closeupSpin), threads);
 }
 
-// The work of a run, done by as many threads as the machine has cores: reading the next
+// The work of a run, done by up to one thread per core: reading the next
 // recording frame, and each output's drawing and encoding of the frames handed to it, one
 // frame at a time per output and in order. A thread that finishes a piece takes the next
 // one there is, so no core waits while an output has a frame to take, and each piece runs
@@ -157,10 +157,9 @@ public:
     // Calls read, which reads one frame and hands it over and returns false at the end,
     // until it returns false, and returns once every frame handed over is encoded.
     void run(size_t threads, const std::function<bool()>& read) {
-        m_read = &read;
-        std::vector<std::jthread> crew;
-        for (size_t i = 1; i < threads; ++i) crew.emplace_back([this] { work(); });
-        work();
+        std::vector<std::jthread> others;
+        for (size_t i = 1; i < threads; ++i) others.emplace_back([this, &read] { work(read); });
+        work(read);
     }
 
 private:
@@ -174,7 +173,7 @@ private:
         bool busy = false;
     };
 
-    void work() {
+    void work(const std::function<bool()>& read) {
         std::unique_lock lock(m_lock);
         for (;;) {
             // Reading comes first while an output is about to run dry, so that the others
@@ -190,7 +189,7 @@ private:
             if (canRead && (lane == m_lanes.size() || shortest < depth)) {
                 m_reading = true;
                 lock.unlock();
-                const bool more = (*m_read)();
+                const bool more = read();
                 lock.lock();
                 m_reading = false;
                 m_readAll = !more;
@@ -237,7 +236,6 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::vector<Lane> m_lanes;
-    const std::function<bool()>* m_read = nullptr;
     bool m_reading = false, m_readAll = false;
 };
 
@@ -247,9 +245,9 @@ template <class F> void eachSink(size_t n, F&& work) {
         work(0);
         return;
     }
-    std::vector<std::jthread> crew;
-    crew.reserve(n - 1);
-    for (size_t i = 1; i < n; ++i) crew.emplace_back([&work, i] { work(i); });
+    std::vector<std::jthread> others;
+    others.reserve(n - 1);
+    for (size_t i = 1; i < n; ++i) others.emplace_back([&work, i] { work(i); });
     work(0);
 }
 
@@ -280,8 +278,8 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
         std::any_of(outs.begin(), outs.end(), [](const OutRequest& o) { return isTurning(o.layout); });
     if (anyTurning) turning.prepare();
 
-    // The outputs encode side by side, one worker each: together their encoders take the
-    // machine's cores, not each of them all.
+    // The outputs encode side by side: together their encoders take the machine's cores,
+    // not each of them all.
     const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
     const int threads = std::max(1, cores / int(outs.size()));
     // Flat outputs set up side by side: their plates and encoders are made while the others
