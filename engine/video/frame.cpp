@@ -319,8 +319,7 @@ void runFrame(const Args& args, const TurningOutputs& turning) {
             if (double(delta) * av_q2d(tb) >= opts.maxSec || reader.seconds() >= rangeEnd) return false;
             if (prep) {
                 bool wanted = false;
-                for (size_t i = 0; i < sinks.size(); ++i)
-                    wanted |= slotAt(delta, tb, sinks[i]->fps) >= queuedNext[i];
+                for (size_t i = 0; i < sinks.size(); ++i) wanted |= slotAt(delta, tb, sinks[i]->fps) >= queuedNext[i];
                 if (!wanted) continue;
             }
             bool pictured = false;
