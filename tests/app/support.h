@@ -50,6 +50,36 @@ inline std::unique_ptr<Studio> makeStudio(const QString& dir, const QStringList&
     return std::make_unique<Studio>(store);
 }
 
+// The engine's requests run to their end on the event loop; one that never ends stops the test.
+template <class Result, class Start> Result waitFor(const char* what, Start start) {
+    std::optional<Result> got;
+    QObject context;  // an engine must not outlive its waiter
+    start(&context, [&](Result r) { got.emplace(std::move(r)); });
+    if (!QTest::qWaitFor([&] { return got.has_value(); }, 30000)) qFatal("%s never ended", what);
+    return std::move(*got);
+}
+
+inline Outcome runNow(const QStringList& args, Token token = makeToken()) {
+    return waitFor<Outcome>("engine run", [&](QObject* c, auto done) { Engine::run(args, token, c, done); });
+}
+
+inline std::optional<QString> performNow(const Job& job, Token token = makeToken()) {
+    return waitFor<std::optional<QString>>("job", [&](QObject* c, auto done) { Engine::perform(job, token, c, done); });
+}
+
+inline std::pair<Outcome, QImage> previewNow(const PreviewKey& key) {
+    return waitFor<std::pair<Outcome, QImage>>("preview", [&](QObject* c, auto done) {
+        Engine::preview(key, makeToken(), c, [done](Outcome o, QImage img) { done({o, img}); });
+    });
+}
+
+// Staging folders a render left in `tmp`; previews keep a folder of their own there.
+inline QStringList staging(const QString& tmp) {
+    QStringList dirs = QDir(tmp).entryList({"trevalo-*"}, QDir::Dirs);
+    dirs.removeAll("trevalo-preview");
+    return dirs;
+}
+
 // A folder of its own for the running test case, so that no case sees another's settings.
 inline QString caseDir(const QTemporaryDir& root) {
     return root.path() + "/case-" + QTest::currentTestFunction() + QTest::currentDataTag();

@@ -19,12 +19,7 @@ class RenderTest : public QObject {
         return s;
     }
     static bool settled(const Studio& s) { return !s.phase().isRendering(); }
-    // Staging folders left in the temporary folder; previews keep a folder of their own.
-    QStringList staging() const {
-        QStringList dirs = QDir(m_dir.path()).entryList({"trevalo-*"}, QDir::Dirs);
-        dirs.removeAll("trevalo-preview");
-        return dirs;
-    }
+    QStringList staging() const { return support::staging(m_dir.path()); }
 
 private slots:
     void initTestCase() {

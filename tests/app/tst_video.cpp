@@ -1,7 +1,5 @@
 #include <QtTest>
 
-#include <QImageReader>
-
 #include "support.h"
 
 extern "C" {
@@ -99,13 +97,7 @@ private slots:
             for (int x = 0; x < 300; ++x) img.setPixel(x, y, qRgb(255, 0, 0));
         QDir().mkpath(m_dir.path() + "/in");
         QVERIFY(img.save(shot));
-        bool ended = false;
-        Outcome made;
-        Engine::run({"gen-test", shot, clip(), "--seconds", "0.5", "--fps", "10"}, makeToken(), this, [&](Outcome o) {
-            ended = true;
-            made = o;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
+        const Outcome made = support::runNow({"gen-test", shot, clip(), "--seconds", "0.5", "--fps", "10"});
         QVERIFY2(made.ok(), qPrintable(made.message));
         writeWav(sound(), 1.0);
     }
@@ -125,21 +117,11 @@ private slots:
         QCOMPARE(streams(folder + "/demo_square.mp4"), (QStringList{"video", "audio"}));
         QCOMPARE(streams(folder + "/demo_square_closeup.mp4"), (QStringList{"video", "audio"}));
         QVERIFY(!QFile::exists(folder + "/demo_square_spin.mp4"));
-        QStringList staging = QDir(m_dir.path()).entryList({"trevalo-*"}, QDir::Dirs);
-        staging.removeAll("trevalo-preview");
-        QCOMPARE(staging, QStringList());
+        QCOMPARE(support::staging(m_dir.path()), QStringList());
     }
 
     void posterPreview() {
-        bool ended = false;
-        Outcome outcome;
-        QImage img;
-        Engine::preview({clip(), Theme::light, Shape::horizontal}, makeToken(), this, [&](Outcome o, QImage i) {
-            ended = true;
-            outcome = o;
-            img = i;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
+        const auto [outcome, img] = support::previewNow({clip(), Theme::light, Shape::horizontal});
         QVERIFY2(outcome.ok(), qPrintable(outcome.message));
         QCOMPARE(img.size(), QSize(1920, 1080));
     }
