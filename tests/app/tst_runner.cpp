@@ -3,6 +3,7 @@
 #include "support.h"
 
 using support::makeBundle;
+using support::runNow;
 
 // The engine runner against a stand-in `pellmar` that acts on its first argument.
 class RunnerTest : public QObject {
@@ -10,14 +11,6 @@ class RunnerTest : public QObject {
     QTemporaryDir m_dir;
     QString bundle() const { return m_dir.path() + "/bin"; }
     QString marker() const { return m_dir.path() + "/started"; }
-
-    // Runs to the end on the event loop and returns how it ended.
-    Outcome runNow(const QStringList& args, Token token = makeToken()) {
-        std::optional<Outcome> got;
-        Engine::run(args, token, this, [&](Outcome o) { got = o; });
-        if (!QTest::qWaitFor([&] { return got.has_value(); }, 20000)) qFatal("engine run never ended");
-        return *got;
-    }
 
 private slots:
     void initTestCase() {
@@ -71,41 +64,12 @@ private slots:
         QVERIFY(lines.contains("HOME=" + qgetenv("HOME")));
     }
 
-    void cancelWhileRunning() {
-        auto token = makeToken();
-        std::optional<Outcome> got;
-        Engine::run({"sleep"}, token, this, [&](Outcome o) { got = o; });
-        QTRY_VERIFY(QFile::exists(marker()));
-        QElapsedTimer clock;
-        clock.start();
-        token->cancel();
-        QTRY_VERIFY(got.has_value());
-        QVERIFY(got->cancelled());
-        QVERIFY(clock.elapsed() < 5000);
-    }
-
     void cancelBeforeStartLaunchesNothing() {
         auto token = makeToken();
         token->cancel();
         QVERIFY(runNow({"warn"}, token).cancelled());
         QTest::qWait(100);
         QVERIFY(!QFile::exists(marker()));
-    }
-
-    void terminateAllStopsEveryEngine() {
-        Engine::terminateAll();  // nothing running: nothing happens
-        int ended = 0, cancelled = 0;
-        for (int i = 0; i < 3; ++i)
-            Engine::run({"sleep"}, makeToken(), this, [&](Outcome o) {
-                ++ended;
-                cancelled += o.cancelled();
-            });
-        QCOMPARE(Engine::liveCount(), 3);
-        QTest::qWait(300);  // let the shells reach their sleep
-        Engine::terminateAll();
-        QTRY_COMPARE(ended, 3);
-        QCOMPARE(cancelled, 3);
-        QCOMPARE(Engine::liveCount(), 0);
     }
 
     void engineEndsWithItsContext() {
@@ -119,13 +83,16 @@ private slots:
         QVERIFY(!called);
     }
 
+    // An engine without its look file, or a look file without its engine, is no bundle.
     void missingBundle() {
-        const QString dir = m_dir.path() + "/nolook";
-        makeBundle(dir, "touch " + marker().toUtf8() + "\n", false);
-        Engine::setAppDir(dir);
-        const Outcome o = runNow({"warn"});
-        Engine::setAppDir(bundle());
-        QCOMPARE(o.message, "render engine missing from the app bundle");
+        makeBundle(m_dir.path() + "/nolook", "touch " + marker().toUtf8() + "\n", false);
+        support::writeFile(m_dir.path() + "/noengine/look.conf", "");
+        for (const char* dir : {"/nolook", "/noengine"}) {
+            Engine::setAppDir(m_dir.path() + dir);
+            const Outcome o = runNow({"warn"});
+            Engine::setAppDir(bundle());
+            QCOMPARE(o.message, "render engine missing from the app bundle");
+        }
         QTest::qWait(100);
         QVERIFY(!QFile::exists(marker()));
     }
@@ -167,24 +134,6 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(double, fraction);
         QCOMPARE(Engine::progressOf(line).value_or(-1.0), fraction);
-    }
-
-    void lookupLayouts() {
-        // Installed: <prefix>/bin/trevalo beside <prefix>/bin/pellmar, <prefix>/share/trevalo/look.conf.
-        const QString prefix = m_dir.path() + "/prefix";
-        makeBundle(prefix + "/bin", "", false);
-        support::writeFile(prefix + "/share/trevalo/look.conf", "");
-        Engine::setAppDir(prefix + "/bin");
-        QCOMPARE(Engine::enginePath(), prefix + "/bin/pellmar");
-        QCOMPARE(Engine::look(), prefix + "/share/trevalo/look.conf");
-        // Build tree: both beside the program.
-        Engine::setAppDir(bundle());
-        QCOMPARE(Engine::enginePath(), bundle() + "/pellmar");
-        QCOMPARE(Engine::look(), bundle() + "/look.conf");
-        // A look file alone is no bundle.
-        Engine::setAppDir(m_dir.path() + "/empty");
-        QCOMPARE(Engine::enginePath(), QString());
-        Engine::setAppDir(bundle());
     }
 
     void backdropGreys() {
