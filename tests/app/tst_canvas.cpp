@@ -163,7 +163,6 @@ private slots:
         QVERIFY(canvas->emptyBar()->isVisible());
         QVERIFY(!canvas->filmstrip()->isVisible());
         QCOMPARE(canvas->viewfinder()->slateText(), QString("Drop screenshots or screen recordings"));
-        QCOMPARE(canvas->viewfinder()->shapeText(), QString("Vertical"));
 
         studio->add({in("one.png"), in("two.mov")});
         QVERIFY(!canvas->emptyBar()->isVisible());

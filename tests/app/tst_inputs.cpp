@@ -49,9 +49,6 @@ private slots:
         QCOMPARE(studio->inputs().size(), 2);
         QCOMPARE(studio->audio(), path("two.wav"));
         QVERIFY(studio->notice().isEmpty());
-        QVERIFY(!studio->hasVideoOutput());
-        studio->setSpin(true);
-        QVERIFY(studio->hasVideoOutput());
     }
 
     // A trailing counter goes, then a trailing screenshot or recording word; a stem that

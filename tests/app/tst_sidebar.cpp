@@ -113,8 +113,6 @@ private slots:
         QCOMPARE(fractions[at], 3.0 / 7);
         QCOMPARE(seen.first(), QString("Rendering 0 of 7"));
         QCOMPARE(footer.status(), "✓ 7 files · " + QString::number(studio->phase().seconds) + "s");
-        QVERIFY(footer.showButton()->isVisibleTo(&footer));
-        QVERIFY(footer.failures().isEmpty());
     }
 
     void finishedSummaries_data() {

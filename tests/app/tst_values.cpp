@@ -15,7 +15,6 @@ private slots:
             QCOMPARE(shapeFromName(shapeName(shape)), shape);
             QCOMPARE(shapeCloseup(shape), shapeName(shape).endsWith("_closeup"));
         }
-        QCOMPARE(shapeSize(Shape::vertical, 1), QString("1080x1920"));
     }
 
     void backdropForms_data() {
