@@ -79,9 +79,7 @@ private slots:
         QCOMPARE(studio->outRoot(), QFileInfo(desktop).isDir() ? desktop : QDir::homePath());
         QCOMPARE(studio->captionPlace(), CaptionPlace::top);
         QVERIFY(studio->backdrop().isTheme());
-    }
-
-    void unknownShapesAreSkipped() {
+        // A known shape among unknown ones is kept alone.
         raw().setValue("shapes", QStringList{"square", "round"});
         QCOMPARE(open()->orderedShapes(), QList<Shape>{Shape::square});
     }
