@@ -70,16 +70,6 @@ TEST(Opts, ValuesAreTakenAsTheyStand) {
     EXPECT_EQ(o.maxSec, 0);
 }
 
-TEST(Opts, EveryOutIsKeptInOrder) {
-    const Opts o({"rec.mov", "--out", "a.mp4", "1x1", "spin", "--out", "b.mp4", "2x2", "closeup_spin"});
-    ASSERT_EQ(o.outs.size(), 2u);
-    EXPECT_EQ(o.outs[0].path, "a.mp4");
-    EXPECT_EQ(o.outs[0].layout, Layout::spin);
-    EXPECT_EQ(o.outs[1].size, "2x2");
-    EXPECT_EQ(o.outs[1].layout, Layout::closeupSpin);
-    EXPECT_EQ(o.files, std::vector<std::string>{"rec.mov"});
-}
-
 TEST(OptsDeathTest, EachFaultHasItsLine) {
     using V = std::vector<std::string>;
     EXPECT_EXIT(Opts(V{"a", "--theme"}), ExitedWithCode(1), "^--theme needs a value\n$");

@@ -152,8 +152,3 @@ TEST(EscapeControls, EveryValuePrintsAsOneLine) {
     EXPECT_EQ(escapeControls("next\xc2\x85line\xc2\xa0"), "next\\u0085line\xc2\xa0");
     EXPECT_EQ(escapeControls("cut\xc2"), "cut\xc2");
 }
-
-TEST(DieDeathTest, OneLineWhateverTheMessageHolds) {
-    EXPECT_EXIT(die("unknown layout: full\nx  (want full·closeup)"), testing::ExitedWithCode(1),
-                "^unknown layout: full\\\\nx  \\(want full·closeup\\)\n$");
-}

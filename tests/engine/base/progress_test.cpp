@@ -23,20 +23,8 @@ TEST(ProgressLine, StaysOneLineInsideTheTerminal) {
     EXPECT_EQ(cut, "frame: ab.mp4 1/2 ·");  // 19 characters, the middle dot counted as one
 }
 
-// The line as a user sees it: drawn while the work goes on, gone when it ends however it ends.
-TEST(ProgressTerminal, TheLineIsDrawnThenLeavesNothing) {
-    const Ran r = onTerminal([] {
-        Progress p("frame", {{"a.mp4", 0, 4}}, Report::none);
-        for (int i = 1; i <= 4; ++i) p.reached(0, i);
-        p.finish();
-        std::printf("saved a.mp4\n");
-    });
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("frame: a.mp4 0/4"), std::string::npos) << r.err;
-    EXPECT_EQ(screenOf(r.err), "");
-    EXPECT_EQ(r.out, "saved a.mp4\n");
-}
-
+// The line is gone when the work ends, however it ends; a normal end is checked through the
+// built program on a terminal (TerminalProgress).
 TEST(ProgressTerminal, DieLeavesItsMessageAlone) {
     const Ran r = onTerminal([] {
         Progress p("spin", {{"a.mp4", 0, 10}}, Report::none);

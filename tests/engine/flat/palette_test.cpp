@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "flat/palette.h"
-#include "base/opts.h"
 #include "support/support.h"
 
 using testing::ExitedWithCode;
@@ -66,9 +65,4 @@ TEST(ThemePaletteDeathTest, FiveFieldsWithBareNumbers) {
             themePalette(true);
         },
         ExitedWithCode(1), "^look.conf: bezel_edge_dark wants 2 comma-separated numbers, got 0.2\n$");
-}
-
-TEST(StyleDeathTest, ThemeNamesAreExact) {
-    Opts o({"--theme", "Dark"});
-    EXPECT_EXIT(Style{o}, ExitedWithCode(1), "^unknown theme: Dark  \\(want dark·light\\)\n$");
 }

@@ -10,8 +10,6 @@
 #include "base/opts.h"
 #include "support/support.h"
 
-using testing::ExitedWithCode;
-
 namespace {
 const int W = 240, H = 360;
 double lum(const PxF& p) { return (p.r + p.g + p.b) / 3; }
@@ -201,9 +199,4 @@ TEST(Scene, SupersamplesOnlyBelow2160) {
         EXPECT_NE(super, direct) << side;  // the row tells the two apart
         EXPECT_EQ(super, side < 2160) << side;
     }
-}
-
-TEST(SceneDeathTest, AbsurdSizesEndWithAMessage) {
-    EXPECT_EXIT(Scene(100000, 100000, Layout::full, 1, 2, darkStyle(), 0), ExitedWithCode(1),
-                "^size too large: 100000x100000  \\(max 8192x8192\\)\n$");
 }

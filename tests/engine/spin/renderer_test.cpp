@@ -58,24 +58,6 @@ int quad(std::span<float> dst, float x0, float y0, float x1, float y1) {
 
 }  // namespace
 
-TEST(SpinRenderer, OutsideTheDeviceIsStudioAndGrain) {
-    Rig rig;
-    SpinRenderer r(rig.setup);
-    Image8 out(W, H);
-    const int none[2] = {0, 0};
-    r.render(SpinUniforms{}, compose(1), none, out.view(), whole);
-    for (int i = 0; i < H; ++i)
-        for (int x = 0; x < W; ++x) {
-            const PxF s = rig.studio[i * W + x];
-            const float gr = rig.grain[i * W + x];
-            const Px8 p = out.top(i)[x];
-            ASSERT_NEAR(p.r, byte(s.r + gr), 1) << x << "," << i;
-            ASSERT_NEAR(p.g, byte(s.g + gr), 1) << x << "," << i;
-            ASSERT_NEAR(p.b, byte(s.b + gr), 1) << x << "," << i;
-            ASSERT_EQ(p.a, 255);
-        }
-}
-
 TEST(SpinRenderer, HandoffWeightZeroIsTheFlatFrameExactly) {
     Rig rig;
     SpinRenderer r(rig.setup);

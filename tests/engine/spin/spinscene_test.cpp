@@ -178,7 +178,6 @@ TEST_F(SpinSceneTest, RegionAndTexture) {
     EXPECT_GE(r.maxX(), s.geo().body.maxX());
     EXPECT_FALSE(s.from().has_value());
     EXPECT_EQ(s.placement(200).zoom, 1);
-    EXPECT_EQ(s.texW(), int(std::ceil(s.geo().screen.maxX()) - std::floor(s.geo().screen.x)));
 }
 
 TEST_F(SpinSceneTest, SilhouetteFollowsTheTurn) {

@@ -102,22 +102,6 @@ TEST(ContentYUV, RunsOfOneColourStepAsSingleBlocks) {
                         << "plane " << p << " at " << x + k << "," << i;
 }
 
-// Frames that are not 4:2:0, or that need turning, go the long way.
-TEST(ContentYUV, OtherFramesGoTheLongWay) {
-    const std::string dir = tempDir();
-    ASSERT_TRUE(
-        ffmpeg("-f lavfi -i testsrc2=size=64x64 -frames:v 1 -c:v libx264 -pix_fmt yuv444p " + dir + "/444.mp4"));
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x64 -frames:v 1 -c:v libx264 " + dir + "/420.mp4"));
-    Source a = openVideo(dir + "/444.mp4"), b = openVideo(dir + "/420.mp4");
-    FrameReader ra(a, 0), rb(b, 0);
-    ASSERT_TRUE(ra.next());
-    ASSERT_TRUE(rb.next());
-    ContentYUV out;
-    EXPECT_FALSE(out.prepare(ra.decoded(), FramePrep{}));
-    EXPECT_TRUE(out.prepare(rb.decoded(), FramePrep{}));
-    EXPECT_FALSE(out.prepare(rb.decoded(), FramePrep{6, std::nullopt}));
-}
-
 // Outputs draw a frame while the next is made: a picture they still hold is never
 // written again, and one they let go is used again rather than a new one made.
 TEST(ContentYUV, HeldPicturesAreNotOverwritten) {

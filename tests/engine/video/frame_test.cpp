@@ -118,20 +118,6 @@ TEST(FrameCommand, StartAndMaxChooseTheStretch) {
     EXPECT_EQ(r.err, "no frames in range (start 2.5s, length 2.5s)\n");
 }
 
-TEST(FrameCommand, PhoneRecordingHevcRotatedWithSound) {
-    const std::string dir = tempDir();
-    ASSERT_TRUE(
-        ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
-               "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " +
-               dir + "/plain.mp4"));
-    ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=90 " + dir + "/phone.mov"));
-    const Ran r = pellmar({"frame", dir + "/phone.mov", dir + "/out.mp4", "--size", "64x128"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "saved " + dir + "/out.mp4  (64x128, 15 frames @ 30fps)\n");
-    EXPECT_EQ(audioStreams(dir + "/out.mp4"), 0);
-    EXPECT_TRUE(decodesCleanly(dir + "/out.mp4"));
-}
-
 TEST(FrameCommand, ArgumentErrorsAndOddSizes) {
     const std::string dir = tempDir();
     const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
@@ -151,25 +137,14 @@ TEST(FrameCommand, ArgumentErrorsAndOddSizes) {
     EXPECT_FALSE(exists(dir + "/a.mp4"));
 }
 
-TEST(FrameCommand, BadRecordingsEndWithOneLine) {
+// A recording whose index at the end is cut off has no readable track. (Missing files,
+// text and sound-only files are the reader's own tests.)
+TEST(FrameCommand, CutOffIndexEndsWithOneLine) {
     const std::string dir = tempDir();
-    Ran r = pellmar({"frame", dir + "/missing.mov", dir + "/o.mp4"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "recording not found: " + dir + "/missing.mov\n");
-
-    writeFile(dir + "/text.mov", "not a movie");
-    r = pellmar({"frame", dir + "/text.mov", dir + "/o.mp4"});
-    EXPECT_EQ(r.err, "no video track in " + dir + "/text.mov\n");
-
-    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=f=440 -t 0.3 " + dir + "/sound.m4a"));
-    r = pellmar({"frame", dir + "/sound.m4a", dir + "/o.mp4"});
-    EXPECT_EQ(r.err, "no video track in " + dir + "/sound.m4a\n");
-
-    // The index at the end, cut off: the file has no readable track.
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=64x128:rate=30 -t 1 -c:v libx264 " + dir + "/tail.mp4"));
     const std::string tail = readFile(dir + "/tail.mp4");
     writeFile(dir + "/cut2.mp4", tail.substr(0, tail.size() - 200));
-    r = pellmar({"frame", dir + "/cut2.mp4", dir + "/o.mp4", "--size", "64x128"});
+    const Ran r = pellmar({"frame", dir + "/cut2.mp4", dir + "/o.mp4", "--size", "64x128"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "no video track in " + dir + "/cut2.mp4\n");
 }

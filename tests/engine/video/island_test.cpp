@@ -40,30 +40,28 @@ TEST(IslandDetect, FindsTheWidenedPillWithItsDot) {
     EXPECT_EQ(is->probeY, 69);
 }
 
-TEST(IslandDetect, RunLengthAndCentreThresholds) {
-    // Runs must be longer than W / 5 = 216 and centred less than W / 10 = 108 from the middle.
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 216, 100).view()));
-    EXPECT_TRUE(Island::detect(phoneFrame(1080, 2340, 218, 100).view()));
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 648, 100).view()));
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 380, 100, 108).view()));
-    EXPECT_TRUE(Island::detect(phoneFrame(1080, 2340, 380, 100, 106).view()));
-}
-
-TEST(IslandDetect, NeedsEnoughRowsAndARedDot) {
-    // 2340 / 40 = 58 rows at least; 40 red pixels at least.
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 380, 30).view()));
-    EXPECT_TRUE(Island::detect(phoneFrame(1080, 2340, 380, 60).view()));
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 380, 100, 0, 39).view()));
-    EXPECT_TRUE(Island::detect(phoneFrame(1080, 2340, 380, 100, 0, 40).view()));
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 380, 100, 0, 0).view()));
-    // Small frames are never searched: width 100, or a band of 10 rows.
-    EXPECT_FALSE(Island::detect(phoneFrame(100, 2340, 40, 100).view()));
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 137, 380, 5, 0, 0, 1).view()));
-}
-
-TEST(IslandDetect, PillBelowTheTopBandIsIgnored) {
-    // The band is the top 8 %: 187 rows of 2340.
-    EXPECT_FALSE(Island::detect(phoneFrame(1080, 2340, 380, 100, 0, 100, 190).view()));
+// Each limit of the search, just inside and just outside: runs longer than W / 5 = 216 and
+// centred less than W / 10 = 108 from the middle, 2340 / 40 = 58 rows and 40 red pixels at
+// least, within the top 8 % (187 of 2340 rows); frames 100 wide or with a band of 10 rows
+// are never searched.
+TEST(IslandDetect, EachThresholdFromBothSides) {
+    struct Case {
+        int w, h, len, rows, shift, dots, top;
+        bool found;
+    } cases[] = {
+        {1080, 2340, 216, 100, 0, 100, 20, false},  {1080, 2340, 218, 100, 0, 100, 20, true},
+        {1080, 2340, 648, 100, 0, 100, 20, false},  {1080, 2340, 380, 100, 108, 100, 20, false},
+        {1080, 2340, 380, 100, 106, 100, 20, true}, {1080, 2340, 380, 30, 0, 100, 20, false},
+        {1080, 2340, 380, 60, 0, 100, 20, true},    {1080, 2340, 380, 100, 0, 39, 20, false},
+        {1080, 2340, 380, 100, 0, 40, 20, true},    {1080, 2340, 380, 100, 0, 0, 20, false},
+        {100, 2340, 40, 100, 0, 100, 20, false},    {1080, 137, 380, 5, 0, 0, 1, false},
+        {1080, 2340, 380, 100, 0, 100, 190, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Island::detect(phoneFrame(c.w, c.h, c.len, c.rows, c.shift, c.dots, c.top).view()).has_value(),
+                  c.found)
+            << c.w << "x" << c.h << ", pill " << c.len << "x" << c.rows << " +" << c.shift << " from row " << c.top
+            << ", " << c.dots << " red";
 }
 
 TEST(IslandApply, FlatBarIsRepaintedWithAnOrdinaryPill) {

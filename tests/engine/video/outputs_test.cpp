@@ -127,6 +127,7 @@ void killAtSeededMoments(const Writing& w, int trials) {
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     ASSERT_EQ(ref.status, 0) << ref.err;
     EXPECT_EQ(ref.out, w.saved);
+    EXPECT_EQ(ref.err, "");
     const std::string reference = readFile(target);
     ASSERT_NE(reference, earlier);
     ASSERT_TRUE(w.whole(target));
@@ -350,8 +351,6 @@ TEST(OutputFiles, LongNamesAndLineFeeds) {
     Ran r = pellmarIn(dir, {"frame", "rec.mov", longest, "--size", "64x128", "--max", "0.2"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + longest + "  (64x128, 6 frames @ 30fps)\n");
-    r = pellmarIn(dir, {"still", "shot.png", std::string(251, 's') + ".png", "--size", "64x128"});
-    ASSERT_EQ(r.status, 0) << r.err;
 
     r = pellmarIn(dir, {"frame", "rec.mov", "two\nlines.mp4", "--size", "64x128", "--max", "0.2"});
     ASSERT_EQ(r.status, 0) << r.err;

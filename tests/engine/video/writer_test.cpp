@@ -8,12 +8,6 @@
 #include "video/clips.h"
 #include "video/writer.h"
 
-TEST(VideoBitRate, PointTwoBitsPerPixelWithinLimits) {
-    EXPECT_EQ(videoBitRate(1920, 1080, 60), 24883200);
-    EXPECT_EQ(videoBitRate(1080, 1080, 30), 8000000);   // the floor
-    EXPECT_EQ(videoBitRate(3840, 2160, 60), 90000000);  // the ceiling
-}
-
 namespace {
 
 // A 64 x 128 clip of n frames at fps, each a flat colour that changes with the slot.
@@ -68,19 +62,8 @@ TEST(Writer, H264HighCabacBt709AtTheFrameRate) {
     EXPECT_LE(widest, 30);
     EXPECT_GE(45 - prev, 1);
     EXPECT_LE(45 - prev, 30);
-    // The encoder's own record of its settings.
-    const std::string bytes = readFile(path);
-    EXPECT_NE(bytes.find("cabac=1"), std::string::npos);
-    EXPECT_NE(bytes.find("keyint=30 "), std::string::npos);
-    EXPECT_NE(bytes.find("bitrate=8000 "), std::string::npos);
-}
-
-TEST(Writer, QuickTimeTrackTimeScaleIsTheFrameRate) {
-    const std::string path = writeClip(tempDir() + "/w.mov", 10, 24, Container::QuickTime);
-    EXPECT_EQ(probe(path, "v:0", "time_base")["time_base"], "1/24");
-    EXPECT_EQ(packetTimes(path), (std::vector<long>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    const Ran brand = shell("head -c 12 " + path + " | tail -c 4");
-    EXPECT_EQ(brand.out, "qt  ");
+    // The rate's floor, in the encoder's own record of its settings.
+    EXPECT_NE(readFile(path).find("bitrate=8000 "), std::string::npos);
 }
 
 TEST(Writer, ColoursSurviveTheRoundTrip) {
@@ -129,7 +112,9 @@ TEST(Writer, GapsKeepTheirTimes) {
         }
         w.finish(19);
     }
+    // Times in slots: the track's time scale is the frame rate.
     EXPECT_EQ(packetTimes(path), (std::vector<long>{0, 15, 18}));
+    EXPECT_EQ(shell("head -c 12 " + path + " | tail -c 4").out, "qt  ");
     EXPECT_EQ(probe(path, "v:0", "duration")["duration"], "0.633333");
     EXPECT_EQ(probe(path, "format", "duration")["duration"], "0.633333");
 }
