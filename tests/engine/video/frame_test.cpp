@@ -118,6 +118,20 @@ TEST(FrameCommand, StartAndMaxChooseTheStretch) {
     EXPECT_EQ(r.err, "no frames in range (start 2.5s, length 2.5s)\n");
 }
 
+TEST(FrameCommand, PhoneRecordingHevcRotatedWithSound) {
+    const std::string dir = tempDir();
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i testsrc2=size=128x64:rate=30000/1001 -f lavfi -i sine=f=440 -t 0.5 "
+               "-c:v libx265 -x265-params log-level=none -tag:v hvc1 -c:a aac " +
+               dir + "/plain.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + dir + "/plain.mp4 -c copy -metadata:s:v:0 rotate=90 " + dir + "/phone.mov"));
+    const Ran r = pellmar({"frame", dir + "/phone.mov", dir + "/out.mp4", "--size", "64x128"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "saved " + dir + "/out.mp4  (64x128, 15 frames @ 30fps)\n");
+    EXPECT_EQ(audioStreams(dir + "/out.mp4"), 0);
+    EXPECT_TRUE(decodesCleanly(dir + "/out.mp4"));
+}
+
 TEST(FrameCommand, ArgumentErrorsAndOddSizes) {
     const std::string dir = tempDir();
     const std::string rec = recordingAt(dir + "/r.mov", {0, 1});
